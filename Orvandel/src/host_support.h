@@ -1,0 +1,20 @@
+// The language add-in's reach into the host: its two module-level handles, the check that follows a
+// host call, and the log-line convention. Every part of the add-in goes through these.
+#pragma once
+
+#include <Core/CoreAll.h>
+
+#include <string>
+
+// Set by run; ui is made empty by stop, app stays set.
+extern adsk::core::Ptr<adsk::core::Application> app;
+extern adsk::core::Ptr<adsk::core::UserInterface> ui;
+
+// True for a non-empty handle. For an empty one shows the host's last error text in a message box
+// (empty title, OK, no icon) when both app and ui are set, and returns false.
+bool checkReturn(adsk::core::Ptr<adsk::core::Base> result);
+
+// "QUORLEX: " + message, at level 2 type 0 unless told otherwise.
+void LogLine(const std::string& message, adsk::core::LogLevels level = adsk::core::InfoLogLevel);
+// "QUORLEX: (" + routine + ")" + message; message begins with its own blank.
+void LogRoutine(const std::string& routine, const std::string& message);

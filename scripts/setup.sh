@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a fresh Debian machine; does nothing when all is there.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
+          libcpp-httplib-dev libssl-dev openssl curl rsync ca-certificates)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,89 @@
+#include "platform.h"
+
+#include "product_constants.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#else
+#include <sys/auxv.h>
+#endif
+
+extern char** environ;
+
+namespace {
+
+// The value of a simulation override, or empty: release builds know none.
+std::string Override(const char* variable) {
+#ifdef HOSTSIM
+  if (const char* value = std::getenv(variable))
+    return value;
+#else
+  (void)variable;
+#endif
+  return std::string();
+}
+
+} // namespace
+
+std::string ExecutablePath() {
+#if defined(__APPLE__)
+  uint32_t size = 0;
+  _NSGetExecutablePath(nullptr, &size);
+  std::vector<char> buffer(size + 1, '\0');
+  if (_NSGetExecutablePath(buffer.data(), &size) != 0)
+    return std::string();
+  return std::string(buffer.data());
+#else
+  const auto* path = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  return path ? std::string(path) : std::string();
+#endif
+}
+
+std::string SystemPath(const std::string& macPath) { return Override("HOSTSIM_MAC_ROOT") + macPath; }
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"))
+    return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* result = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result && result->pw_dir)
+    return result->pw_dir;
+  return std::string();
+}
+
+bool OpenInBrowser(const std::string& address) {
+#if defined(__APPLE__)
+  std::string opener = "open";
+#else
+  std::string opener = Override("HOSTSIM_OPENER");
+  if (opener.empty())
+    opener = "xdg-open";
+#endif
+  std::vector<char*> argv = {const_cast<char*>(opener.c_str()), const_cast<char*>(address.c_str()), nullptr};
+  pid_t child = 0;
+  if (posix_spawnp(&child, opener.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+    return false;
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR)
+      return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string ServerBaseUrl() {
+  std::string value = Override("HOSTSIM_SERVER_BASE_URL");
+  return value.empty() ? std::string(product::kServerBaseUrl) : value;
+}
+
+std::string ServerCaFile() { return Override("HOSTSIM_CA_FILE"); }
