@@ -1,0 +1,34 @@
+// The new-version notice: a button in the quick-access toolbar that asks the user and, on Yes,
+// downloads the newest installer package into the Downloads folder.
+#pragma once
+
+#include <Core/CoreAll.h>
+
+#include <string>
+
+// Puts the "newVerAddIn" button before the user-name control of "QATRight". Does nothing without that
+// toolbar or when the button is already there; host failures are shown through checkReturn.
+void NewVersionUI();
+
+// The download-link query's answer text (logs the URL and the error at level 0 when it fails).
+std::string GetDownloadLink();
+// Resolves the package address and downloads it to ~/Downloads/Orvandel-installer.pkg, then tells
+// the user the outcome. An empty link answer ends it silently.
+void downloadLatestVersion();
+
+namespace orvandel {
+
+class QuickCmdCreatedEventHandler final : public adsk::core::CommandCreatedEventHandler {
+public:
+  void notify(const adsk::core::Ptr<adsk::core::CommandCreatedEventArgs>& eventArgs) override;
+};
+
+class QuickCmdExecuteEventHandler final : public adsk::core::CommandEventHandler {
+public:
+  void notify(const adsk::core::Ptr<adsk::core::CommandEventArgs>& eventArgs) override;
+};
+
+extern QuickCmdCreatedEventHandler _quickCmdCreated;
+extern QuickCmdExecuteEventHandler _quickCmdExecute;
+
+} // namespace orvandel
