@@ -1,0 +1,358 @@
+#include "host_state.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+
+namespace hostsim {
+
+using namespace detail;
+
+const char* const kEntitlementTextCommand = "Licensing.EntitlementStatus";
+
+namespace {
+
+HostState& Host() {
+  return State();
+}
+
+struct LibraryCloser {
+  void operator()(void* handle) const { dlclose(handle); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
+using EntryPoint = bool (*)(const char*);
+
+struct LoadedAddin {
+  std::string name;
+  std::string folder;
+  LibraryHandle library;
+  EntryPoint stop = nullptr;
+};
+
+std::vector<LoadedAddin>& Addins() {
+  static std::vector<LoadedAddin> addins;
+  return addins;
+}
+
+// Calls an entry point so that no exception escapes into the host.
+bool CallEntry(const std::string& name, const char* entry, EntryPoint function) {
+  try {
+    return function("");
+  } catch (const std::exception& e) {
+    Record(TranscriptEvent{"error", {}}.addText("message",
+                                                name + ": " + entry + " threw an exception: " + e.what()));
+  } catch (...) {
+    Record(TranscriptEvent{"error", {}}.addText("message", name + ": " + entry + " threw an exception"));
+  }
+  return false;
+}
+
+std::string FolderName(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/')
+    folder.pop_back();
+  const auto slash = folder.find_last_of('/');
+  return slash == std::string::npos ? folder : folder.substr(slash + 1);
+}
+
+void Invalidate(const Ptr<ToolbarControlsImpl>& controls) {
+  if (controls)
+    controls->invalidateAll();
+}
+
+} // namespace
+
+void ResetHost() {
+  HostState& state = State();
+  for (const auto& definition : state.definitions)
+    definition->invalidate();
+  for (const auto& toolbar : state.toolbars) {
+    Invalidate(toolbar->controlsImpl());
+    toolbar->invalidate();
+  }
+  for (const auto& panel : state.panels) {
+    Invalidate(panel->controlsImpl());
+    panel->invalidate();
+  }
+  for (const auto& palette : state.palettes)
+    palette->invalidate();
+  if (state.application)
+    state.application->invalidate();
+  auto listener = std::move(state.listener);
+  state = HostState();
+  state.listener = std::move(listener);
+}
+
+bool LoadAddin(const std::string& folder, bool* runResult, std::string* error) {
+  Host();
+  if (runResult)
+    *runResult = false;
+  const std::string name = FolderName(folder);
+  auto fail = [&](const std::string& text) {
+    if (error)
+      *error = text;
+    return false;
+  };
+  if (name.empty() || name == "/" || name == "." || name == "..")
+    return fail("\"" + folder + "\" is no add-in folder");
+  for (const auto& addin : Addins()) {
+    if (addin.name == name)
+      return fail("the add-in " + name + " is already loaded");
+  }
+  std::string reasons;
+  LibraryHandle library;
+  for (const std::string& file : {name + ".so", name + ".dylib", "lib" + name + ".so"}) {
+    const std::string path = folder + "/" + file;
+    dlerror();
+    library.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (library)
+      break;
+    const char* reason = dlerror();
+    reasons += std::string("\n  ") + (reason ? reason : path + ": cannot be loaded");
+  }
+  if (!library)
+    return fail("the add-in " + name + " cannot be loaded from " + folder + ":" + reasons);
+  auto run = reinterpret_cast<EntryPoint>(dlsym(library.get(), "run"));
+  auto stop = reinterpret_cast<EntryPoint>(dlsym(library.get(), "stop"));
+  if (!run || !stop)
+    return fail("the add-in " + name + " does not export " + (run ? "stop" : "run"));
+
+  Addins().push_back(LoadedAddin{name, folder, std::move(library), stop});
+  const bool result = CallEntry(name, "run", run);
+  Record(TranscriptEvent{"addin", {}}
+             .addText("name", name)
+             .addText("entry", "run")
+             .addBoolean("result", result)
+             .addText("folder", folder));
+  if (runResult)
+    *runResult = result;
+  return true;
+}
+
+bool UnloadAddin(const std::string& name, bool* stopResult, std::string* error) {
+  if (stopResult)
+    *stopResult = false;
+  auto& addins = Addins();
+  const auto found = std::find_if(addins.begin(), addins.end(),
+                                  [&](const LoadedAddin& addin) { return addin.name == name; });
+  if (found == addins.end()) {
+    if (error)
+      *error = "the add-in " + name + " is not loaded";
+    return false;
+  }
+  const bool result = CallEntry(name, "stop", found->stop);
+  Record(TranscriptEvent{"addin", {}}
+             .addText("name", name)
+             .addText("entry", "stop")
+             .addBoolean("result", result)
+             .addText("folder", found->folder));
+  // Closing the library destroys the add-in's handlers, which detach themselves from the host's events.
+  LoadedAddin addin = std::move(*found);
+  addins.erase(found);
+  addin.library.reset();
+  if (stopResult)
+    *stopResult = result;
+  return true;
+}
+
+std::vector<std::string> LoadedAddins() {
+  std::vector<std::string> names;
+  for (const auto& addin : Addins())
+    names.push_back(addin.name);
+  return names;
+}
+
+bool RemoveToolbar(const std::string& id) {
+  auto& toolbars = Host().toolbars;
+  for (auto it = toolbars.begin(); it != toolbars.end(); ++it) {
+    if ((*it)->id() == id) {
+      Invalidate((*it)->controlsImpl());
+      (*it)->invalidate();
+      toolbars.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool RemovePanel(const std::string& id) {
+  auto& panels = Host().panels;
+  for (auto it = panels.begin(); it != panels.end(); ++it) {
+    if ((*it)->id() == id) {
+      Invalidate((*it)->controlsImpl());
+      (*it)->invalidate();
+      panels.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+void FailCall(const std::string& call, const std::string& errorText) {
+  Host().failures[call] = errorText;
+}
+void ClearFailures() {
+  Host().failures.clear();
+}
+void SetOfflineState(bool offline) {
+  Host().offline = offline;
+}
+
+void ReportOnlineStatus(bool offline) {
+  HostState& state = Host();
+  state.offline = offline;
+  Record(TranscriptEvent{"online_status", {}}.addBoolean("offline", offline));
+  if (!state.application)
+    return;
+  Ptr<ApplicationEventImpl> event = state.application->onlineEvent();
+  event->fire(MakeObject<ApplicationEventArgsImpl>(event, offline));
+}
+
+void SetLanguage(adsk::core::UserLanguages language) {
+  Host().language = language;
+}
+adsk::core::UserLanguages Language() {
+  return Host().language;
+}
+
+void SetTextCommandAnswer(const std::string& command, const std::string& answer) {
+  Host().textAnswers[command] = answer;
+}
+
+void SetEntitlementText(const std::string& text) {
+  SetTextCommandAnswer(kEntitlementTextCommand, text);
+}
+
+void QueueAnswers(const std::vector<adsk::core::DialogResults>& answers) {
+  auto& queue = Host().answers;
+  queue.insert(queue.end(), answers.begin(), answers.end());
+}
+
+bool ClickCommand(const std::string& id, std::string* error) {
+  Host();
+  Ptr<CommandDefinitionImpl> definition = FindDefinition(id);
+  if (!definition) {
+    if (error)
+      *error = "no command definition with the id \"" + id + "\"";
+    return false;
+  }
+  Record(TranscriptEvent{"click", {}}.addText("id", id));
+  auto command = MakeObject<CommandImpl>();
+  Ptr<CommandCreatedEventImpl> created = definition->createdEvent();
+  created->fire(MakeObject<CommandCreatedEventArgsImpl>(created, command));
+  Ptr<CommandEventImpl> execute = command->executeEvent();
+  execute->fire(MakeObject<CommandEventArgsImpl>(execute, command));
+  command->invalidate();
+  return true;
+}
+
+bool SendHtml(const std::string& paletteId, const std::string& data, const std::string& action,
+              std::string* error) {
+  Host();
+  Ptr<PaletteImpl> palette = FindPalette(paletteId);
+  if (!palette) {
+    if (error)
+      *error = "no palette with the id \"" + paletteId + "\"";
+    return false;
+  }
+  Record(TranscriptEvent{"html", {}}
+             .addText("palette", paletteId)
+             .addText("action", action)
+             .addText("data", data));
+  Ptr<HTMLEventImpl> event = palette->htmlEvent();
+  event->fire(MakeObject<HTMLEventArgsImpl>(event, action, data));
+  return true;
+}
+
+std::vector<TranscriptEvent> Transcript() {
+  return State().transcript;
+}
+void ClearTranscript() {
+  State().transcript.clear();
+}
+
+void SetTranscriptListener(std::function<void(const TranscriptEvent&)> listener) {
+  State().listener = std::move(listener);
+}
+
+void RecordEvent(const TranscriptEvent& event) {
+  Record(event);
+}
+
+std::vector<std::string> LogMessages() {
+  std::vector<std::string> messages;
+  for (const auto& event : State().transcript) {
+    if (event.type == "log")
+      messages.push_back(event.text("message"));
+  }
+  return messages;
+}
+
+bool HasDefinition(const std::string& id) {
+  Host();
+  return static_cast<bool>(FindDefinition(id));
+}
+
+std::string DefinitionResourceFolder(const std::string& id) {
+  Host();
+  Ptr<CommandDefinitionImpl> definition = FindDefinition(id);
+  return definition ? definition->resourceFolder() : std::string();
+}
+
+std::vector<std::string> ControlIds(const std::string& parentId) {
+  Host();
+  Ptr<ToolbarControlsImpl> controls = ControlsOf(parentId);
+  return controls ? controls->ids() : std::vector<std::string>();
+}
+
+bool HasPalette(const std::string& id) {
+  Host();
+  return static_cast<bool>(FindPalette(id));
+}
+
+bool PaletteVisible(const std::string& id) {
+  Host();
+  Ptr<PaletteImpl> palette = FindPalette(id);
+  return palette && palette->isVisible();
+}
+
+std::string PaletteUrl(const std::string& id) {
+  Host();
+  Ptr<PaletteImpl> palette = FindPalette(id);
+  return palette ? palette->htmlFileURL() : std::string();
+}
+
+std::string DescribeState() {
+  HostState& state = Host();
+  std::ostringstream out;
+  out << "state: " << (state.offline ? "offline" : "online") << ", language "
+      << FormatReadable(TranscriptEvent{"preference", {}}
+                            .addText("name", "userLanguage")
+                            .addNumber("value", state.language))
+             .substr(std::string("preference userLanguage = ").size())
+      << "\n";
+  out << "  add-ins:";
+  for (const auto& name : LoadedAddins())
+    out << " " << name;
+  out << "\n  definitions:";
+  for (const auto& definition : state.definitions)
+    out << " " << definition->id();
+  for (const auto& toolbar : state.toolbars) {
+    out << "\n  toolbar " << toolbar->id() << ":";
+    for (const auto& id : toolbar->controlsImpl()->ids())
+      out << " " << id;
+  }
+  for (const auto& panel : state.panels) {
+    out << "\n  panel " << panel->id() << ":";
+    for (const auto& id : panel->controlsImpl()->ids())
+      out << " " << id;
+  }
+  out << "\n  palettes:";
+  for (const auto& palette : state.palettes)
+    out << " " << palette->id() << (palette->isVisible() ? "(visible)" : "(hidden)");
+  return out.str();
+}
+
+} // namespace hostsim

@@ -1,0 +1,269 @@
+#include <hostsim/control.h>
+
+#include <cstdio>
+
+namespace hostsim {
+
+const Field* TranscriptEvent::find(const std::string& key) const {
+  for (const Field& field : fields) {
+    if (field.key == key)
+      return &field;
+  }
+  return nullptr;
+}
+
+std::string TranscriptEvent::text(const std::string& key) const {
+  const Field* field = find(key);
+  return field ? field->text : std::string();
+}
+
+long long TranscriptEvent::number(const std::string& key) const {
+  const Field* field = find(key);
+  return field ? field->number : 0;
+}
+
+bool TranscriptEvent::boolean(const std::string& key) const {
+  const Field* field = find(key);
+  return field ? field->boolean : false;
+}
+
+std::vector<std::string> TranscriptEvent::list(const std::string& key) const {
+  const Field* field = find(key);
+  return field ? field->list : std::vector<std::string>();
+}
+
+TranscriptEvent& TranscriptEvent::addText(const std::string& key, const std::string& value) {
+  Field field;
+  field.key = key;
+  field.kind = Field::Kind::Text;
+  field.text = value;
+  fields.push_back(std::move(field));
+  return *this;
+}
+
+TranscriptEvent& TranscriptEvent::addNumber(const std::string& key, long long value) {
+  Field field;
+  field.key = key;
+  field.kind = Field::Kind::Number;
+  field.number = value;
+  fields.push_back(std::move(field));
+  return *this;
+}
+
+TranscriptEvent& TranscriptEvent::addBoolean(const std::string& key, bool value) {
+  Field field;
+  field.key = key;
+  field.kind = Field::Kind::Boolean;
+  field.boolean = value;
+  fields.push_back(std::move(field));
+  return *this;
+}
+
+TranscriptEvent& TranscriptEvent::addList(const std::string& key, const std::vector<std::string>& value) {
+  Field field;
+  field.key = key;
+  field.kind = Field::Kind::TextList;
+  field.list = value;
+  fields.push_back(std::move(field));
+  return *this;
+}
+
+namespace {
+
+// JSON string body: UTF-8 passes through, control characters are escaped.
+std::string JsonEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    default:
+      if (byte < 0x20 || byte == 0x7F) {
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, "\\u%04x", byte);
+        out += buffer;
+      } else {
+        out += c;
+      }
+    }
+  }
+  return out;
+}
+
+// A text as it appears in a readable line: quoted, with line breaks and quotes escaped so that one
+// event stays one line.
+std::string Quoted(const std::string& text) {
+  return "\"" + JsonEscape(text) + "\"";
+}
+
+std::string NameOf(long long value, const std::vector<const char*>& names, long long first = 0) {
+  const long long index = value - first;
+  const char* name = (index >= 0 && index < static_cast<long long>(names.size()))
+                         ? names[static_cast<size_t>(index)]
+                         : "Unknown";
+  return std::string(name) + "(" + std::to_string(value) + ")";
+}
+
+std::string LevelName(long long v) {
+  return NameOf(v, {"Error", "Warning", "Info"});
+}
+std::string LogTypeName(long long v) {
+  return NameOf(v, {"File", "Console"});
+}
+std::string ButtonsName(long long v) {
+  return NameOf(v, {"OK", "OKCancel", "RetryCancel", "YesNo", "YesNoCancel"});
+}
+std::string IconName(long long v) {
+  return NameOf(v, {"None", "Question", "Information", "Warning", "Critical"});
+}
+std::string AnswerName(long long v) {
+  return NameOf(v, {"Error", "OK", "Cancel", "Yes", "No"}, -1);
+}
+std::string DockingName(long long v) {
+  return NameOf(v, {"Floating", "Top", "Bottom", "Left", "Right"});
+}
+std::string LanguageName(long long v) {
+  return NameOf(v, {"ChinesePRC", "ChineseTaiwan", "Czech", "English", "French", "German", "Hungarian",
+                    "Italian", "Japanese", "Korean", "Polish", "PortugueseBrazilian", "Russian", "Spanish",
+                    "Turkish"});
+}
+std::string YesNo(bool value) {
+  return value ? "true" : "false";
+}
+
+std::string QuotedList(const std::vector<std::string>& list) {
+  std::string out = "[";
+  for (size_t i = 0; i < list.size(); ++i)
+    out += (i ? ", " : "") + Quoted(list[i]);
+  return out + "]";
+}
+
+// key=value for every field, for events without a layout of their own.
+std::string GenericFields(const TranscriptEvent& event) {
+  std::string out;
+  for (const Field& field : event.fields) {
+    out += " " + field.key + "=";
+    switch (field.kind) {
+    case Field::Kind::Text:
+      out += Quoted(field.text);
+      break;
+    case Field::Kind::Number:
+      out += std::to_string(field.number);
+      break;
+    case Field::Kind::Boolean:
+      out += YesNo(field.boolean);
+      break;
+    case Field::Kind::TextList:
+      out += QuotedList(field.list);
+      break;
+    }
+  }
+  return out;
+}
+
+} // namespace
+
+std::string FormatReadable(const TranscriptEvent& e) {
+  const std::string& t = e.type;
+  if (t == "addin")
+    return "addin " + e.text("name") + " " + e.text("entry") + " -> " + YesNo(e.boolean("result"));
+  if (t == "log")
+    return "log [" + LevelName(e.number("level")) + "/" + LogTypeName(e.number("type")) + "] " +
+           e.text("message");
+  if (t == "messagebox")
+    return "messagebox " + Quoted(e.text("text")) + " title=" + Quoted(e.text("title")) +
+           " buttons=" + ButtonsName(e.number("buttons")) + " icon=" + IconName(e.number("icon")) + " -> " +
+           AnswerName(e.number("answer"));
+  if (t == "definition_added")
+    return "definition_added " + e.text("id") + " name=" + Quoted(e.text("name")) +
+           " tooltip=" + Quoted(e.text("tooltip")) + " resources=" + Quoted(e.text("resources"));
+  if (t == "definition_removed")
+    return "definition_removed " + e.text("id");
+  if (t == "control_added")
+    return "control_added " + e.text("parent") + "/" + e.text("id") +
+           " position=" + Quoted(e.text("position")) + " before=" + YesNo(e.boolean("before")) +
+           " promoted=" + YesNo(e.boolean("promoted"));
+  if (t == "control_promoted")
+    return "control_promoted " + e.text("parent") + "/" + e.text("id") +
+           " promoted=" + YesNo(e.boolean("promoted"));
+  if (t == "control_removed")
+    return "control_removed " + e.text("parent") + "/" + e.text("id");
+  if (t == "palette_added")
+    return "palette_added " + e.text("id") + " name=" + Quoted(e.text("name")) +
+           " url=" + Quoted(e.text("url")) + " visible=" + YesNo(e.boolean("visible")) +
+           " close_button=" + YesNo(e.boolean("close_button")) +
+           " resizable=" + YesNo(e.boolean("resizable")) + " size=" + std::to_string(e.number("width")) +
+           "x" + std::to_string(e.number("height"));
+  if (t == "palette_visible")
+    return "palette_visible " + e.text("id") + " visible=" + YesNo(e.boolean("visible"));
+  if (t == "palette_docking")
+    return "palette_docking " + e.text("id") + " state=" + DockingName(e.number("state"));
+  if (t == "palette_removed")
+    return "palette_removed " + e.text("id");
+  if (t == "preference" && e.text("name") == "userLanguage")
+    return "preference userLanguage = " + LanguageName(e.number("value"));
+  if (t == "online_status")
+    return std::string("online_status ") + (e.boolean("offline") ? "offline" : "online");
+  if (t == "click")
+    return "click " + e.text("id");
+  if (t == "html")
+    return "html " + e.text("palette") + " action=" + Quoted(e.text("action")) +
+           " data=" + Quoted(e.text("data"));
+  if (t == "open")
+    return "open " + QuotedList(e.list("argv"));
+  if (t == "program") {
+    std::string out =
+        "program " + QuotedList(e.list("argv")) + " -> exit " + std::to_string(e.number("exit"));
+    if (!e.text("stdout").empty())
+      out += " stdout=" + Quoted(e.text("stdout"));
+    if (!e.text("stderr").empty())
+      out += " stderr=" + Quoted(e.text("stderr"));
+    return out;
+  }
+  if (t == "error")
+    return "error " + e.text("message");
+  return t + GenericFields(e);
+}
+
+std::string FormatJson(const TranscriptEvent& event) {
+  std::string out = "{\"event\":\"" + JsonEscape(event.type) + "\"";
+  for (const Field& field : event.fields) {
+    out += ",\"" + JsonEscape(field.key) + "\":";
+    switch (field.kind) {
+    case Field::Kind::Text:
+      out += "\"" + JsonEscape(field.text) + "\"";
+      break;
+    case Field::Kind::Number:
+      out += std::to_string(field.number);
+      break;
+    case Field::Kind::Boolean:
+      out += YesNo(field.boolean);
+      break;
+    case Field::Kind::TextList: {
+      out += "[";
+      for (size_t i = 0; i < field.list.size(); ++i)
+        out += std::string(i ? "," : "") + "\"" + JsonEscape(field.list[i]) + "\"";
+      out += "]";
+      break;
+    }
+    }
+  }
+  return out + "}";
+}
+
+} // namespace hostsim
