@@ -18,3 +18,8 @@ bool checkReturn(adsk::core::Ptr<adsk::core::Base> result);
 void LogLine(const std::string& message, adsk::core::LogLevels level = adsk::core::InfoLogLevel);
 // "QUORLEX: (" + routine + ")" + message; message begins with its own blank.
 void LogRoutine(const std::string& routine, const std::string& message);
+
+// The add-in's own folder in the host's add-in tree, found from a path inside the host's installation
+// (callers pass GetExecutableDirectory()); no trailing separator. Empty when the path holds no
+// "Autodesk", as then the folder is unknown.
+std::string GetAddinLocation(std::string path);

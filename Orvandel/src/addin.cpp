@@ -1,0 +1,183 @@
+#include "addin.h"
+
+#include "host_support.h"
+#include "installer.h"
+
+#include "update/version_check.h"
+
+#include <exception>
+#include <string>
+
+using namespace adsk::core;
+
+namespace {
+
+constexpr const char* kButtonId = "idCzButton";
+constexpr const char* kButtonName = "Aktivace CZ";
+constexpr const char* kButtonResources = "resources/Czech";
+constexpr const char* kPanelId = "SolidScriptsAddinsPanel";
+constexpr const char* kNewVersionToolbarId = "QATRight";
+constexpr const char* kNewVersionId = "newVerAddIn";
+
+// The host must never see an exception: one that escapes the add-in's code is logged and ends the
+// entry point.
+template <class Work> auto Guarded(const char* where, Work work, decltype(work()) failed) noexcept {
+  try {
+    return work();
+  } catch (const std::exception& error) {
+    try {
+      LogLine(std::string("(") + where + ") stopped by an error: " + error.what());
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      LogLine(std::string("(") + where + ") stopped by an unknown error");
+    } catch (...) {
+    }
+  }
+  return failed;
+}
+
+bool Run() {
+  app = Application::get();
+  if (!app)
+    return false;
+  LogLine("Run addIn and start of logging");
+
+  ui = app->userInterface();
+  if (!ui)
+    return false;
+
+  const Ptr<ApplicationEvent> onlineStatusChanged = app->onlineStatusChanged();
+  if (!onlineStatusChanged)
+    return false;
+  onlineStatusChanged->add(&onlineStatusChangedHandler_);
+
+  const Ptr<CommandDefinitions> definitions = ui->commandDefinitions();
+  const Ptr<CommandDefinition> definition =
+      definitions ? definitions->addButtonDefinition(kButtonId, kButtonName, kButtonName, kButtonResources)
+                  : nullptr;
+  if (!checkReturn(definition))
+    return false;
+
+  const Ptr<ToolbarPanelList> panels = ui->allToolbarPanels();
+  const Ptr<ToolbarPanel> panel = panels ? panels->itemById(kPanelId) : nullptr;
+  if (!checkReturn(panel))
+    return false;
+
+  const Ptr<ToolbarControls> controls = panel->controls();
+  const Ptr<CommandControl> control =
+      controls ? controls->addCommand(definition, "", /*isBefore=*/true) : nullptr;
+  if (!checkReturn(control))
+    return false;
+  control->isPromotedByDefault(true);
+
+  const Ptr<CommandCreatedEvent> commandCreated = definition->commandCreated();
+  if (!checkReturn(commandCreated))
+    return false;
+  return commandCreated->add(&_activationCmdCreated);
+}
+
+bool Stop() {
+  // After a run that ended before the user interface was known there is nothing to take down.
+  if (!ui) {
+    if (app)
+      LogLine("Stop addIn and stop of logging");
+    return true;
+  }
+
+  const Ptr<ToolbarPanelList> panels = ui->allToolbarPanels();
+  const Ptr<ToolbarPanel> panel = panels ? panels->itemById(kPanelId) : nullptr;
+  if (!checkReturn(panel))
+    return false;
+  const Ptr<ToolbarControls> panelControls = panel->controls();
+  if (panelControls) {
+    const Ptr<CommandControl> button = panelControls->itemById(kButtonId);
+    if (button)
+      button->deleteMe();
+  }
+  const Ptr<CommandDefinitions> definitions = ui->commandDefinitions();
+  if (definitions) {
+    const Ptr<CommandDefinition> buttonDefinition = definitions->itemById(kButtonId);
+    if (buttonDefinition)
+      buttonDefinition->deleteMe();
+  }
+
+  const Ptr<UserInterface> appUi = app ? app->userInterface() : nullptr;
+  const Ptr<Toolbars> toolbars = appUi ? appUi->toolbars() : nullptr;
+  const Ptr<Toolbar> toolbar = toolbars ? toolbars->itemById(kNewVersionToolbarId) : nullptr;
+  if (!checkReturn(toolbar))
+    return false;
+  if (definitions) {
+    const Ptr<CommandDefinition> newVersionDefinition = definitions->itemById(kNewVersionId);
+    if (newVersionDefinition)
+      newVersionDefinition->deleteMe();
+  }
+  const Ptr<ToolbarControls> toolbarControls = toolbar->controls();
+  if (toolbarControls) {
+    const Ptr<CommandControl> newVersionButton = toolbarControls->itemById(kNewVersionId);
+    if (newVersionButton)
+      newVersionButton->deleteMe();
+  }
+
+  if (ui)
+    ui = nullptr;
+  LogLine("Stop addIn and stop of logging");
+  return true;
+}
+
+} // namespace
+
+bool online4FirstTime = false;
+
+ActivationCmdCreatedEventHandler _activationCmdCreated;
+ActivationCmdExecuteEventHandler _activationCmdExecute;
+OnlineStatusChangedHandler onlineStatusChangedHandler_;
+
+void ActivationCmdCreatedEventHandler::notify(const Ptr<CommandCreatedEventArgs>& eventArgs) {
+  Guarded(
+      "ActivationCmdCreatedEventHandler",
+      [&] {
+        const Ptr<Command> command = eventArgs ? eventArgs->command() : nullptr;
+        if (!command)
+          return 0;
+        command->isExecutedWhenPreEmpted(false);
+        const Ptr<CommandEvent> execute = command->execute();
+        if (execute)
+          execute->add(&_activationCmdExecute);
+        return 0;
+      },
+      0);
+}
+
+void ActivationCmdExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eventArgs*/) {
+  Guarded(
+      "ActivationCmdExecuteEventHandler",
+      [] {
+        CopyCzechFiles(true);
+        return 0;
+      },
+      0);
+}
+
+void OnlineStatusChangedHandler::notify(const Ptr<ApplicationEventArgs>& eventArgs) {
+  Guarded(
+      "OnlineStatusChangedHandler",
+      [&] {
+        if (!eventArgs || eventArgs->isOffLine() || online4FirstTime)
+          return 0;
+        online4FirstTime = true;
+        CopyCzechFiles(false);
+        CheckNewVersion();
+        return 0;
+      },
+      0);
+}
+
+bool RunAddin(const char* /*context*/) {
+  return Guarded("run", Run, false);
+}
+
+bool StopAddin(const char* /*context*/) {
+  return Guarded("stop", Stop, false);
+}

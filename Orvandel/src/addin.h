@@ -1,0 +1,41 @@
+// The language add-in's frame: what run and stop do, the "Aktivace CZ" button, and the handlers that
+// turn the host's events into installation runs and the version check.
+//
+// The host calls everything here on one thread. None of these functions lets an exception reach the
+// host.
+#pragma once
+
+#include <Core/CoreAll.h>
+
+// Set at the first online notification after load; only a fresh load of the library clears it.
+extern bool online4FirstTime;
+
+// A click on "Aktivace CZ": the host created the command; attaches the execute handler to it.
+class ActivationCmdCreatedEventHandler final : public adsk::core::CommandCreatedEventHandler {
+public:
+  void notify(const adsk::core::Ptr<adsk::core::CommandCreatedEventArgs>& eventArgs) override;
+};
+
+// The command of "Aktivace CZ" runs: an installation with force true.
+class ActivationCmdExecuteEventHandler final : public adsk::core::CommandEventHandler {
+public:
+  void notify(const adsk::core::Ptr<adsk::core::CommandEventArgs>& eventArgs) override;
+};
+
+// The host's online status changed: the first time it is online, an installation with force false and
+// the version check.
+class OnlineStatusChangedHandler final : public adsk::core::ApplicationEventHandler {
+public:
+  void notify(const adsk::core::Ptr<adsk::core::ApplicationEventArgs>& eventArgs) override;
+};
+
+extern ActivationCmdCreatedEventHandler _activationCmdCreated;
+extern ActivationCmdExecuteEventHandler _activationCmdExecute;
+extern OnlineStatusChangedHandler onlineStatusChangedHandler_;
+
+// The work of the exported run: sets app and ui, attaches the online handler, adds the button. True
+// when the button and its command handler are in place. context is not read.
+bool RunAddin(const char* context);
+// The work of the exported stop: removes both buttons and their definitions, empties ui. False when a
+// toolbar lookup failed. context is not read.
+bool StopAddin(const char* context);

@@ -1,0 +1,356 @@
+#include "file_copy.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#if defined(__APPLE__)
+#include <copyfile.h>
+#include <sys/clonefile.h>
+#else
+#include <sys/sendfile.h>
+#endif
+
+namespace filecopy {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void Fail(const char* operation, const std::string& path, int error) {
+  throw fs::filesystem_error(operation, fs::path(path), std::error_code(error, std::generic_category()));
+}
+
+[[noreturn]] void Fail(const char* operation, const std::string& source, const std::string& target,
+                       int error) {
+  throw fs::filesystem_error(operation, fs::path(source), fs::path(target),
+                             std::error_code(error, std::generic_category()));
+}
+
+// An open file descriptor, closed when it goes out of scope.
+class Descriptor {
+public:
+  explicit Descriptor(int fd) : m_fd(fd) {}
+  ~Descriptor() {
+    if (m_fd >= 0)
+      ::close(m_fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int get() const { return m_fd; }
+  bool valid() const { return m_fd >= 0; }
+  // Closes now and reports the result, which for a written file can carry a late write error.
+  int close() {
+    const int result = ::close(m_fd);
+    m_fd = -1;
+    return result;
+  }
+
+private:
+  int m_fd;
+};
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+timespec ModificationTime(const struct stat& status) {
+#if defined(__APPLE__)
+  return status.st_mtimespec;
+#else
+  return status.st_mtim;
+#endif
+}
+
+timespec AccessTime(const struct stat& status) {
+#if defined(__APPLE__)
+  return status.st_atimespec;
+#else
+  return status.st_atim;
+#endif
+}
+
+bool Older(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/')
+    return folder + name;
+  return folder + "/" + name;
+}
+
+// Removes the temporary file unless the rename has consumed it.
+class TemporaryName {
+public:
+  TemporaryName(int folderFd, std::string name) : m_folderFd(folderFd), m_name(std::move(name)) {}
+  ~TemporaryName() {
+    if (!m_name.empty())
+      unlinkat(m_folderFd, m_name.c_str(), 0);
+  }
+  TemporaryName(const TemporaryName&) = delete;
+  TemporaryName& operator=(const TemporaryName&) = delete;
+
+  const char* c_str() const { return m_name.c_str(); }
+  void release() { m_name.clear(); }
+
+private:
+  int m_folderFd;
+  std::string m_name;
+};
+
+// A name for a temporary file beside the target: hidden, recognisable, unique within this process and
+// short enough for any file system.
+std::string TemporaryNameFor(const std::string& name, unsigned attempt) {
+  static unsigned counter = 0;
+  return ".orvandel-" + name.substr(0, 180) + "." + std::to_string(getpid()) + "." +
+         std::to_string(++counter) + "." + std::to_string(attempt);
+}
+
+#if !defined(__APPLE__)
+// Copies everything from in's position to its end into out, in the kernel where it can.
+void CopyData(int in, int out, const std::string& source, const std::string& target) {
+  constexpr size_t kChunk = size_t{1} << 30;
+  bool useRange = true;
+  bool useSendfile = true;
+  for (;;) {
+    ssize_t copied = 0;
+    if (useRange) {
+      copied = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+      if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+        useRange = false;
+        continue;
+      }
+    } else if (useSendfile) {
+      copied = sendfile(out, in, nullptr, kChunk);
+      if (copied < 0 && (errno == EINVAL || errno == ENOSYS)) {
+        useSendfile = false;
+        continue;
+      }
+    } else {
+      char buffer[65536];
+      copied = read(in, buffer, sizeof buffer);
+      if (copied < 0 && errno == EINTR)
+        continue;
+      if (copied < 0)
+        Fail("copy", source, target, errno);
+      for (ssize_t written = 0; written < copied;) {
+        const ssize_t result = write(out, buffer + written, static_cast<size_t>(copied - written));
+        if (result < 0 && errno == EINTR)
+          continue;
+        if (result < 0)
+          Fail("copy", source, target, errno);
+        written += result;
+      }
+    }
+    if (copied < 0 && errno == EINTR)
+      continue;
+    if (copied < 0)
+      Fail("copy", source, target, errno);
+    if (copied == 0)
+      return;
+  }
+}
+#endif
+
+// Makes the temporary file in the target folder from the source file and gives it the source's
+// permission bits and times. Returns the temporary's name, or throws having removed it.
+std::string WriteTemporary(int sourceFolderFd, const std::string& name, const std::string& sourceName,
+                           int targetFolderFd, const std::string& source, const std::string& target) {
+  const Descriptor in(openat(sourceFolderFd, sourceName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.valid())
+    Fail("open", source, errno);
+  struct stat status {};
+  if (fstat(in.get(), &status) != 0)
+    Fail("status", source, errno);
+  if (!S_ISREG(status.st_mode))
+    Fail("copy", source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+  const timespec times[2] = {AccessTime(status), ModificationTime(status)};
+
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string temporary = TemporaryNameFor(name, attempt);
+#if defined(__APPLE__)
+    // A clone shares the source's blocks until either is changed: the copy is almost free.
+    if (fclonefileat(in.get(), targetFolderFd, temporary.c_str(), 0) == 0) {
+      TemporaryName guard(targetFolderFd, temporary);
+      if (fchmodat(targetFolderFd, temporary.c_str(), status.st_mode & 0777, 0) != 0 ||
+          utimensat(targetFolderFd, temporary.c_str(), times, 0) != 0)
+        Fail("copy", source, target, errno);
+      guard.release();
+      return temporary;
+    }
+    if (errno == EEXIST)
+      continue;
+    if (errno != ENOTSUP && errno != EXDEV && errno != EINVAL)
+      Fail("copy", source, target, errno);
+#endif
+    Descriptor out(openat(targetFolderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!out.valid() && errno == EEXIST)
+      continue;
+    if (!out.valid())
+      Fail("copy", source, target, errno);
+    TemporaryName guard(targetFolderFd, temporary);
+#if defined(__APPLE__)
+    if (fcopyfile(in.get(), out.get(), nullptr, COPYFILE_DATA) != 0)
+      Fail("copy", source, target, errno);
+#else
+    CopyData(in.get(), out.get(), source, target);
+#endif
+    if (fchmod(out.get(), status.st_mode & 0777) != 0 || futimens(out.get(), times) != 0)
+      Fail("copy", source, target, errno);
+    if (out.close() != 0)
+      Fail("copy", source, target, errno);
+    guard.release();
+    return temporary;
+  }
+}
+
+// The rule for one file: the source (already known to be a regular file, links followed) replaces a
+// missing, dangling or older target.
+void CopyFileAt(int sourceFolderFd, const std::string& name, const struct stat& sourceStatus,
+                int targetFolderFd, const std::string& targetName, const std::string& source,
+                const std::string& target) {
+  struct stat targetStatus {};
+  if (fstatat(targetFolderFd, targetName.c_str(), &targetStatus, 0) == 0) {
+    if (S_ISDIR(targetStatus.st_mode))
+      Fail("copy", source, target, EISDIR);
+    if (!Older(ModificationTime(targetStatus), ModificationTime(sourceStatus)))
+      return;
+  } else if (errno != ENOENT && errno != ELOOP) {
+    // ENOENT also covers a dangling link and ELOOP a link loop: both are replaced like a missing file.
+    Fail("status", target, errno);
+  }
+
+  const std::string temporary =
+      WriteTemporary(sourceFolderFd, targetName, name, targetFolderFd, source, target);
+  TemporaryName guard(targetFolderFd, temporary);
+  if (renameat(targetFolderFd, temporary.c_str(), targetFolderFd, targetName.c_str()) != 0)
+    Fail("copy", source, target, errno);
+  guard.release();
+}
+
+using FolderIdentity = std::pair<dev_t, ino_t>;
+
+// Copies the entries of one source folder; `ancestors` holds the source folders being copied above
+// it, the folder itself included.
+void CopyEntries(int sourceFd, const std::string& source, int targetFd, const std::string& target,
+                 std::vector<FolderIdentity>& ancestors) {
+  // The listing gets its own descriptor: closedir closes it, and sourceFd stays usable for openat.
+  const int listingFd = fcntl(sourceFd, F_DUPFD_CLOEXEC, 0);
+  if (listingFd < 0)
+    Fail("list", source, errno);
+  const DirHandle listing(fdopendir(listingFd));
+  if (!listing) {
+    const int error = errno;
+    ::close(listingFd);
+    Fail("list", source, error);
+  }
+
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(listing.get());
+    if (!entry) {
+      if (errno != 0)
+        Fail("list", source, errno);
+      return;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..")
+      continue;
+    const std::string sourcePath = Join(source, name);
+    const std::string targetPath = Join(target, name);
+
+    struct stat status {};
+    if (fstatat(sourceFd, name.c_str(), &status, 0) != 0)
+      Fail("status", sourcePath, errno);
+
+    if (S_ISREG(status.st_mode)) {
+      CopyFileAt(sourceFd, name, status, targetFd, name, sourcePath, targetPath);
+      continue;
+    }
+    if (!S_ISDIR(status.st_mode))
+      Fail("copy", sourcePath, ENOTSUP);
+
+    const FolderIdentity identity{status.st_dev, status.st_ino};
+    for (const FolderIdentity& ancestor : ancestors) {
+      if (ancestor == identity)
+        Fail("copy", sourcePath, ELOOP);
+    }
+    const Descriptor childSource(openat(sourceFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!childSource.valid())
+      Fail("open", sourcePath, errno);
+    // The owner keeps write and search rights, so that a read-only source folder can still be filled.
+    if (mkdirat(targetFd, name.c_str(), (status.st_mode & 0777) | S_IRWXU) != 0 && errno != EEXIST)
+      Fail("create folder", targetPath, errno);
+    const Descriptor childTarget(openat(targetFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!childTarget.valid())
+      Fail("open", targetPath, errno);
+
+    ancestors.push_back(identity);
+    CopyEntries(childSource.get(), sourcePath, childTarget.get(), targetPath, ancestors);
+    ancestors.pop_back();
+  }
+}
+
+// The folder part and the last name of a file path ("a/b" gives "a" and "b", "b" gives "." and "b").
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos)
+    return {".", path};
+  return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+} // namespace
+
+void CopyFileUpdating(const std::string& source, const std::string& target) {
+  const auto [sourceFolder, sourceName] = SplitPath(source);
+  const auto [targetFolder, targetName] = SplitPath(target);
+  if (sourceName.empty())
+    Fail("copy", source, EISDIR);
+  if (targetName.empty())
+    Fail("copy", target, EISDIR);
+
+  const Descriptor sourceFd(open(sourceFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!sourceFd.valid())
+    Fail("copy", source, errno);
+  struct stat status {};
+  if (fstatat(sourceFd.get(), sourceName.c_str(), &status, 0) != 0)
+    Fail("copy", source, errno);
+  if (!S_ISREG(status.st_mode))
+    Fail("copy", source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+  const Descriptor targetFd(open(targetFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!targetFd.valid())
+    Fail("copy", target, errno);
+  CopyFileAt(sourceFd.get(), sourceName, status, targetFd.get(), targetName, source, target);
+}
+
+void CopyFolderUpdating(const std::string& source, const std::string& target) {
+  const Descriptor sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!sourceFd.valid())
+    Fail("copy", source, errno);
+  struct stat status {};
+  if (fstat(sourceFd.get(), &status) != 0)
+    Fail("status", source, errno);
+  if (!S_ISDIR(status.st_mode))
+    Fail("copy", source, ENOTDIR);
+
+  if (mkdir(target.c_str(), (status.st_mode & 0777) | S_IRWXU) != 0 && errno != EEXIST)
+    Fail("create folder", target, errno);
+  const Descriptor targetFd(open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!targetFd.valid())
+    Fail("open", target, errno);
+
+  std::vector<FolderIdentity> ancestors{{status.st_dev, status.st_ino}};
+  CopyEntries(sourceFd.get(), source, targetFd.get(), target, ancestors);
+}
+
+} // namespace filecopy

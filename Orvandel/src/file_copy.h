@@ -1,0 +1,24 @@
+// Copies that never leave a half-written file under the real name: each file goes to a temporary file
+// in the target folder and is renamed over the target. A copied file keeps the source's modification
+// time and permission bits, so the next run compares package against package.
+//
+// Failures throw std::filesystem::filesystem_error naming the path (for a data copy, source and target)
+// and the system's reason; what was copied before the failure stays.
+#pragma once
+
+#include <string>
+
+namespace filecopy {
+
+// Copies source to target when target is missing or older than source. A link at the target is
+// replaced, never written through; an equal or newer target is kept. Links in source are followed.
+void CopyFileUpdating(const std::string& source, const std::string& target);
+
+// Copies every entry of the source folder into the target folder under the same name, sub-folders
+// recursively, each file by the rule of CopyFileUpdating. A missing target folder is created (its
+// parent must exist); nothing at the target is deleted. Links in the source are followed; one that
+// leads back into a folder being copied is an error (too many levels of symbolic links) instead of an
+// endless descent. Files other than regular ones and folders are an error.
+void CopyFolderUpdating(const std::string& source, const std::string& target);
+
+} // namespace filecopy

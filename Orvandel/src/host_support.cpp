@@ -1,0 +1,34 @@
+#include "host_support.h"
+
+#include "utilities.h"
+
+#include <product_constants.h>
+
+using namespace adsk::core;
+
+Ptr<Application> app;
+Ptr<UserInterface> ui;
+
+bool checkReturn(Ptr<Base> result) {
+  if (result)
+    return true;
+  if (app && ui) {
+    std::string description;
+    app->getLastError(&description);
+    ui->messageBox(description, "", static_cast<MessageBoxButtonTypes>(0),
+                   static_cast<MessageBoxIconTypes>(0));
+  }
+  return false;
+}
+
+void LogLine(const std::string& message, LogLevels level) {
+  Application::log("QUORLEX: " + message, level, static_cast<LogTypes>(0));
+}
+
+void LogRoutine(const std::string& routine, const std::string& message) {
+  LogLine("(" + routine + ")" + message, static_cast<LogLevels>(2));
+}
+
+std::string GetAddinLocation(std::string path) {
+  return AddinLocationFor(path, product::kLanguageAddinName);
+}

@@ -1,0 +1,39 @@
+// The installation run: copies the Czech files of the localization data package into the host bundle,
+// removes those that earlier package versions left in other host builds, switches the host to Czech and
+// reports every stage in the host's log.
+#pragma once
+
+#include <string>
+
+// Where an installation run looks. CopyCzechFiles takes them from the running system; tests give
+// their own.
+struct InstallPlaces {
+  std::string packageRoot;         // the data package ("/Library/Vornid" on the Mac)
+  std::string home;                // the user's home folder; empty when unknown
+  std::string executableDirectory; // folder of the running host executable
+};
+
+// The package root, the user's home (HOME, else the user database) and the host executable's folder.
+InstallPlaces SystemInstallPlaces();
+
+// One installation attempt with the places of the running system. With force false nothing is done
+// while the Czech files are in place. Throws nothing: a file-system error ends the run at its step and
+// is logged and shown to the user.
+void CopyCzechFiles(bool force);
+// The same with explicit places.
+void InstallCzechFiles(bool force, const InstallPlaces& places);
+
+// One folder copy: missing files are created, older ones replaced, nothing deleted, source links
+// followed. Throws std::filesystem::filesystem_error naming the path that failed.
+void copyFileFromDirToAnotherDir(std::string source, std::string target);
+
+// Removes the Czech files of the older bundle from every build folder in productionFolder (which ends
+// with the separator) except those whose path contains currentBuild. Throws
+// std::filesystem::filesystem_error.
+void RemoveFromOldDestination(const char* productionFolder, std::string currentBuild);
+
+// The production folder and the running build's name from the host executable's folder: the text up
+// to the first "production" and the one character after it, and the name that follows up to the
+// next '/' or '\\'. False when the folder holds no "production".
+bool FindProductionFolder(const std::string& executableDirectory, std::string* productionFolder,
+                          std::string* currentBuild);
