@@ -1,0 +1,83 @@
+#include "uninstall.h"
+
+#include "product_constants.h"
+#include "utilities.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
+
+namespace uninstaller {
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(char* text) const { std::free(text); }
+};
+
+// The last component of path ("" for "/").
+std::string NameOf(const std::string& path) {
+  const auto separator = path.find_last_of('/');
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+// The folder part of path as the system reads it: "." for a bare name, "/" for a name in the root.
+std::string FolderOf(const std::string& path) {
+  if (path.find('/') == std::string::npos)
+    return ".";
+  const std::string folder = DirectoryOf(path);
+  return folder.empty() ? "/" : folder;
+}
+
+OwnFolder Refuse(std::string reason) {
+  return OwnFolder{std::string(), std::move(reason)};
+}
+
+bool IsLink(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool IsRealFolder(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+} // namespace
+
+OwnFolder LocateOwnFolder(const std::string& executablePath) {
+  if (executablePath.empty())
+    return Refuse("cestu ke spustenemu programu nelze zjistit");
+  if (IsLink(executablePath))
+    return Refuse("program byl spusten pres symbolicky odkaz " + executablePath);
+  const std::string startedFolder = FolderOf(executablePath);
+  if (IsLink(startedFolder))
+    return Refuse("slozka " + startedFolder + " je symbolicky odkaz");
+
+  const std::unique_ptr<char, FreeDeleter> resolved(realpath(executablePath.c_str(), nullptr));
+  if (!resolved)
+    return Refuse("cestu " + executablePath + " nelze overit: " + std::strerror(errno));
+  const std::string folder = FolderOf(resolved.get());
+  const std::string parent = FolderOf(folder);
+  const std::string addinName = product::kLanguageAddinName;
+
+  if (NameOf(folder) != addinName)
+    return Refuse("slozka " + folder + " se nejmenuje " + addinName);
+  if (NameOf(parent) != "AddIns" || NameOf(FolderOf(parent)) != "API")
+    return Refuse("slozka " + folder + " nelezi primo ve slozce .../API/AddIns");
+  if (!IsRealFolder(folder))
+    return Refuse("slozka " + folder + " neni skutecna slozka");
+  if (!IsRegularFile(folder + "/" + addinName + ".so") && !IsRegularFile(folder + "/" + addinName + ".dylib"))
+    return Refuse("ve slozce " + folder + " chybi knihovna doplnku " + addinName);
+  return OwnFolder{folder, std::string()};
+}
+
+} // namespace uninstaller

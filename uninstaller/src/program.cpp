@@ -1,0 +1,60 @@
+#include "uninstall.h"
+
+namespace uninstaller {
+
+namespace {
+
+constexpr const char* kAddinFolder =
+    "~/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel";
+
+void WriteHelp(std::ostream& out) {
+  out << "Pouziti: uninstaller [--dry-run] [--help]\n"
+         "\n"
+         "Odstrani soubory ceske lokalizace ze vsech sestaveni Fusion 360 ve slozce\n"
+         "~/Library/Application Support/Autodesk/webdeploy/production/\n"
+         "a potom odstrani slozku doplnku Orvandel, ve ktere tento program lezi.\n"
+         "Spoustejte jej primo z teto slozky:\n"
+      << kAddinFolder
+      << "/uninstaller\n"
+         "\n"
+         "  --dry-run  jen vypise, co by se odstranilo; nic nezmeni\n"
+         "  --help     vypise tento text\n";
+}
+
+} // namespace
+
+int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
+                   const std::string& executablePath, std::ostream& out, std::ostream& err) {
+  Mode mode = Mode::kRemove;
+  for (const std::string& argument : arguments) {
+    if (argument == "--help" || argument == "-h") {
+      WriteHelp(out);
+      return kExitSuccess;
+    }
+    if (argument != "--dry-run") {
+      err << "Neznamy parametr: " << argument << "\nNapovedu vypise: uninstaller --help\n";
+      return kExitUsage;
+    }
+    mode = Mode::kDryRun;
+  }
+
+  // An empty or relative HOME would aim the cleanup at the system's /Library or at the working folder.
+  if (!home || home[0] != '/') {
+    err << (home && home[0] ? "Chyba: promenna prostredi HOME neobsahuje absolutni cestu.\n"
+                            : "Chyba: promenna prostredi HOME neni nastavena.\n")
+        << "Nic nebylo odstraneno.\n";
+    return kExitNoHome;
+  }
+
+  const OwnFolder own = LocateOwnFolder(executablePath);
+  if (!own.refusal.empty()) {
+    err << "Odinstalator nebyl spusten ze slozky doplnku Orvandel: " << own.refusal
+        << ".\nNic nebylo odstraneno. Spustte jej primo z teto slozky (ne pres odkaz ani jeho kopii):\n"
+        << kAddinFolder << "/uninstaller\n";
+    return kExitWrongPlace;
+  }
+
+  return Uninstall(ProductionFolderFor(home), own.path, mode, out, err);
+}
+
+} // namespace uninstaller
