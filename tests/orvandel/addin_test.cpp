@@ -1,0 +1,145 @@
+#include "test_tree.h"
+
+#include <hostsim/control.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+const std::string kRunLine = "QUORLEX: Run addIn and start of logging";
+const std::string kStopLine = "QUORLEX: Stop addIn and stop of logging";
+const std::string kInstallStart = "QUORLEX: (CopyCzechFiles) start ...";
+const std::string kVersionCheckStart = "QUORLEX: (CheckNewVersion) start function";
+
+int Count(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+int CountEvents(const std::string& type) {
+  int count = 0;
+  for (const auto& event : hostsim::Transcript())
+    count += event.type == type ? 1 : 0;
+  return count;
+}
+
+// The real module, loaded into the in-memory host, with HOME and the Mac's root in a temporary folder
+// and the update server on a loopback port where nothing listens.
+class LanguageAddin : public testing::Test {
+protected:
+  void SetUp() override {
+    hostsim::ResetHost();
+    setenv("HOME", (tree / "Users/user").c_str(), 1);
+    setenv("HOSTSIM_MAC_ROOT", tree.root().c_str(), 1);
+    setenv("HOSTSIM_SERVER_BASE_URL", "https://127.0.0.1:9", 1);
+  }
+  void TearDown() override {
+    for (const std::string& name : hostsim::LoadedAddins())
+      hostsim::UnloadAddin(name, nullptr, nullptr);
+    hostsim::ResetHost();
+  }
+
+  bool Load() {
+    bool result = false;
+    std::string error;
+    EXPECT_TRUE(hostsim::LoadAddin(ORVANDEL_ADDIN_DIR, &result, &error)) << error;
+    return result;
+  }
+  bool Unload() {
+    bool result = false;
+    std::string error;
+    EXPECT_TRUE(hostsim::UnloadAddin("Orvandel", &result, &error)) << error;
+    return result;
+  }
+
+  TestTree tree;
+};
+
+TEST_F(LanguageAddin, RunAddsTheButtonAndStopRemovesIt) {
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(hostsim::LogMessages(), std::vector<std::string>{kRunLine});
+  EXPECT_TRUE(hostsim::HasDefinition("idCzButton"));
+  EXPECT_EQ(hostsim::DefinitionResourceFolder("idCzButton"), "resources/Czech");
+  const auto controls = hostsim::ControlIds("SolidScriptsAddinsPanel");
+  EXPECT_NE(std::find(controls.begin(), controls.end(), "idCzButton"), controls.end());
+
+  // No new-version button was ever made: stop finds none, and succeeds.
+  EXPECT_TRUE(Unload());
+  EXPECT_FALSE(hostsim::HasDefinition("idCzButton"));
+  const auto after = hostsim::ControlIds("SolidScriptsAddinsPanel");
+  EXPECT_EQ(std::find(after.begin(), after.end(), "idCzButton"), after.end());
+  EXPECT_EQ(hostsim::LogMessages().back(), kStopLine);
+  EXPECT_EQ(CountEvents("messagebox"), 0);
+}
+
+TEST_F(LanguageAddin, HostWithoutApplicationObjectGetsFalseAndNothingElse) {
+  hostsim::FailCall("get", "no application");
+  EXPECT_FALSE(Load());
+  EXPECT_TRUE(hostsim::LogMessages().empty());
+  EXPECT_EQ(CountEvents("messagebox"), 0);
+
+  // stop after such a run touches no empty handle.
+  EXPECT_TRUE(Unload());
+  EXPECT_EQ(CountEvents("messagebox"), 0);
+}
+
+TEST_F(LanguageAddin, MissingPanelShowsTheHostErrorAndKeepsTheOnlineWork) {
+  hostsim::RemovePanel("SolidScriptsAddinsPanel");
+  EXPECT_FALSE(Load());
+  EXPECT_EQ(CountEvents("messagebox"), 1);
+  EXPECT_TRUE(hostsim::HasDefinition("idCzButton"));
+
+  hostsim::ReportOnlineStatus(false);
+  const auto log = hostsim::LogMessages();
+  EXPECT_EQ(Count(log, kInstallStart), 1);
+  EXPECT_EQ(Count(log, kVersionCheckStart), 1);
+}
+
+TEST_F(LanguageAddin, OnlyTheFirstOnlineNotificationInstallsAndChecks) {
+  ASSERT_TRUE(Load());
+  hostsim::ReportOnlineStatus(true);
+  EXPECT_EQ(Count(hostsim::LogMessages(), kInstallStart), 0);
+
+  hostsim::ReportOnlineStatus(false);
+  hostsim::ReportOnlineStatus(true);
+  hostsim::ReportOnlineStatus(false);
+
+  const auto log = hostsim::LogMessages();
+  EXPECT_EQ(Count(log, kInstallStart), 1);
+  EXPECT_EQ(Count(log, kVersionCheckStart), 1);
+}
+
+TEST_F(LanguageAddin, EachClickMakesOneForcedInstallation) {
+  WriteFile(tree / "Library/Vornid/vornidca/czech_cz.xml", "czech cam");
+  WriteFile(
+      tree /
+          "Users/user/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app/Contents/"
+          "Libraries/Applications/CAM360/Data/Translations/czech_cz.xml",
+      "installed", 1000);
+  ASSERT_TRUE(Load());
+
+  std::string error;
+  ASSERT_TRUE(hostsim::ClickCommand("idCzButton", &error)) << error;
+  ASSERT_TRUE(hostsim::ClickCommand("idCzButton", &error)) << error;
+
+  // The marker file is present, yet each forced run copies.
+  const auto log = hostsim::LogMessages();
+  EXPECT_EQ(Count(log, kInstallStart), 2);
+  EXPECT_EQ(Count(log, "QUORLEX: (CopyCzechFiles) copy files for Fusion CAM."), 2);
+  EXPECT_EQ(Count(log, "QUORLEX: (CopyCzechFiles) target files with translate exists."), 0);
+}
+
+TEST_F(LanguageAddin, StopWithoutTheQuickAccessToolbarFailsAfterRemovingTheButton) {
+  ASSERT_TRUE(Load());
+  hostsim::RemoveToolbar("QATRight");
+
+  EXPECT_FALSE(Unload());
+  EXPECT_FALSE(hostsim::HasDefinition("idCzButton"));
+  EXPECT_EQ(CountEvents("messagebox"), 1);
+  EXPECT_EQ(Count(hostsim::LogMessages(), kStopLine), 0);
+}
+
+} // namespace
