@@ -1,0 +1,11 @@
+# Fails unless the functions that MODULE exports are exactly run and stop.
+execute_process(COMMAND "${NM}" -D --defined-only "${MODULE}" OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${MODULE}")
+endif()
+string(REGEX MATCHALL "[0-9a-fA-F]+ [TW] [^\n]+" functions "${symbols}")
+list(TRANSFORM functions REPLACE "^[0-9a-fA-F]+ [TW] " "")
+list(SORT functions)
+if(NOT functions STREQUAL "run;stop")
+  message(FATAL_ERROR "exported functions: ${functions}")
+endif()

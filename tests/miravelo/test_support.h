@@ -1,0 +1,107 @@
+// Helpers of the guide add-in's tests: a fresh folder per test, whole-file reads and writes, and an
+// opener that records what it was asked to open instead of starting a browser.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace miravelo_test {
+
+// A folder of its own for one test: removed when the test passed, kept and printed when it failed.
+class TempFolder {
+public:
+  TempFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/miravelo-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()))
+      m_path = buffer.data();
+  }
+  ~TempFolder() {
+    if (m_path.empty())
+      return;
+    if (::testing::Test::HasFailure()) {
+      std::cerr << "test files kept in " << m_path << "\n";
+      return;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& path() const { return m_path; }
+
+private:
+  std::string m_path;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+// Stands in for the browser: HOSTSIM_OPENER points at a script that appends the number of its
+// arguments and then each argument, zero-terminated, to a log next to it.
+class RecordingOpener {
+public:
+  explicit RecordingOpener(const std::string& folder)
+      : m_script(folder + "/opener"), m_log(folder + "/opened.log") {
+    WriteFile(m_script, "#!/bin/sh\n"
+                        "log='" +
+                            m_log +
+                            "'\n"
+                            "printf '%s\\n' \"$#\" >> \"$log\"\n"
+                            "for argument in \"$@\"; do printf '%s\\0' \"$argument\" >> \"$log\"; done\n");
+    chmod(m_script.c_str(), 0755);
+    setenv("HOSTSIM_OPENER", m_script.c_str(), 1);
+  }
+  ~RecordingOpener() { unsetenv("HOSTSIM_OPENER"); }
+  RecordingOpener(const RecordingOpener&) = delete;
+  RecordingOpener& operator=(const RecordingOpener&) = delete;
+
+  // The argument lists of every start of the opener, in order.
+  std::vector<std::vector<std::string>> Calls() const {
+    std::vector<std::vector<std::string>> calls;
+    const std::string log = ReadFile(m_log);
+    std::size_t position = 0;
+    while (position < log.size()) {
+      const std::size_t endOfCount = log.find('\n', position);
+      if (endOfCount == std::string::npos)
+        break;
+      const long count = std::strtol(log.substr(position, endOfCount - position).c_str(), nullptr, 10);
+      position = endOfCount + 1;
+      std::vector<std::string> arguments;
+      for (long i = 0; i < count && position < log.size(); ++i) {
+        const std::size_t end = log.find('\0', position);
+        arguments.push_back(log.substr(position, end - position));
+        position = end == std::string::npos ? log.size() : end + 1;
+      }
+      calls.push_back(arguments);
+    }
+    return calls;
+  }
+
+private:
+  std::string m_script;
+  std::string m_log;
+};
+
+} // namespace miravelo_test
