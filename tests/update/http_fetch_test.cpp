@@ -1,0 +1,266 @@
+#include "update/http_fetch.h"
+#include "update_test_support.h"
+
+#include <chrono>
+
+using loopback::Certificate;
+using updatetest::Entries;
+using updatetest::ReadAll;
+using updatetest::WriteAll;
+
+namespace {
+
+class FetchTest : public updatetest::UpdateTest {
+protected:
+  void SetUp() override {
+    UpdateTest::SetUp();
+    httplib::Server& http = m_server.server();
+    http.Get("/answer", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("Zandrelmac|17|2.5|x", "text/plain");
+    });
+    http.Get("/empty", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("", "text/plain");
+    });
+    http.Get("/zero", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(std::string("abc\0def", 7), "text/plain");
+    });
+    http.Get("/moved",
+             [](const httplib::Request&, httplib::Response& response) { response.set_redirect("/answer"); });
+    http.Get("/loop",
+             [](const httplib::Request&, httplib::Response& response) { response.set_redirect("/loop"); });
+    http.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+      response.status = 404;
+      response.set_content("<html><body>Not here</body></html>", "text/html");
+    });
+    http.Get("/broken", [](const httplib::Request&, httplib::Response& response) {
+      response.status = 500;
+      response.set_content("<html><body>Server error</body></html>", "text/html");
+    });
+    http.Get("/headers", [](const httplib::Request& request, httplib::Response& response) {
+      response.set_content(request.method + "\n" + request.get_header_value("Accept") + "\n" +
+                               request.get_header_value("User-Agent"),
+                           "text/plain");
+    });
+    http.Get("/endless", [](const httplib::Request&, httplib::Response& response) {
+      response.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+        static const std::string block(16 * 1024, 'a');
+        return sink.write(block.data(), block.size());
+      });
+    });
+    http.Get("/exact", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(std::string(64 * 1024, 'b'), "text/plain");
+    });
+    http.Get("/stall", [this](const httplib::Request&, httplib::Response& response) {
+      response.set_chunked_content_provider("application/octet-stream", [this](size_t, httplib::DataSink&) {
+        return m_server.WaitForShutdown();
+      });
+    });
+    http.Get("/package", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content(Package(), "application/octet-stream");
+    });
+    http.Get("/truncated", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content_provider(1000, "application/octet-stream",
+                                    [](size_t offset, size_t, httplib::DataSink& sink) {
+                                      return offset == 0 && sink.write(Package().data(), 500);
+                                    });
+    });
+    ASSERT_TRUE(m_server.Start());
+  }
+
+  static const std::string& Package() {
+    static const std::string bytes = [] {
+      std::string content;
+      for (int i = 0; i < 100000; ++i)
+        content += static_cast<char>(i * 31);
+      return content;
+    }();
+    return bytes;
+  }
+
+  std::string Url(const std::string& path) const { return m_server.Origin() + path; }
+
+  loopback::Server m_server{Certificate::Trusted};
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(FetchTest, TextAnswersAreTakenWhateverTheirStatus) {
+  struct Case {
+    const char* path;
+    long status;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"/answer", 200, "Zandrelmac|17|2.5|x"},
+      {"/empty", 200, ""},
+      {"/zero", 200, "abc"}, // the text ends at the zero byte
+      {"/moved", 200, "Zandrelmac|17|2.5|x"},
+      {"/missing", 404, "<html><body>Not here</body></html>"},
+      {"/broken", 500, "<html><body>Server error</body></html>"},
+  };
+  for (const Case& expected : cases) {
+    SCOPED_TRACE(expected.path);
+    const TextFetch fetch = FetchText(Url(expected.path));
+    EXPECT_EQ(fetch.code, CURLE_OK);
+    EXPECT_EQ(fetch.status, expected.status);
+    EXPECT_EQ(fetch.text, expected.text);
+  }
+  EXPECT_EQ(FetchText(Url("/zero")).bytes, 7u);
+  EXPECT_EQ(DescribeTextFetch(FetchText(Url("/empty"))), "empty answer");
+  EXPECT_EQ(DescribeTextFetch(FetchText(Url("/missing"))), "HTTP status 404");
+}
+
+TEST_F(FetchTest, SendsGetWithTheTwoHeaderLines) {
+  EXPECT_EQ(FetchText(Url("/headers")).text,
+            "GET\n*/*\nMozilla/5.0 (Windows NT 10.0; Win64; x64; rv:107.0) Gecko/20100101 Firefox/107.0");
+}
+
+TEST_F(FetchTest, UrlWithoutSchemeGoesOverHttps) {
+  // The server speaks TLS alone, so an answer proves the scheme.
+  const TextFetch fetch = FetchText("127.0.0.1:" + std::to_string(m_server.port()) + "/answer");
+  EXPECT_EQ(fetch.code, CURLE_OK);
+  EXPECT_EQ(fetch.text, "Zandrelmac|17|2.5|x");
+}
+
+TEST_F(FetchTest, OtherSchemesAreRefusedBeforeAnythingIsRead) {
+  loopback::Server plain;
+  plain.server().Get("/answer", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("plain", "text/plain");
+  });
+  plain.server().Get("/moved", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(Url("/answer"));
+  });
+  ASSERT_TRUE(plain.Start());
+  m_server.server().Get("/to-plain", [&plain](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(plain.Origin() + "/answer");
+  });
+  const std::string local = folder() + "/secret.txt";
+  WriteAll(local, "secret");
+
+  for (const std::string& url : {"file://" + local, "ftp://127.0.0.1:" + std::to_string(plain.port()) + "/a",
+                                 plain.Origin() + "/answer", plain.Origin() + "/moved", Url("/to-plain")}) {
+    SCOPED_TRACE(url);
+    const TextFetch fetch = FetchText(url);
+    EXPECT_EQ(fetch.code, CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_EQ(fetch.bytes, 0u);
+    const FileFetch file = FetchFile(url, folder() + "/out.pkg");
+    EXPECT_EQ(file.outcome, FileFetchOutcome::TransferFailed);
+    EXPECT_EQ(file.code, CURLE_UNSUPPORTED_PROTOCOL);
+  }
+  EXPECT_EQ(plain.requests(), 0);
+  EXPECT_EQ(Entries(folder()), std::vector<std::string>{"secret.txt"});
+}
+
+TEST_F(FetchTest, RedirectLoopEndsAfterTenRedirects) {
+  const TextFetch fetch = FetchText(Url("/loop"));
+  EXPECT_EQ(fetch.code, CURLE_TOO_MANY_REDIRECTS);
+  EXPECT_EQ(m_server.requests(), 11); // the first request and ten redirects
+}
+
+TEST_F(FetchTest, TextAnswerOverTheLimitEndsTheTransfer) {
+  FetchLimits limits;
+  limits.textMaxBytes = 64 * 1024;
+  ScopedFetchLimits shortened(limits);
+
+  const TextFetch exact = FetchText(Url("/exact"));
+  EXPECT_EQ(exact.code, CURLE_OK);
+  EXPECT_EQ(exact.text.size(), 64u * 1024);
+
+  const TextFetch endless = FetchText(Url("/endless"));
+  EXPECT_EQ(endless.code, CURLE_WRITE_ERROR);
+  EXPECT_TRUE(endless.tooLarge);
+  EXPECT_LE(endless.text.size(), 64u * 1024);
+  EXPECT_EQ(DescribeTextFetch(endless), "answer longer than 65536 bytes");
+}
+
+TEST_F(FetchTest, StalledAndSilentServersAreReleasedWithinTheLimits) {
+  loopback::SilentListener silent;
+  ASSERT_NE(silent.port(), 0);
+  struct Case {
+    const char* name;
+    std::string url;
+    FetchLimits limits;
+  };
+  // Each case shortens only the limit it is about, so that no other limit can release the transfer.
+  FetchLimits stall;
+  stall.stallSeconds = 1;
+  FetchLimits handshake;
+  handshake.connectTimeoutMs = 500;
+  const Case cases[] = {
+      {"stall after the headers", Url("/stall"), stall},
+      {"TLS handshake never answered", "https://127.0.0.1:" + std::to_string(silent.port()) + "/answer",
+       handshake},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    ScopedFetchLimits shortened(test.limits);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FetchText(test.url).code, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_LT(SecondsSince(start), 5.0);
+
+    start = std::chrono::steady_clock::now();
+    const FileFetch file = FetchFile(test.url, folder() + "/out.pkg");
+    EXPECT_EQ(file.code, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_LT(SecondsSince(start), 5.0);
+  }
+  EXPECT_TRUE(Entries(folder()).empty());
+}
+
+TEST_F(FetchTest, UntrustedCertificateIsRefused) {
+  loopback::Server untrusted(Certificate::Untrusted);
+  untrusted.server().Get("/answer", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("unverified", "text/plain");
+  });
+  ASSERT_TRUE(untrusted.Start());
+  const TextFetch fetch = FetchText(untrusted.Origin() + "/answer");
+  EXPECT_EQ(fetch.code, CURLE_PEER_FAILED_VERIFICATION);
+  EXPECT_EQ(fetch.text, "");
+  EXPECT_EQ(FetchFile(untrusted.Origin() + "/answer", folder() + "/out.pkg").code,
+            CURLE_PEER_FAILED_VERIFICATION);
+  EXPECT_EQ(untrusted.requests(), 0);
+  EXPECT_TRUE(Entries(folder()).empty());
+}
+
+TEST_F(FetchTest, CompleteDownloadReplacesTheTarget) {
+  const std::string target = folder() + "/Orvandel-installer.pkg";
+  WriteAll(target, "previous package");
+  const FileFetch fetch = FetchFile(Url("/package"), target);
+  EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
+  EXPECT_EQ(ReadAll(target), Package());
+  EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+}
+
+TEST_F(FetchTest, FailedDownloadKeepsThePreviousFile) {
+  struct Case {
+    const char* path;
+    FileFetchOutcome outcome;
+    CURLcode code;
+  };
+  const Case cases[] = {
+      {"/missing", FileFetchOutcome::HttpStatus, CURLE_OK},
+      {"/broken", FileFetchOutcome::HttpStatus, CURLE_OK},
+      {"/truncated", FileFetchOutcome::TransferFailed, CURLE_PARTIAL_FILE},
+  };
+  const std::string target = folder() + "/Orvandel-installer.pkg";
+  const std::string previous = Package().substr(0, 4096);
+  WriteAll(target, previous);
+  for (const Case& expected : cases) {
+    SCOPED_TRACE(expected.path);
+    const FileFetch fetch = FetchFile(Url(expected.path), target);
+    EXPECT_EQ(fetch.outcome, expected.outcome);
+    EXPECT_EQ(fetch.code, expected.code);
+    EXPECT_EQ(ReadAll(target), previous);
+    EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  }
+}
+
+TEST_F(FetchTest, TargetThatCannotBeCreatedStartsNoTransfer) {
+  const FileFetch fetch = FetchFile(Url("/package"), folder() + "/no-such-folder/Orvandel-installer.pkg");
+  EXPECT_EQ(fetch.outcome, FileFetchOutcome::CannotCreate);
+  EXPECT_EQ(fetch.systemError, ENOENT);
+  EXPECT_EQ(m_server.requests(), 0);
+}
+
+} // namespace

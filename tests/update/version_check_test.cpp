@@ -1,0 +1,225 @@
+#include "update/version_check.h"
+#include "update/version_check_internal.h"
+
+#include "update_test_support.h"
+
+#include <mutex>
+
+using updatetest::WriteAll;
+
+namespace {
+
+TEST(NthOccurrence, CountsFromTheSecondCharacter) {
+  struct Case {
+    const char* text;
+    int n;
+    std::int32_t position;
+  };
+  const Case cases[] = {
+      {"Zandrelmac|17|2.5|x", 0, 0},
+      {"Zandrelmac|17|2.5|x", 1, 10},
+      {"Zandrelmac|17|2.5|x", 3, 17},
+      {"Zandrelmac|17|2.5|x", 4, -1},
+      {"|17|2.5|x", 1, 3}, // the '|' at index 0 never counts
+      {"", 1, -1},
+      {"||", 1, 1},
+      {"||", 2, -1},
+  };
+  for (const Case& expected : cases) {
+    SCOPED_TRACE(std::string(expected.text) + " n=" + std::to_string(expected.n));
+    EXPECT_EQ(NthOccurrence(expected.text, "|", expected.n), expected.position);
+  }
+}
+
+class VersionFileTest : public updatetest::UpdateTest {};
+
+TEST_F(VersionFileTest, VersionIsTheLastLineLessItsFirstCharacter) {
+  struct Case {
+    const char* name;
+    std::string content;
+    std::string version;
+  };
+  const Case cases[] = {
+      {"one line", "V1.0\n", "1.0"},
+      {"no final line feed", "V1.0", "1.0"},
+      {"several lines", "V1.0\nV2.5\n", "2.5"},
+      {"CRLF keeps the carriage return", "V1.0\r\nV2.5\r\n", "2.5\r"},
+      {"blanks stay", "V 2.5 \n", " 2.5 "},
+      {"one character", "V\n", ""},
+      {"empty last line", "V1.0\n\n", ""},
+      {"empty file", "", ""},
+  };
+  for (const Case& expected : cases) {
+    SCOPED_TRACE(expected.name);
+    WriteAll(folder() + "/version.txt", expected.content);
+    EXPECT_EQ(ReadLocalVersion(folder() + "/version.txt"), expected.version);
+  }
+  EXPECT_EQ(ReadLocalVersion(folder() + "/missing.txt"), "");
+  EXPECT_EQ(ReadLocalVersion(folder()), ""); // a folder does not read as a file
+}
+
+TEST(EncodeQueryValue, EncodesOnlyWhatAUrlCannotCarry) {
+  EXPECT_EQ(EncodeQueryValue("2.5"), "2.5");
+  EXPECT_EQ(EncodeQueryValue("17"), "17");
+  EXPECT_EQ(EncodeQueryValue("1.0-beta_2~x"), "1.0-beta_2~x");
+  EXPECT_EQ(EncodeQueryValue("1.0\r"), "1.0%0D");
+  EXPECT_EQ(EncodeQueryValue(" 2.5 "), "%202.5%20");
+  EXPECT_EQ(EncodeQueryValue("a&b=c#d+e%f"), "a%26b%3Dc%23d%2Be%25f");
+  EXPECT_EQ(EncodeQueryValue("č"), "%C4%8D");
+}
+
+// A maker's server whose version query answers what the test sets, recording each query's cv.
+class CheckTest : public updatetest::UpdateTest {
+protected:
+  void SetUp() override {
+    UpdateTest::SetUp();
+    m_server.server().Get(
+        "/_sys_/updverC.asp", [this](const httplib::Request& request, httplib::Response& response) {
+          std::lock_guard<std::mutex> lock(m_mutex);
+          m_queries.push_back(request.get_param_value("av") + " " + request.get_param_value("app") + " " +
+                              request.get_param_value("cv"));
+          response.status = m_status;
+          response.set_content(m_answer, "text/plain");
+        });
+    ASSERT_TRUE(m_server.Start());
+    localVersion.clear();
+    serverVersion.clear();
+    idServerVersion.clear();
+  }
+
+  void Answer(const std::string& answer, int status = 200) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_answer = answer;
+    m_status = status;
+  }
+  std::vector<std::string> Queries() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queries;
+  }
+  std::string VersionFile(const std::string& content) {
+    const std::string path = folder() + "/version.txt";
+    WriteAll(path, content);
+    return path;
+  }
+  bool Check(const std::string& versionFile) { return CheckNewVersionAt(versionFile, m_server.Origin()); }
+
+  loopback::Server m_server{loopback::Certificate::Trusted};
+
+private:
+  std::mutex m_mutex;
+  std::string m_answer;
+  int m_status = 200;
+  std::vector<std::string> m_queries;
+};
+
+TEST_F(CheckTest, NoNewerVersionAnswerRaisesNothing) {
+  Answer("Zandrelmac\n");
+  EXPECT_FALSE(Check(VersionFile("V2.5\n")));
+  EXPECT_EQ(Queries(), std::vector<std::string>{"1.0 Zandrelmac 2.5"});
+  EXPECT_EQ(hostsim::LogMessages(), std::vector<std::string>{"QUORLEX: (CheckNewVersion) start function"});
+  EXPECT_FALSE(hostsim::HasDefinition("newVerAddIn"));
+  EXPECT_EQ(serverVersion, "Zandrelmac\n");
+}
+
+TEST_F(CheckTest, AnyOtherAnswerIsAnOfferSplitAtTheBars) {
+  struct Case {
+    std::string answer;
+    std::string id;
+    std::string offered;
+  };
+  const Case cases[] = {
+      {"Zandrelmac|17|2.5|x", "17", "2.5"},       {"Zandrelmac|17|2.5", "17", "2.5"},
+      {"Zandrelmac|17", "17", "Zandrelmac|17"},   {"|17|2.5|x", "2.5", "x"}, // a leading '|' is no separator
+      {"Zandrelmac", "Zandrelmac", "Zandrelmac"}, {"Zandrelmac\r\n", "Zandrelmac\r\n", "Zandrelmac\r\n"},
+  };
+  for (const Case& expected : cases) {
+    SCOPED_TRACE(expected.answer);
+    hostsim::ResetHost();
+    ui = app->userInterface();
+    Answer(expected.answer);
+    EXPECT_TRUE(Check(VersionFile("V1.0\n")));
+    EXPECT_EQ(idServerVersion, expected.id);
+    EXPECT_EQ(serverVersion, expected.offered);
+    EXPECT_EQ(hostsim::LogMessages(), (std::vector<std::string>{
+                                          "QUORLEX: (CheckNewVersion) start function",
+                                          "QUORLEX: (CheckNewVersion) local ver: 1.0",
+                                          "QUORLEX: (CheckNewVersion) server ver: " + expected.offered,
+                                          "QUORLEX: (CheckNewVersion) end function",
+                                      }));
+    const std::vector<std::string> controls = hostsim::ControlIds("QATRight");
+    const auto button = std::find(controls.begin(), controls.end(), "newVerAddIn");
+    ASSERT_NE(button, controls.end());
+    ASSERT_NE(button + 1, controls.end());
+    EXPECT_EQ(*(button + 1), "UserDisplayNameCommand");
+    EXPECT_EQ(hostsim::DefinitionResourceFolder("newVerAddIn"), "resources/NewCzech");
+  }
+}
+
+TEST_F(CheckTest, FailedQueryOffersNothing) {
+  struct Case {
+    const char* name;
+    std::string answer;
+    int status;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"not found page", "<html>Not found</html>", 404, "HTTP status 404"},
+      {"server error page", "<html>Error</html>", 500, "HTTP status 500"},
+      {"no bytes", "", 200, "empty answer"},
+  };
+  for (const Case& expected : cases) {
+    SCOPED_TRACE(expected.name);
+    hostsim::ResetHost();
+    ui = app->userInterface();
+    serverVersion = "before";
+    Answer(expected.answer, expected.status);
+    EXPECT_FALSE(Check(VersionFile("V1.0\n")));
+    EXPECT_FALSE(hostsim::HasDefinition("newVerAddIn"));
+    EXPECT_EQ(serverVersion, "before");
+    const std::vector<std::string> log = hostsim::LogMessages();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1], "QUORLEX: (CheckNewVersion) version query failed: " + expected.reason);
+  }
+
+  hostsim::ResetHost();
+  ui = app->userInterface();
+  const std::string refused = "https://127.0.0.1:" + std::to_string(loopback::ClosedPort());
+  EXPECT_FALSE(CheckNewVersionAt(VersionFile("V1.0\n"), refused));
+  EXPECT_FALSE(hostsim::HasDefinition("newVerAddIn"));
+}
+
+TEST_F(CheckTest, MissingVersionFileRaisesTheNoticeWithoutARequest) {
+  idServerVersion = "kept";
+  EXPECT_TRUE(Check(folder() + "/version.txt"));
+  EXPECT_TRUE(Queries().empty());
+  EXPECT_EQ(hostsim::LogMessages(), (std::vector<std::string>{
+                                        "QUORLEX: (CheckNewVersion) start function",
+                                        "QUORLEX: (CheckNewVersion) file with local version wasn't find.",
+                                        "QUORLEX: (CheckNewVersion) local ver: ",
+                                        "QUORLEX: (CheckNewVersion) server ver: ",
+                                        "QUORLEX: (CheckNewVersion) end function",
+                                    }));
+  EXPECT_EQ(idServerVersion, "kept");
+  EXPECT_TRUE(hostsim::HasDefinition("newVerAddIn"));
+  for (const auto& event : Events("log")) {
+    EXPECT_EQ(event.number("level"), 2);
+    EXPECT_EQ(event.number("type"), 0);
+  }
+}
+
+TEST_F(CheckTest, VersionWithCarriageReturnAndBlanksReachesTheServerEncoded) {
+  Answer("Zandrelmac|17|2.5");
+  EXPECT_TRUE(Check(VersionFile("V1.0\r\n")));
+  EXPECT_TRUE(Check(VersionFile("V1 0\n")));
+  EXPECT_EQ(Queries(), (std::vector<std::string>{"1.0 Zandrelmac 1.0\r", "1.0 Zandrelmac 1 0"}));
+}
+
+TEST_F(CheckTest, NoQuickAccessToolbarNoButton) {
+  ASSERT_TRUE(hostsim::RemoveToolbar("QATRight"));
+  Answer("Zandrelmac|17|2.5");
+  EXPECT_TRUE(Check(VersionFile("V1.0\n")));
+  EXPECT_FALSE(hostsim::HasDefinition("newVerAddIn"));
+  EXPECT_TRUE(Events("messagebox").empty());
+}
+
+} // namespace
