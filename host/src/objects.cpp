@@ -52,8 +52,9 @@ HostState& State() {
 void Record(TranscriptEvent event) {
   HostState& state = State();
   state.transcript.push_back(event);
+  // The listener gets its own copy: it may record further events, which can move the transcript.
   if (state.listener)
-    state.listener(state.transcript.back());
+    state.listener(event);
 }
 
 void SetLastError(int code, const std::string& text) {

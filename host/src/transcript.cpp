@@ -237,6 +237,8 @@ std::string FormatReadable(const TranscriptEvent& e) {
   }
   if (t == "error")
     return "error " + e.text("message");
+  if (t == "state") // a dump of several lines, asked for by the user
+    return e.text("description");
   return t + GenericFields(e);
 }
 

@@ -1,0 +1,274 @@
+#include "host_process.h"
+
+#include "layout.h"
+#include "process.h"
+#include "script.h"
+
+#include <hostsim/control.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace hostsim {
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// Reads the language preference an earlier host process stored; -1 when there is none.
+int StoredLanguage(const std::string& path) {
+  const std::string content = ReadFile(path);
+  const std::string key = "userLanguage=";
+  const auto found = content.find(key);
+  if (found == std::string::npos)
+    return -1;
+  return std::atoi(content.c_str() + found + key.size());
+}
+
+class HostRun {
+public:
+  HostRun(const Options& options, MacLayout layout)
+      : m_options(options), m_layout(std::move(layout)), m_openLog(options.control + "/" + kOpenLogFile) {}
+
+  int run();
+
+private:
+  void onEvent(const TranscriptEvent& event);
+  void drainOpens();
+  void error(const std::string& message);
+  void setActivity(const std::string& text);
+  // Runs one command; false when the script must stop, with *status set.
+  bool execute(const ScriptCommand& command, size_t index, int* status);
+  void unloadAll();
+  void restart(size_t next);
+
+  const Options& m_options;
+  MacLayout m_layout;
+  std::string m_openLog;
+  long long m_openOffset = 0;
+  bool m_printing = false;
+};
+
+void HostRun::onEvent(const TranscriptEvent& event) {
+  if (!m_printing) {
+    // Addresses opened during the call that caused this event were opened before it.
+    m_printing = true;
+    drainOpens();
+    m_printing = false;
+  }
+  PrintEvent(event, m_options.jsonl);
+  if (event.type == "preference" && event.text("name") == "userLanguage")
+    WriteFile(m_layout.preferences, "userLanguage=" + std::to_string(event.number("value")) + "\n");
+}
+
+void HostRun::drainOpens() {
+  const auto records = ReadOpenRecords(m_openLog, &m_openOffset);
+  if (records.empty())
+    return;
+  // The opener runs only while an add-in waits for it, so nothing appends while the log is emptied;
+  // a host process started by restart then begins at an empty log.
+  if (truncate(m_openLog.c_str(), 0) == 0)
+    m_openOffset = 0;
+  for (const auto& argv : records)
+    RecordEvent(TranscriptEvent{"open", {}}.addList("argv", argv));
+}
+
+void HostRun::error(const std::string& message) {
+  RecordEvent(TranscriptEvent{"error", {}}.addText("message", message));
+}
+
+void HostRun::setActivity(const std::string& text) {
+  WriteFile(m_options.control + "/" + kActivityFile, text);
+}
+
+void HostRun::unloadAll() {
+  const auto names = LoadedAddins();
+  for (const auto& name : names) {
+    setActivity("unload " + name + " (its stop)");
+    std::string reason;
+    if (!UnloadAddin(name, nullptr, &reason))
+      error(reason);
+  }
+}
+
+// A new host process continues the script: module state is gone, files and preferences stay.
+void HostRun::restart(size_t next) {
+  const auto names = LoadedAddins();
+  unloadAll();
+  drainOpens();
+  std::fflush(stdout);
+  std::vector<std::string> args = {"--host-process", "--control", m_options.control, "--root", m_layout.root};
+  if (!m_options.build.empty())
+    args.insert(args.end(), {"--build", m_options.build});
+  if (m_options.offline)
+    args.push_back("--offline");
+  if (m_options.jsonl)
+    args.push_back("--jsonl");
+  if (!m_options.script.empty())
+    args.insert(args.end(), {"--script", m_options.script});
+  args.insert(args.end(), {"--start", std::to_string(next)});
+  for (const auto& name : names)
+    args.insert(args.end(), {"--reload", name});
+  args.push_back("--");
+  args.insert(args.end(), m_options.addinFolders.begin(), m_options.addinFolders.end());
+
+  std::vector<char*> argv = {const_cast<char*>(m_layout.hostExe.c_str())};
+  for (auto& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  execv(m_layout.hostExe.c_str(), argv.data());
+  error("restart: cannot start a new host process " + m_layout.hostExe);
+  std::exit(kExitCrashed);
+}
+
+bool HostRun::execute(const ScriptCommand& command, size_t index, int* status) {
+  const auto& w = command.words;
+  const std::string& name = w[0];
+  std::string where = command.line > 0 ? "line " + std::to_string(command.line) + ": " : std::string();
+  std::string activity = where;
+  for (const auto& word : w)
+    activity += word + " ";
+  setActivity(activity);
+  std::string reason;
+
+  if (name == "load") {
+    const std::string folder = m_layout.addinsRoot + "/" + w[1];
+    if (!LoadAddin(folder, nullptr, &reason)) {
+      error(where + reason);
+      std::fprintf(stderr, "hostsim: %s%s\n", where.c_str(), reason.c_str());
+      *status = kExitLoadFailed;
+      return false;
+    }
+  } else if (name == "unload") {
+    if (!UnloadAddin(w[1], nullptr, &reason))
+      error(where + reason);
+  } else if (name == "online" || name == "offline") {
+    ReportOnlineStatus(name == "offline");
+  } else if (name == "click") {
+    if (!ClickCommand(w[1], &reason))
+      error(where + "click: " + reason);
+  } else if (name == "answer") {
+    std::vector<adsk::core::DialogResults> answers;
+    for (size_t i = 1; i < w.size(); ++i) {
+      answers.push_back(w[i] == "yes"      ? adsk::core::DialogYes
+                        : w[i] == "no"     ? adsk::core::DialogNo
+                        : w[i] == "cancel" ? adsk::core::DialogCancel
+                                           : adsk::core::DialogOK);
+    }
+    QueueAnswers(answers);
+  } else if (name == "html") {
+    if (!SendHtml(w[1], w[2], w.size() > 3 ? w[3] : std::string(), &reason))
+      error(where + "html: " + reason);
+  } else if (name == "fail") {
+    std::string text = w[2];
+    for (size_t i = 3; i < w.size(); ++i)
+      text += " " + w[i];
+    FailCall(w[1], text);
+  } else if (name == "remove") {
+    const bool removed = w[1] == "toolbar" ? RemoveToolbar(w[2]) : RemovePanel(w[2]);
+    if (!removed)
+      error(where + "remove: no " + w[1] + " " + w[2]);
+  } else if (name == "language") {
+    const int language = std::atoi(w[1].c_str());
+    SetLanguage(static_cast<adsk::core::UserLanguages>(language));
+    WriteFile(m_layout.preferences, "userLanguage=" + std::to_string(language) + "\n");
+  } else if (name == "entitlement") {
+    SetEntitlementText(w[1]);
+  } else if (name == "restart") {
+    restart(index + 1);
+  } else if (name == "state") {
+    TranscriptEvent event{"state", {}};
+    event.addText("description", DescribeState());
+    event.addNumber("language", Language());
+    event.addList("addins", LoadedAddins());
+    event.addList("QATRight", ControlIds("QATRight"));
+    event.addList("SolidScriptsAddinsPanel", ControlIds("SolidScriptsAddinsPanel"));
+    RecordEvent(event);
+  } else if (name == "run") {
+    std::vector<std::string> argv(w.begin() + 1, w.end());
+    ProgramResult result = RunProgram(argv);
+    if (!result.started) {
+      error(where + "run: " + result.error);
+    } else {
+      RecordEvent(TranscriptEvent{"program", {}}
+                      .addList("argv", argv)
+                      .addNumber("exit", result.exitStatus)
+                      .addText("stdout", result.out)
+                      .addText("stderr", result.err));
+    }
+  }
+  drainOpens();
+  return true;
+}
+
+int HostRun::run() {
+  SetTranscriptListener([this](const TranscriptEvent& event) { onEvent(event); });
+  SetOfflineState(m_options.offline);
+  int language = m_options.language;
+  if (language < 0)
+    language = StoredLanguage(m_layout.preferences);
+  if (language >= 0)
+    SetLanguage(static_cast<adsk::core::UserLanguages>(language));
+
+  std::vector<ScriptCommand> commands;
+  if (m_options.script.empty()) {
+    commands = DefaultPlay(m_options.addinFolders, m_options.offline);
+  } else {
+    std::string reason;
+    if (!ParseScript(ReadFile(m_options.script), m_layout.home, &commands, &reason)) {
+      error(m_options.script + ":" + reason);
+      return kExitBadScript;
+    }
+  }
+
+  int status = kExitOk;
+  bool stopped = false;
+  for (const auto& name : m_options.reload) {
+    ScriptCommand load{0, {"load", name}};
+    if (!execute(load, 0, &status)) {
+      stopped = true;
+      break;
+    }
+  }
+  for (size_t i = m_options.start; !stopped && i < commands.size(); ++i)
+    stopped = !execute(commands[i], i, &status);
+  setActivity("unload at the end of the script");
+  unloadAll();
+  drainOpens();
+  SetTranscriptListener(nullptr);
+  WriteFile(m_options.control + "/" + kFinishedFile, std::to_string(status));
+  std::fflush(stdout);
+  return status;
+}
+
+} // namespace
+
+void PrintEvent(const TranscriptEvent& event, bool jsonl) {
+  std::string line;
+  line = jsonl ? FormatJson(event) : FormatReadable(event);
+  line += "\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+int RunHostProcess(const Options& options) {
+  const std::string build = options.build.empty() ? kDefaultBuild : options.build;
+  HostRun run(options, LayoutFor(options.root, build));
+  return run.run();
+}
+
+} // namespace hostsim
