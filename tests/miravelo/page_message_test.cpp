@@ -12,15 +12,6 @@ using miravelo_test::TempFolder;
 
 namespace {
 
-TEST(GuidePageUrl, LanguageCodeAndEntitlementAsTheyCome) {
-  EXPECT_EQ("CSY", miravelo::LanguageCode(adsk::core::CzechLanguage));
-  EXPECT_EQ("ENG", miravelo::LanguageCode(adsk::core::EnglishLanguage));
-  EXPECT_EQ("ENG", miravelo::LanguageCode(adsk::core::ChinesePRCLanguage));
-  EXPECT_EQ("https://learning.quorlex.cz/fusion360/learning.asp?lang=CSY&lic=a b&c",
-            miravelo::GuidePageUrl(miravelo::LEARNING_SITE_BASE, "CSY", "a b&c"));
-  EXPECT_EQ("https://s/fusion360/learning.asp?lang=ENG&lic=", miravelo::GuidePageUrl("https://s", "ENG", ""));
-}
-
 TEST(PageMessage, OnlyQuotedWebAddressesAreOpened) {
   struct Case {
     const char* message;
