@@ -129,11 +129,17 @@ TEST_F(NewVersionTest, QuestionShowsBothVersionsAndNoDownloadsNothing) {
 
 TEST_F(NewVersionTest, YesDownloadsThePackageOverThePreviousOne) {
   WriteAll(Target(), "previous package");
-  // The command reads HOME itself; point it at the test folder for this process.
+  // The command reads HOME and the server origin itself; point them at this test for the click.
+  const char* home = std::getenv("HOME");
+  const std::string savedHome = home ? home : "";
   ::setenv("HOME", folder().c_str(), 1);
   ::setenv("HOSTSIM_SERVER_BASE_URL", m_server.Origin().c_str(), 1);
   ClickAndAnswer(DialogYes);
   ::unsetenv("HOSTSIM_SERVER_BASE_URL");
+  if (home)
+    ::setenv("HOME", savedHome.c_str(), 1);
+  else
+    ::unsetenv("HOME");
 
   EXPECT_EQ(Ids(), std::vector<std::string>{"17"});
   EXPECT_EQ(ReadAll(Target()), NewPackage());
