@@ -29,12 +29,17 @@ struct DirectoryCloser {
 };
 using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
 
-// The whole content of path; false when it cannot be opened or a read fails (a folder at the path
-// opens on some systems and fails only when read).
+// The whole content of path; false when it cannot be opened, is no regular file (a folder, or a pipe
+// that would block the host) or a read fails.
 bool ReadWholeFile(const std::string& path, std::string* content) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (descriptor < 0)
     return false;
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(descriptor);
+    return false;
+  }
   FileHandle file(fdopen(descriptor, "rb"));
   if (!file) {
     close(descriptor);

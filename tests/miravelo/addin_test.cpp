@@ -281,6 +281,7 @@ TEST_F(GuideAddinTest, OpeningAgainShowsThePaletteWithoutReloading) {
 }
 
 TEST_F(GuideAddinTest, PageMessagesOpenTheirAddressWithoutQuotes) {
+  SKIP_WITHOUT_SIMULATED_OPENER();
   ASSERT_TRUE(StartHost());
   ASSERT_TRUE(hostsim::SendHtml(kPaletteId, "\"https://learning.quorlex.cz/kurz?id=1\"", "openURL", nullptr));
   ASSERT_TRUE(hostsim::SendHtml(kPaletteId, "\"\"", "openURL", nullptr));
@@ -291,6 +292,7 @@ TEST_F(GuideAddinTest, PageMessagesOpenTheirAddressWithoutQuotes) {
 }
 
 TEST_F(GuideAddinTest, PaletteOfTheOnlineHandlerKeepsReactingAfterTheButtonShowsIt) {
+  SKIP_WITHOUT_SIMULATED_OPENER();
   WriteFile(m_info, "07.12.2026\n1\n");
   ASSERT_TRUE(StartHost(/*offline=*/true));
   hostsim::ReportOnlineStatus(false);

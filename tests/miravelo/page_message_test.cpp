@@ -44,8 +44,8 @@ TEST(PageMessage, OnlyQuotedWebAddressesAreOpened) {
   }
 }
 
-#ifdef HOSTSIM
 TEST(PageMessage, ShellPayloadsRunNothingButTheOpenerWithTheExactAddress) {
+  SKIP_WITHOUT_SIMULATED_OPENER();
   TempFolder folder;
   RecordingOpener opener(folder.path());
   const std::string pwned = folder.path() + "/pwned";
@@ -74,6 +74,5 @@ TEST(PageMessage, ShellPayloadsRunNothingButTheOpenerWithTheExactAddress) {
     EXPECT_FALSE(std::filesystem::exists(pwned));
   }
 }
-#endif
 
 } // namespace

@@ -84,6 +84,10 @@ TEST_F(StartCounterTest, UnreadableFileGivesMinusOneAndStaysAlone) {
   EXPECT_EQ(-1, AutoOpenPaletteAt(m_info));
   EXPECT_TRUE(std::filesystem::is_directory(m_info));
   EXPECT_TRUE(std::filesystem::is_empty(m_info));
+  // A pipe without a writer would block a plain open for reading, and with it the host.
+  const std::string pipe = m_folder.path() + "/pipe";
+  ASSERT_EQ(0, mkfifo(pipe.c_str(), 0644));
+  EXPECT_EQ(-1, AutoOpenPaletteAt(pipe));
 }
 
 TEST_F(StartCounterTest, MissingFolderCountsEveryStartAsTheFirst) {

@@ -14,6 +14,13 @@
 #include <string>
 #include <vector>
 
+// Builds without the simulation overrides hand addresses to the real browser; such tests do not run there.
+#ifdef HOSTSIM
+#define SKIP_WITHOUT_SIMULATED_OPENER()
+#else
+#define SKIP_WITHOUT_SIMULATED_OPENER() GTEST_SKIP() << "needs the simulated opener (HOSTSIM)"
+#endif
+
 namespace miravelo_test {
 
 // A folder of its own for one test: removed when the test passed, kept and printed when it failed.
