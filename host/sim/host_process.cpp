@@ -221,6 +221,8 @@ int HostRun::run() {
   int language = m_options.language;
   if (language < 0)
     language = StoredLanguage(m_layout.preferences);
+  else // a later start (restart) keeps what the user chose
+    WriteFile(m_layout.preferences, "userLanguage=" + std::to_string(language) + "\n");
   if (language >= 0)
     SetLanguage(static_cast<adsk::core::UserLanguages>(language));
 

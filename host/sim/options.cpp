@@ -116,8 +116,9 @@ Without --script, hostsim plays one default start: load every add-in, report onl
 add-in.
 
 Environment of the add-ins and of `run` programs: HOME, HOSTSIM_MAC_ROOT (the root), HOSTSIM_OPENER
-(the simulated browser: every address it gets becomes an "open" event), HOSTSIM_SERVER_BASE_URL and
-HOSTSIM_CA_FILE (from --server and --cafile).
+(the simulated browser: each call becomes an "open" event whose argv holds the arguments the
+opener received, without its own name), HOSTSIM_SERVER_BASE_URL and HOSTSIM_CA_FILE (from --server
+and --cafile).
 
 Events (the "event" key of --jsonl): addin, log, messagebox, definition_added, definition_removed,
 control_added, control_promoted, control_removed, palette_added, palette_visible, palette_docking,

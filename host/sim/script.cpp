@@ -194,7 +194,8 @@ a backslash escapes; a leading ~/ stands for the simulated HOME; # starts a comm
   answer yes|no|ok|cancel ... queue answers for the next message boxes (an unqueued box gets OK,
                               or No for a Yes/No box)
   html PALETTE_ID DATA [ACTION]
-                              the page in a palette sends adsk.fusionSendData(ACTION, DATA)
+                              the page in a palette sends adsk.fusionSendData(ACTION, DATA);
+                              ACTION is empty when not given
   fail CALL TEXT              every later call named CALL fails with TEXT as the host's last error;
                               CALL is a member (addButtonDefinition, itemById, add) or Class.member
                               (Toolbars.itemById); "get" empties Application::get
