@@ -201,8 +201,22 @@ int Session::runHost() {
   argv.push_back(nullptr);
 
   std::fflush(stdout);
+  // An interrupt from the terminal ends the host process; hostsim itself waits for it, reports it and
+  // removes its temporary folders.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGINT, &ignore, nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t child = 0;
-  const int spawned = posix_spawn(&child, m_layout.hostExe.c_str(), nullptr, nullptr, argv.data(), environ);
+  const int spawned =
+      posix_spawn(&child, m_layout.hostExe.c_str(), nullptr, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   if (spawned != 0)
     return Fail(kExitCrashed, "cannot start the host " + m_layout.hostExe + ": " + strerror(spawned), jsonl);
   int status = 0;
