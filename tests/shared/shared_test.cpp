@@ -197,14 +197,22 @@ TEST_F(SharedOnDisk, SimulationOverridesFollowTheEnvironment) {
   setenv("HOSTSIM_MAC_ROOT", m_dir.c_str(), 1);
   setenv("HOSTSIM_SERVER_BASE_URL", "https://127.0.0.1:4443", 1);
   setenv("HOSTSIM_CA_FILE", "/tmp/ca.pem", 1);
+#ifdef HOSTSIM
   EXPECT_EQ(SystemPath("/Library/Vornid"), m_dir + "/Library/Vornid");
   EXPECT_EQ(ServerBaseUrl(), "https://127.0.0.1:4443");
   EXPECT_EQ(ServerCaFile(), "/tmp/ca.pem");
+#else
+  // A release build carries no overrides.
+  EXPECT_EQ(SystemPath("/Library/Vornid"), "/Library/Vornid");
+  EXPECT_EQ(ServerBaseUrl(), product::kServerBaseUrl);
+  EXPECT_EQ(ServerCaFile(), "");
+#endif
 
   setenv("HOME", m_dir.c_str(), 1);
   EXPECT_EQ(HomeFolder(), m_dir);
 }
 
+#ifdef HOSTSIM
 TEST_F(SharedOnDisk, BrowserOpenerGetsTheAddressAsOneArgumentWithoutAShell) {
   const std::string opener = m_dir + "/opener";
   const std::string record = m_dir + "/record";
@@ -228,5 +236,6 @@ TEST_F(SharedOnDisk, BrowserOpenerGetsTheAddressAsOneArgumentWithoutAShell) {
   setenv("HOSTSIM_OPENER", (m_dir + "/no_such_opener").c_str(), 1);
   EXPECT_FALSE(OpenInBrowser("https://example.invalid/"));
 }
+#endif
 
 } // namespace
