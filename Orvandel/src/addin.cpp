@@ -3,6 +3,7 @@
 #include "host_support.h"
 #include "installer.h"
 
+#include "update/update_client.h"
 #include "update/version_check.h"
 
 #include <exception>
@@ -175,9 +176,13 @@ void OnlineStatusChangedHandler::notify(const Ptr<ApplicationEventArgs>& eventAr
 }
 
 bool RunAddin(const char* /*context*/) {
+  // Balanced by UpdateClientStop in stop, which the host calls whatever run returned.
+  UpdateClientStart();
   return Guarded("run", Run, false);
 }
 
 bool StopAddin(const char* /*context*/) {
-  return Guarded("stop", Stop, false);
+  const bool stopped = Guarded("stop", Stop, false);
+  UpdateClientStop();
+  return stopped;
 }
