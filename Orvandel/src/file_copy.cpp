@@ -84,10 +84,22 @@ bool Older(const timespec& a, const timespec& b) {
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '/')
+  if (folder.empty())
+    return name;
+  if (folder.back() == '/')
     return folder + name;
   return folder + "/" + name;
 }
+
+// A name in an open folder. Its path is built only when an error has to name it: the warm path of a
+// copy makes no strings.
+struct Entry {
+  int folderFd;
+  const std::string& folder;
+  const char* name;
+
+  std::string path() const { return Join(folder, name); }
+};
 
 // Removes the temporary file unless the rename has consumed it.
 class TemporaryName {
@@ -118,7 +130,7 @@ std::string TemporaryNameFor(const std::string& name, unsigned attempt) {
 
 #if !defined(__APPLE__)
 // Copies everything from in's position to its end into out, in the kernel where it can.
-void CopyData(int in, int out, const std::string& source, const std::string& target) {
+void CopyData(int in, int out, const Entry& source, const Entry& target) {
   constexpr size_t kChunk = size_t{1} << 30;
   bool useRange = true;
   bool useSendfile = true;
@@ -142,20 +154,20 @@ void CopyData(int in, int out, const std::string& source, const std::string& tar
       if (copied < 0 && errno == EINTR)
         continue;
       if (copied < 0)
-        Fail("copy", source, target, errno);
+        Fail("copy", source.path(), target.path(), errno);
       for (ssize_t written = 0; written < copied;) {
         const ssize_t result = write(out, buffer + written, static_cast<size_t>(copied - written));
         if (result < 0 && errno == EINTR)
           continue;
         if (result < 0)
-          Fail("copy", source, target, errno);
+          Fail("copy", source.path(), target.path(), errno);
         written += result;
       }
     }
     if (copied < 0 && errno == EINTR)
       continue;
     if (copied < 0)
-      Fail("copy", source, target, errno);
+      Fail("copy", source.path(), target.path(), errno);
     if (copied == 0)
       return;
   }
@@ -164,51 +176,50 @@ void CopyData(int in, int out, const std::string& source, const std::string& tar
 
 // Makes the temporary file in the target folder from the source file and gives it the source's
 // permission bits and times. Returns the temporary's name, or throws having removed it.
-std::string WriteTemporary(int sourceFolderFd, const std::string& name, const std::string& sourceName,
-                           int targetFolderFd, const std::string& source, const std::string& target) {
-  const Descriptor in(openat(sourceFolderFd, sourceName.c_str(), O_RDONLY | O_CLOEXEC));
+std::string WriteTemporary(const Entry& source, const Entry& target) {
+  const Descriptor in(openat(source.folderFd, source.name, O_RDONLY | O_CLOEXEC));
   if (!in.valid())
-    Fail("open", source, errno);
+    Fail("open", source.path(), errno);
   struct stat status {};
   if (fstat(in.get(), &status) != 0)
-    Fail("status", source, errno);
+    Fail("status", source.path(), errno);
   if (!S_ISREG(status.st_mode))
-    Fail("copy", source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    Fail("copy", source.path(), S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
   const timespec times[2] = {AccessTime(status), ModificationTime(status)};
 
   for (unsigned attempt = 0;; ++attempt) {
-    std::string temporary = TemporaryNameFor(name, attempt);
+    std::string temporary = TemporaryNameFor(target.name, attempt);
 #if defined(__APPLE__)
     // A clone shares the source's blocks until either is changed: the copy is almost free.
-    if (fclonefileat(in.get(), targetFolderFd, temporary.c_str(), 0) == 0) {
-      TemporaryName guard(targetFolderFd, temporary);
-      if (fchmodat(targetFolderFd, temporary.c_str(), status.st_mode & 0777, 0) != 0 ||
-          utimensat(targetFolderFd, temporary.c_str(), times, 0) != 0)
-        Fail("copy", source, target, errno);
+    if (fclonefileat(in.get(), target.folderFd, temporary.c_str(), 0) == 0) {
+      TemporaryName guard(target.folderFd, temporary);
+      if (fchmodat(target.folderFd, temporary.c_str(), status.st_mode & 0777, 0) != 0 ||
+          utimensat(target.folderFd, temporary.c_str(), times, 0) != 0)
+        Fail("copy", source.path(), target.path(), errno);
       guard.release();
       return temporary;
     }
     if (errno == EEXIST)
       continue;
     if (errno != ENOTSUP && errno != EXDEV && errno != EINVAL)
-      Fail("copy", source, target, errno);
+      Fail("copy", source.path(), target.path(), errno);
 #endif
-    Descriptor out(openat(targetFolderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    Descriptor out(openat(target.folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!out.valid() && errno == EEXIST)
       continue;
     if (!out.valid())
-      Fail("copy", source, target, errno);
-    TemporaryName guard(targetFolderFd, temporary);
+      Fail("copy", source.path(), target.path(), errno);
+    TemporaryName guard(target.folderFd, temporary);
 #if defined(__APPLE__)
     if (fcopyfile(in.get(), out.get(), nullptr, COPYFILE_DATA) != 0)
-      Fail("copy", source, target, errno);
+      Fail("copy", source.path(), target.path(), errno);
 #else
     CopyData(in.get(), out.get(), source, target);
 #endif
     if (fchmod(out.get(), status.st_mode & 0777) != 0 || futimens(out.get(), times) != 0)
-      Fail("copy", source, target, errno);
+      Fail("copy", source.path(), target.path(), errno);
     if (out.close() != 0)
-      Fail("copy", source, target, errno);
+      Fail("copy", source.path(), target.path(), errno);
     guard.release();
     return temporary;
   }
@@ -216,25 +227,22 @@ std::string WriteTemporary(int sourceFolderFd, const std::string& name, const st
 
 // The rule for one file: the source (already known to be a regular file, links followed) replaces a
 // missing, dangling or older target.
-void CopyFileAt(int sourceFolderFd, const std::string& name, const struct stat& sourceStatus,
-                int targetFolderFd, const std::string& targetName, const std::string& source,
-                const std::string& target) {
+void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entry& target) {
   struct stat targetStatus {};
-  if (fstatat(targetFolderFd, targetName.c_str(), &targetStatus, 0) == 0) {
+  if (fstatat(target.folderFd, target.name, &targetStatus, 0) == 0) {
     if (S_ISDIR(targetStatus.st_mode))
-      Fail("copy", source, target, EISDIR);
+      Fail("copy", source.path(), target.path(), EISDIR);
     if (!Older(ModificationTime(targetStatus), ModificationTime(sourceStatus)))
       return;
   } else if (errno != ENOENT && errno != ELOOP) {
     // ENOENT also covers a dangling link and ELOOP a link loop: both are replaced like a missing file.
-    Fail("status", target, errno);
+    Fail("status", target.path(), errno);
   }
 
-  const std::string temporary =
-      WriteTemporary(sourceFolderFd, targetName, name, targetFolderFd, source, target);
-  TemporaryName guard(targetFolderFd, temporary);
-  if (renameat(targetFolderFd, temporary.c_str(), targetFolderFd, targetName.c_str()) != 0)
-    Fail("copy", source, target, errno);
+  const std::string temporary = WriteTemporary(source, target);
+  TemporaryName guard(target.folderFd, temporary);
+  if (renameat(target.folderFd, temporary.c_str(), target.folderFd, target.name) != 0)
+    Fail("copy", source.path(), target.path(), errno);
   guard.release();
 }
 
@@ -263,20 +271,22 @@ void CopyEntries(int sourceFd, const std::string& source, int targetFd, const st
         Fail("list", source, errno);
       return;
     }
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..")
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
       continue;
-    const std::string sourcePath = Join(source, name);
-    const std::string targetPath = Join(target, name);
+    const Entry sourceEntry{sourceFd, source, name};
+    const Entry targetEntry{targetFd, target, name};
 
     struct stat status {};
-    if (fstatat(sourceFd, name.c_str(), &status, 0) != 0)
-      Fail("status", sourcePath, errno);
+    if (fstatat(sourceFd, name, &status, 0) != 0)
+      Fail("status", sourceEntry.path(), errno);
 
     if (S_ISREG(status.st_mode)) {
-      CopyFileAt(sourceFd, name, status, targetFd, name, sourcePath, targetPath);
+      CopyFileAt(sourceEntry, status, targetEntry);
       continue;
     }
+    const std::string sourcePath = sourceEntry.path();
+    const std::string targetPath = targetEntry.path();
     if (!S_ISDIR(status.st_mode))
       Fail("copy", sourcePath, ENOTSUP);
 
@@ -285,13 +295,13 @@ void CopyEntries(int sourceFd, const std::string& source, int targetFd, const st
       if (ancestor == identity)
         Fail("copy", sourcePath, ELOOP);
     }
-    const Descriptor childSource(openat(sourceFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor childSource(openat(sourceFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!childSource.valid())
       Fail("open", sourcePath, errno);
     // The owner keeps write and search rights, so that a read-only source folder can still be filled.
-    if (mkdirat(targetFd, name.c_str(), (status.st_mode & 0777) | S_IRWXU) != 0 && errno != EEXIST)
+    if (mkdirat(targetFd, name, (status.st_mode & 0777) | S_IRWXU) != 0 && errno != EEXIST)
       Fail("create folder", targetPath, errno);
-    const Descriptor childTarget(openat(targetFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor childTarget(openat(targetFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!childTarget.valid())
       Fail("open", targetPath, errno);
 
@@ -301,11 +311,11 @@ void CopyEntries(int sourceFd, const std::string& source, int targetFd, const st
   }
 }
 
-// The folder part and the last name of a file path ("a/b" gives "a" and "b", "b" gives "." and "b").
+// The folder part and the last name of a file path ("a/b" gives "a" and "b", "b" gives "" and "b").
 std::pair<std::string, std::string> SplitPath(const std::string& path) {
   const auto slash = path.find_last_of('/');
   if (slash == std::string::npos)
-    return {".", path};
+    return {std::string(), path};
   return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
 }
 
@@ -319,7 +329,8 @@ void CopyFileUpdating(const std::string& source, const std::string& target) {
   if (targetName.empty())
     Fail("copy", target, EISDIR);
 
-  const Descriptor sourceFd(open(sourceFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Descriptor sourceFd(
+      open(sourceFolder.empty() ? "." : sourceFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!sourceFd.valid())
     Fail("copy", source, errno);
   struct stat status {};
@@ -327,10 +338,12 @@ void CopyFileUpdating(const std::string& source, const std::string& target) {
     Fail("copy", source, errno);
   if (!S_ISREG(status.st_mode))
     Fail("copy", source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
-  const Descriptor targetFd(open(targetFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Descriptor targetFd(
+      open(targetFolder.empty() ? "." : targetFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!targetFd.valid())
     Fail("copy", target, errno);
-  CopyFileAt(sourceFd.get(), sourceName, status, targetFd.get(), targetName, source, target);
+  CopyFileAt(Entry{sourceFd.get(), sourceFolder, sourceName.c_str()}, status,
+             Entry{targetFd.get(), targetFolder, targetName.c_str()});
 }
 
 void CopyFolderUpdating(const std::string& source, const std::string& target) {

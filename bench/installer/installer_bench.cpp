@@ -90,14 +90,27 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// Median over runs; prepare runs untimed before each one.
-double Measure(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    prepare();
-    times.push_back(Seconds(work));
+struct Contender {
+  std::function<void()> prepare; // untimed, before each run
+  std::function<void()> work;
+};
+
+// Medians over rounds; every round runs each contender once, in alternating order, so that the load
+// of a shared machine falls on all of them alike.
+std::vector<double> Measure(int rounds, const std::vector<Contender>& contenders) {
+  std::vector<std::vector<double>> times(contenders.size());
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t k = 0; k < contenders.size(); ++k) {
+      // Odd rounds run the contenders in reverse order.
+      const size_t i = round % 2 == 0 ? k : contenders.size() - 1 - k;
+      contenders[i].prepare();
+      times[i].push_back(Seconds(contenders[i].work));
+    }
   }
-  return Median(times);
+  std::vector<double> medians;
+  for (const auto& runs : times)
+    medians.push_back(Median(runs));
+  return medians;
 }
 
 std::uint64_t CountFiles(const std::string& root) {
@@ -128,27 +141,32 @@ int Main(int argc, char** argv) {
   fs::remove_all(package);
   const std::uint64_t bytes = GeneratePackage(package);
   const std::uint64_t files = CountFiles(package);
-  std::printf("package: %llu files, %.1f MB\n", static_cast<unsigned long long>(files), static_cast<double>(bytes) / 1e6);
+  std::printf("package: %llu files, %.1f MB\n", static_cast<unsigned long long>(files),
+              static_cast<double>(bytes) / 1e6);
 
-  constexpr int kColdRuns = 3;
-  constexpr int kWarmRuns = 5;
+  constexpr int kColdRuns = 5;
+  constexpr int kWarmRuns = 9;
   const auto clear = [](const std::string& path) { return [path] { fs::remove_all(path); }; };
   const auto nothing = [] {};
 
-  const double oursCold =
-      Measure(kColdRuns, clear(ours), [&] { filecopy::CopyFolderUpdating(package, ours); });
-  const double cpCold = Measure(kColdRuns, clear(cpTarget), [&] { Run({"cp", "-R", package, cpTarget}); });
+  const auto cold = Measure(kColdRuns, {{clear(ours), [&] { filecopy::CopyFolderUpdating(package, ours); }},
+                                        {clear(cpTarget), [&] {
+                                           Run({"cp", "-R", package, cpTarget});
+                                         }}});
   if (CountFiles(ours) != files)
     throw std::runtime_error("the installer's copy is incomplete");
 
   Run({"rsync", "-r", package + "/", rsyncTarget + "/"});
-  const double oursWarm = Measure(kWarmRuns, nothing, [&] { filecopy::CopyFolderUpdating(package, ours); });
-  const double cpWarm = Measure(kWarmRuns, nothing, [&] {
-    Run({"cp", "-Ru", package + "/.", cpTarget + "/"});
-  });
-  const double rsyncWarm = Measure(kWarmRuns, nothing, [&] {
-    Run({"rsync", "-r", "--update", package + "/", rsyncTarget + "/"});
-  });
+  const auto warm = Measure(kWarmRuns, {{nothing, [&] { filecopy::CopyFolderUpdating(package, ours); }},
+                                        {nothing,
+                                         [&] {
+                                           Run({"cp", "-Ru", package + "/.", cpTarget + "/"});
+                                         }},
+                                        {nothing, [&] {
+                                           Run({"rsync", "-r", "--update", package + "/", rsyncTarget + "/"});
+                                         }}});
+  const double oursCold = cold[0], cpCold = cold[1];
+  const double oursWarm = warm[0], cpWarm = warm[1], rsyncWarm = warm[2];
 
   std::printf("\nmedian of %d cold and %d warm runs\n", kColdRuns, kWarmRuns);
   Report("cold (empty target)", oursCold, "cp -R", cpCold, 1.0);
