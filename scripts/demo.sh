@@ -1,9 +1,80 @@
 #!/usr/bin/env bash
-# Builds the product and plays its whole story in hostsim on the embedded sample.
+# Builds the product and plays a Czech user's whole story in hostsim on the embedded sample, then
+# prints a summary. The simulated Mac stays in build/demo-mac for a closer look.
+#   scripts/demo.sh [--jsonl]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+top=$PWD
 
 scripts/setup.sh
 cmake --preset dev >/dev/null
-cmake --build --preset dev >/dev/null
-exec build/dev/host/sim/hostsim build/dev/addins/* "$@"
+cmake --build --preset dev --target Orvandel Miravelo uninstaller hostsim maker_server >/dev/null
+
+build=$top/build/dev
+root=$top/build/demo-mac
+home=$root/Users/user
+production="$home/Library/Application Support/Autodesk/webdeploy/production"
+bundle="$production/Autodesk Fusion.app"
+old_build="$production/5c1e0b7a9d3f4e2c8b6a1d0e9f8c7b6a"
+old_bundle="$old_build/Autodesk Fusion 360.app"
+addin_tree="$home/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns"
+
+# The simulated Mac: the data package, and Czech files an older package left in another build.
+rm -rf "$root"
+mkdir -p "$root/Library"
+cp -R samples/package "$root/Library/Vornid"
+rm -f "$root/Library/Vornid/README.md"
+help="$old_bundle/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help"
+mkdir -p "$old_bundle/Contents/Libraries/Applications/CAM360/Data/Translations" "$help/cz-html" \
+         "$old_bundle/Contents/Libraries/Neutron/StringTable/cs-CZ"
+echo '<translations lang="cs"/>' >"$old_bundle/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml"
+echo '<html lang="cs">Starý návod</html>' >"$help/cz-html.html"
+echo '<html lang="cs">Stará stránka</html>' >"$help/cz-html/index.html"
+echo 'Soubor=Starý překlad' >"$old_bundle/Contents/Libraries/Neutron/StringTable/cs-CZ/strings.txt"
+echo '<translations lang="en"/>' >"$old_bundle/Contents/Libraries/Applications/CAM360/Data/Translations/english.xml"
+legacy_before=$(find "$old_bundle" -type f | wc -l)
+
+# The maker's server, offering a newer package.
+"$build/tests/servers/maker_server" --quiet >"$top/build/demo-server.out" 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  port=$(head -n 1 "$top/build/demo-server.out" 2>/dev/null || true)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "demo: the maker's server did not start" >&2; exit 1; }
+
+transcript=$top/build/demo-transcript.txt
+"$build/host/sim/hostsim" --root "$root" --server "https://127.0.0.1:$port" \
+  --cafile "$build/test-tls/ca.pem" --script samples/demo/story.hostsim "$@" \
+  "$build/addins/Orvandel" "$build/addins/Miravelo" | tee "$transcript"
+
+# The summary: what a person checks at a glance.
+count() { find "$@" -type f 2>/dev/null | wc -l; }
+echo
+echo "================ Summary ================"
+echo "Czech files in the host bundle:"
+echo "  string tables (cs-CZ):     $(count "$bundle/Contents/Libraries/Neutron/StringTable/cs-CZ")"
+echo "  QM files (AIRMAX/cs-CZ):   $(count "$bundle/Contents/Resources/AIRMAX/cs-CZ")"
+echo "  CAM translations:          $(ls "$bundle/Contents/Libraries/Applications/CAM360/Data/Translations" | tr '\n' ' ')"
+echo "  CAM help cz-html:          $(count "$bundle/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html") files"
+echo "Older build's legacy files:  $legacy_before before, $(count "$old_bundle") after (one non-Czech file stays)"
+echo "Language preference set:     $(grep -m1 '^preference userLanguage' "$transcript" | sed 's/^preference //')"
+package="$home/Downloads/Orvandel-installer.pkg"
+if [ -f "$package" ]; then
+  echo "Installer package:           $(stat -c %s "$package") bytes in ~/Downloads/Orvandel-installer.pkg"
+else
+  echo "Installer package:           missing"
+fi
+echo "Guide palette opened by itself, per start:"
+awk '/^click runTeachPalette/ { clicked = 1 }
+     /^palette_added teachPalete/ && !clicked { opened = 1 }
+     /^addin Miravelo stop/ { printf "  start %d: %s\n", ++start, opened ? "yes" : "no"; opened = 0; clicked = 0 }' "$transcript"
+echo "Addresses opened in the browser: $(grep -c '^open ' "$transcript" || true)"
+if [ -d "$addin_tree/Orvandel" ]; then
+  echo "Uninstaller:                 the add-in folder Orvandel is still there"
+else
+  echo "Uninstaller:                 add-in folder Orvandel removed; Czech files left in builds: $(count "$old_bundle/Contents/Libraries/Neutron/StringTable/cs-CZ" "$help/cz-html")"
+fi
+echo "The simulated Mac is kept in $root"
