@@ -86,6 +86,16 @@ TEST_F(LanguageAddin, HostWithoutApplicationObjectGetsFalseAndNothingElse) {
   EXPECT_EQ(CountEvents("messagebox"), 0);
 }
 
+TEST_F(LanguageAddin, HostWithoutUserInterfaceGetsFalseAndStopTouchesNothing) {
+  hostsim::FailCall("userInterface", "no user interface");
+  EXPECT_FALSE(Load());
+  EXPECT_EQ(hostsim::LogMessages(), std::vector<std::string>{kRunLine});
+
+  EXPECT_TRUE(Unload());
+  EXPECT_EQ(hostsim::LogMessages(), (std::vector<std::string>{kRunLine, kStopLine}));
+  EXPECT_EQ(CountEvents("messagebox"), 0);
+}
+
 TEST_F(LanguageAddin, MissingPanelShowsTheHostErrorAndKeepsTheOnlineWork) {
   hostsim::RemovePanel("SolidScriptsAddinsPanel");
   EXPECT_FALSE(Load());
