@@ -21,9 +21,7 @@ addin_tree="$home/Library/Application Support/Autodesk/Autodesk Fusion 360/API/A
 
 # The simulated Mac: the data package, and Czech files an older package left in another build.
 rm -rf "$root"
-mkdir -p "$root/Library"
-cp -R samples/package "$root/Library/Vornid"
-rm -f "$root/Library/Vornid/README.md"
+samples/package/install.sh "$root"
 help="$old_bundle/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help"
 mkdir -p "$old_bundle/Contents/Libraries/Applications/CAM360/Data/Translations" "$help/cz-html" \
          "$old_bundle/Contents/Libraries/Neutron/StringTable/cs-CZ"
