@@ -6,7 +6,6 @@
 #include "update/update_client.h"
 #include "update/version_check.h"
 
-#include <exception>
 #include <string>
 
 using namespace adsk::core;
@@ -19,25 +18,6 @@ constexpr const char* kButtonResources = "resources/Czech";
 constexpr const char* kPanelId = "SolidScriptsAddinsPanel";
 constexpr const char* kNewVersionToolbarId = "QATRight";
 constexpr const char* kNewVersionId = "newVerAddIn";
-
-// The host must never see an exception: one that escapes the add-in's code is logged and ends the
-// entry point.
-template <class Work> auto Guarded(const char* where, Work work, decltype(work()) failed) noexcept {
-  try {
-    return work();
-  } catch (const std::exception& error) {
-    try {
-      LogLine(std::string("(") + where + ") stopped by an error: " + error.what());
-    } catch (...) {
-    }
-  } catch (...) {
-    try {
-      LogLine(std::string("(") + where + ") stopped by an unknown error");
-    } catch (...) {
-    }
-  }
-  return failed;
-}
 
 bool Run() {
   app = Application::get();

@@ -4,6 +4,7 @@
 
 #include <Core/CoreAll.h>
 
+#include <exception>
 #include <string>
 
 // Set by run; ui is made empty by stop, app stays set.
@@ -23,3 +24,23 @@ void LogRoutine(const std::string& routine, const std::string& message);
 // (callers pass GetExecutableDirectory()); no trailing separator. Empty when the path holds no
 // "Autodesk", as then the folder is unknown.
 std::string GetAddinLocation(std::string path);
+
+// The wall between the add-in and the host: runs work and returns its result; an exception that
+// escapes it is logged as "QUORLEX: (where) stopped by an error: ..." and gives failed instead. The
+// host never sees an exception.
+template <class Work> auto Guarded(const char* where, Work work, decltype(work()) failed) noexcept {
+  try {
+    return work();
+  } catch (const std::exception& error) {
+    try {
+      LogLine(std::string("(") + where + ") stopped by an error: " + error.what());
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      LogLine(std::string("(") + where + ") stopped by an unknown error");
+    } catch (...) {
+    }
+  }
+  return failed;
+}

@@ -92,35 +92,37 @@ QuickCmdCreatedEventHandler _quickCmdCreated;
 QuickCmdExecuteEventHandler _quickCmdExecute;
 
 void QuickCmdCreatedEventHandler::notify(const Ptr<CommandCreatedEventArgs>& eventArgs) {
-  try {
-    if (!eventArgs)
-      return;
-    Ptr<Command> command = eventArgs->command();
-    if (!command)
-      return;
-    command->isExecutedWhenPreEmpted(false);
-    if (!checkReturn(command->commandInputs()))
-      return;
-    Ptr<CommandEvent> execute = command->execute();
-    if (execute)
-      execute->add(&_quickCmdExecute);
-  } catch (const std::exception& error) {
-    LogRoutine("QuickCmdCreatedEventHandler", std::string(" stopped: ") + error.what());
-  }
+  Guarded(
+      "QuickCmdCreatedEventHandler",
+      [&] {
+        Ptr<Command> command = eventArgs ? eventArgs->command() : nullptr;
+        if (!command)
+          return 0;
+        command->isExecutedWhenPreEmpted(false);
+        if (!checkReturn(command->commandInputs()))
+          return 0;
+        Ptr<CommandEvent> execute = command->execute();
+        if (execute)
+          execute->add(&_quickCmdExecute);
+        return 0;
+      },
+      0);
 }
 
 void QuickCmdExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eventArgs*/) {
-  try {
-    if (!ui)
-      return;
-    const DialogResults answer =
-        ui->messageBox(NewVersionQuestion(serverVersion, localVersion), ws2s(kQuestionTitle), YesNoButtonType,
-                       QuestionIconType /* value 1 */);
-    if (answer == DialogYes)
-      downloadLatestVersion();
-  } catch (const std::exception& error) {
-    LogRoutine("QuickCmdExecuteEventHandler", std::string(" stopped: ") + error.what());
-  }
+  Guarded(
+      "QuickCmdExecuteEventHandler",
+      [] {
+        if (!ui)
+          return 0;
+        const DialogResults answer =
+            ui->messageBox(NewVersionQuestion(serverVersion, localVersion), ws2s(kQuestionTitle),
+                           YesNoButtonType, QuestionIconType /* value 1 */);
+        if (answer == DialogYes)
+          downloadLatestVersion();
+        return 0;
+      },
+      0);
 }
 
 } // namespace orvandel
