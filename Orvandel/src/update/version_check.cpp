@@ -70,6 +70,21 @@ std::int32_t NthOccurrence(const std::string& text, const std::string& pattern, 
   return static_cast<std::int32_t>(position);
 }
 
+VersionAnswer SplitVersionAnswer(const std::string& answer) {
+  VersionAnswer split;
+  if (answer == kNoNewerVersionAnswer) {
+    split.version = answer;
+    return split;
+  }
+  split.offersNewer = true;
+  const std::int32_t first = NthOccurrence(answer, "|", 1);
+  const std::int32_t second = NthOccurrence(answer, "|", 2);
+  const std::int32_t third = NthOccurrence(answer, "|", 3);
+  split.id = Field(answer, first, second);
+  split.version = Field(answer, second, third);
+  return split;
+}
+
 std::string ReadLocalVersion(const std::string& path) {
   std::string result;
   if (!FileExists(path))
@@ -112,15 +127,12 @@ bool CheckNewVersionAt(const std::string& versionFile, const std::string& server
       // Without an answer nothing is known about a newer version, so nothing is offered.
       LogRoutine(kRoutine, " version query failed: " + failure);
     } else {
-      serverVersion = answer.text;
-      if (serverVersion == kNoNewerVersionAnswer)
+      const VersionAnswer split = SplitVersionAnswer(answer.text);
+      serverVersion = split.version;
+      if (!split.offersNewer)
         return false;
       noticeDue = true;
-      const std::int32_t first = NthOccurrence(serverVersion, "|", 1);
-      const std::int32_t second = NthOccurrence(serverVersion, "|", 2);
-      const std::int32_t third = NthOccurrence(serverVersion, "|", 3);
-      idServerVersion = Field(serverVersion, first, second);
-      serverVersion = Field(serverVersion, second, third);
+      idServerVersion = split.id;
     }
   }
 
