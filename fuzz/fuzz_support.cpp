@@ -1,0 +1,136 @@
+#include "fuzz_support.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace fuzz {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+struct DirectoryCloser {
+  void operator()(DIR* directory) const noexcept { closedir(directory); }
+};
+using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
+
+int HexValue(char digit) {
+  if (digit >= '0' && digit <= '9')
+    return digit - '0';
+  if (digit >= 'A' && digit <= 'F')
+    return digit - 'A' + 10;
+  return -1;
+}
+
+void RemoveScratchFolder() {
+  const std::string& folder = ScratchFolder();
+  EmptyFolder(folder);
+  rmdir(folder.c_str());
+}
+
+} // namespace
+
+void FailCheck(const char* file, int line, const char* condition) {
+  std::fprintf(stderr, "fuzz check failed at %s:%d: %s\n", file, line, condition);
+  std::abort();
+}
+
+const std::string& ScratchFolder() {
+  static const std::string folder = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/quorlex-fuzz-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+      std::perror("mkdtemp");
+      std::abort();
+    }
+    return pattern;
+  }();
+  static const bool registered = std::atexit(RemoveScratchFolder) == 0;
+  (void)registered;
+  return folder;
+}
+
+void WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  FileHandle file(std::fopen(path.c_str(), "wb"));
+  FUZZ_CHECK(file != nullptr);
+  FUZZ_CHECK(size == 0 || std::fwrite(data, 1, size, file.get()) == size);
+  FUZZ_CHECK(std::fclose(file.release()) == 0);
+}
+
+bool ReadBytes(const std::string& path, std::string* content) {
+  FileHandle file(std::fopen(path.c_str(), "rb"));
+  if (!file)
+    return false;
+  content->clear();
+  char buffer[4096];
+  std::size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+    content->append(buffer, count);
+  return std::ferror(file.get()) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  DirectoryHandle directory(opendir(folder.c_str()));
+  FUZZ_CHECK(directory != nullptr);
+  while (const dirent* entry = readdir(directory.get())) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  }
+  return names;
+}
+
+void EmptyFolder(const std::string& folder) {
+  for (const std::string& name : ListFolder(folder))
+    unlink((folder + "/" + name).c_str());
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool EncodesQueryValue(const std::string& encoded, const std::string& original) {
+  static constexpr const char* kMarks = "-._~!$'()*,;:@/?";
+  std::string decoded;
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    const char character = encoded[i];
+    if (character == '%') {
+      if (i + 2 >= encoded.size())
+        return false;
+      const int high = HexValue(encoded[i + 1]);
+      const int low = HexValue(encoded[i + 2]);
+      if (high < 0 || low < 0)
+        return false;
+      decoded += static_cast<char>(high * 16 + low);
+      i += 2;
+      continue;
+    }
+    const bool plain = (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
+                       (character >= '0' && character <= '9') ||
+                       (character != '\0' && std::strchr(kMarks, character) != nullptr);
+    if (!plain)
+      return false;
+    decoded += character;
+  }
+  return decoded == original;
+}
+
+} // namespace fuzz
