@@ -203,8 +203,14 @@ void RemoveFromOldDestination(const char* productionFolder, std::string currentB
       if (FileExists(build + single))
         fs::remove(build + single);
     }
-    for (const char* tree : legacy::kTrees)
-      fs::remove_all(build + tree);
+    for (const char* tree : legacy::kTrees) {
+      // Without its trailing separator a link at the legacy path is removed as the link; with it,
+      // remove_all would follow the link and empty the folder it points to.
+      std::string path = build + tree;
+      while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+      fs::remove_all(path);
+    }
   }
 }
 

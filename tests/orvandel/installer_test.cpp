@@ -289,6 +289,12 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
   WriteFile(keptInB1, "host");
   fs::create_directories(production + "b3-clean");
   WriteFile(production + "notes.txt", "a plain file");
+  // A legacy folder that is a link: the link goes, the folder it points to keeps its files.
+  WriteFile(tree / "elsewhere/strings.xml", "not ours");
+  fs::create_directories(production + "b4/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable");
+  const std::string linkedLegacy =
+      production + "b4/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/cs-CZ";
+  fs::create_directory_symlink(tree / "elsewhere", linkedLegacy);
 
   InstallCzechFiles(false, places);
 
@@ -303,6 +309,8 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
   EXPECT_EQ(ReadFile(keptInB1), "host");
   EXPECT_EQ(ReadFile(production + "notes.txt"), "a plain file");
   EXPECT_TRUE(fs::is_directory(production + "b3-clean"));
+  EXPECT_FALSE(fs::is_symlink(linkedLegacy));
+  EXPECT_EQ(ReadFile(tree / "elsewhere/strings.xml"), "not ours");
 }
 
 TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
