@@ -110,6 +110,8 @@ void HostRun::restart(size_t next) {
   const auto names = LoadedAddins();
   unloadAll();
   drainOpens();
+  // The boundary between the two host processes in the transcript.
+  RecordEvent(TranscriptEvent{"restart", {}});
   std::fflush(stdout);
   std::vector<std::string> args = {"--host-process", "--control", m_options.control, "--root", m_layout.root};
   if (!m_options.build.empty())

@@ -122,7 +122,7 @@ and --cafile).
 
 Events (the "event" key of --jsonl): addin, log, messagebox, definition_added, definition_removed,
 control_added, control_promoted, control_removed, palette_added, palette_visible, palette_docking,
-palette_removed, preference, online_status, click, html, open, program, state, error.
+palette_removed, preference, online_status, click, html, open, program, state, restart, error.
 
 Exit status: 0 the script ran to its end; 1 bad command line or simulated Mac; 2 bad script line;
 3 an add-in library that will not load; 4 an add-in crashed or the host process ended unexpectedly.

@@ -235,6 +235,8 @@ std::string FormatReadable(const TranscriptEvent& e) {
       out += " stderr=" + Quoted(e.text("stderr"));
     return out;
   }
+  if (t == "restart")
+    return "restart: a new host process";
   if (t == "error")
     return "error " + e.text("message");
   if (t == "state") // a dump of several lines, asked for by the user

@@ -332,6 +332,7 @@ TEST(TranscriptFormat, ReadableLinesAndJsonObjects) {
        R"({"event":"messagebox","text":"Nová\n\"verze\"","title":"","buttons":3,"icon":1,"answer":2})"},
       {hostsim::TranscriptEvent{"open", {}}.addList("argv", {"https://a/b?c=d&e"}),
        R"(open ["https://a/b?c=d&e"])", R"({"event":"open","argv":["https://a/b?c=d&e"]})"},
+      {hostsim::TranscriptEvent{"restart", {}}, "restart: a new host process", R"({"event":"restart"})"},
       {hostsim::TranscriptEvent{"custom", {}}.addBoolean("flag", true).addText("t", "\x01"),
        R"(custom flag=true t="\u0001")", R"({"event":"custom","flag":true,"t":"\u0001"})"},
   };

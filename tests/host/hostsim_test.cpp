@@ -227,6 +227,13 @@ TEST_F(HostsimTest, RestartResetsModuleStateButFilesAndPreferencesStay) {
   EXPECT_TRUE(run.has("log [Info(2)/File(0)] PROBE: stop after 2 clicks")) << run;
   const size_t restarted = run.indexOf("log [Info(2)/File(0)] PROBE: run, start 2, language 2");
   ASSERT_NE(restarted, std::string::npos) << run;
+  // One line marks the boundary: after the old process's stop, before the new process's run.
+  const size_t boundary = run.indexOf("restart");
+  ASSERT_NE(boundary, std::string::npos) << run;
+  EXPECT_EQ(run.lines[boundary], "restart: a new host process");
+  EXPECT_LT(run.indexOf("addin SimProbe stop"), boundary) << run;
+  EXPECT_LT(boundary, restarted) << run;
+  EXPECT_EQ(run.indexOf("restart", boundary + 1), std::string::npos) << run;
   // The click counter lives in the module: it starts again in the new host process.
   EXPECT_NE(run.indexOf("log [Info(2)/File(0)] PROBE: clicks=1 answer=3", restarted), std::string::npos)
       << run;
