@@ -93,7 +93,14 @@ bool Server::Start(int port) {
     m_port = port;
   }
   // The socket listens from here on: connections made before the thread runs wait in its backlog.
-  m_thread = std::thread([this] { m_server->listen_after_bind(); });
+  m_thread = std::thread([this] {
+    m_server->listen_after_bind();
+    m_listenEnded = true;
+  });
+  // stop() does nothing until the serving loop has begun, so a server destroyed right after Start
+  // would keep its thread serving forever; wait for the loop.
+  while (!m_server->is_running() && !m_listenEnded)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return true;
 }
 

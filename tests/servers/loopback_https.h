@@ -6,6 +6,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,7 @@ private:
   int m_port = 0;
   std::thread m_thread;
   std::atomic<int> m_requests{0};
+  std::atomic<bool> m_listenEnded{false};
   std::mutex m_mutex;
   std::condition_variable m_released;
   bool m_shuttingDown = false;
