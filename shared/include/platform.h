@@ -18,7 +18,8 @@ std::string ExecutablePath();
 // The path of a system-wide folder or file given as on the Mac ("/Library/Vornid").
 std::string SystemPath(const std::string& macPath);
 
-// The user's home folder: HOME, else the user database; empty when neither knows it.
+// The user's home folder: HOME when set and not empty, else the user database; empty when neither
+// knows it.
 std::string HomeFolder();
 
 // Opens a web address in the default browser: the opener gets the address as its one argument and is

@@ -51,7 +51,8 @@ std::string ExecutablePath() {
 std::string SystemPath(const std::string& macPath) { return Override("HOSTSIM_MAC_ROOT") + macPath; }
 
 std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"))
+  const char* home = std::getenv("HOME");
+  if (home && *home)
     return home;
   std::vector<char> buffer(16384);
   passwd entry{};

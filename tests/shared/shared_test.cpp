@@ -210,6 +210,16 @@ TEST_F(SharedOnDisk, SimulationOverridesFollowTheEnvironment) {
 
   setenv("HOME", m_dir.c_str(), 1);
   EXPECT_EQ(HomeFolder(), m_dir);
+  // An empty or missing HOME falls back to the user database, which knows the account running this.
+  for (const bool empty : {true, false}) {
+    SCOPED_TRACE(empty ? "HOME empty" : "HOME unset");
+    if (empty)
+      setenv("HOME", "", 1);
+    else
+      unsetenv("HOME");
+    EXPECT_FALSE(HomeFolder().empty());
+    EXPECT_EQ(HomeFolder().front(), '/');
+  }
 }
 
 #ifdef HOSTSIM
