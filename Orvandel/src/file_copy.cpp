@@ -3,11 +3,15 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -126,6 +130,58 @@ std::string TemporaryNameFor(const std::string& name, unsigned attempt) {
   static unsigned counter = 0;
   return ".orvandel-" + name.substr(0, 180) + "." + std::to_string(getpid()) + "." +
          std::to_string(++counter) + "." + std::to_string(attempt);
+}
+
+// Takes ".<digits>" off the end of text; false when text does not end so.
+bool TakeNumber(std::string_view& text, unsigned long long* number) {
+  const std::size_t dot = text.rfind('.');
+  if (dot == std::string_view::npos || dot + 1 == text.size() || text.size() - dot > 20)
+    return false;
+  unsigned long long value = 0;
+  for (const char digit : text.substr(dot + 1)) {
+    if (digit < '0' || digit > '9')
+      return false;
+    value = value * 10 + static_cast<unsigned long long>(digit - '0');
+  }
+  *number = value;
+  text = text.substr(0, dot);
+  return true;
+}
+
+// A temporary file of TemporaryNameFor whose process no longer runs: a copy killed between writing
+// it and renaming it left it behind. Those of running processes (another host copying) are kept.
+bool IsStaleTemporary(const char* name) {
+  static constexpr char kPrefix[] = ".orvandel-";
+  if (std::strncmp(name, kPrefix, sizeof kPrefix - 1) != 0)
+    return false;
+  std::string_view rest(name + sizeof kPrefix - 1);
+  unsigned long long attempt = 0;
+  unsigned long long counter = 0;
+  unsigned long long process = 0;
+  if (!TakeNumber(rest, &attempt) || !TakeNumber(rest, &counter) || !TakeNumber(rest, &process))
+    return false;
+  const auto pid = static_cast<pid_t>(process);
+  if (pid <= 0 || static_cast<unsigned long long>(pid) != process || pid == getpid())
+    return false;
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Removes the stale temporary files from the target folder of a copy, so that a copy run again after
+// a crash leaves the folder as an untroubled copy does. Best effort: a folder that cannot be listed
+// is left as it is, and the copy itself reports what fails.
+void SweepStaleTemporaries(int folderFd) {
+  const int listingFd = fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+  if (listingFd < 0)
+    return;
+  const DirHandle listing(fdopendir(listingFd));
+  if (!listing) {
+    ::close(listingFd);
+    return;
+  }
+  while (const dirent* entry = readdir(listing.get())) {
+    if (IsStaleTemporary(entry->d_name))
+      unlinkat(folderFd, entry->d_name, 0);
+  }
 }
 
 #if !defined(__APPLE__)
@@ -252,6 +308,7 @@ using FolderIdentity = std::pair<dev_t, ino_t>;
 // it, the folder itself included.
 void CopyEntries(int sourceFd, const std::string& source, int targetFd, const std::string& target,
                  std::vector<FolderIdentity>& ancestors) {
+  SweepStaleTemporaries(targetFd);
   // The listing gets its own descriptor: closedir closes it, and sourceFd stays usable for openat.
   const int listingFd = fcntl(sourceFd, F_DUPFD_CLOEXEC, 0);
   if (listingFd < 0)
@@ -342,6 +399,7 @@ void CopyFileUpdating(const std::string& source, const std::string& target) {
       open(targetFolder.empty() ? "." : targetFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!targetFd.valid())
     Fail("copy", target, errno);
+  SweepStaleTemporaries(targetFd.get());
   CopyFileAt(Entry{sourceFd.get(), sourceFolder, sourceName.c_str()}, status,
              Entry{targetFd.get(), targetFolder, targetName.c_str()});
 }
