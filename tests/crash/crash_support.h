@@ -1,0 +1,32 @@
+// Children that are killed at random moments, and what the trials need to judge the files they leave.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace crash {
+
+// The seed of the trials' random moments: QUORLEX_CRASH_SEED when set, else a fixed value, so that a
+// failure can be replayed.
+std::uint32_t TrialSeed();
+
+// Runs work in a forked child that then ends with status 0 (1 when work threw).
+pid_t StartChild(const std::function<void()>& work);
+// Kills the child after delay microseconds (at once for 0) and reaps it. True when the signal ended
+// it; false when it had already finished by itself (then it must have ended with status 0).
+bool KillAfter(pid_t child, long delayMicroseconds, bool* finishedWell);
+// Microseconds that work takes in a child, from the fork to its end.
+long TimeInChild(const std::function<void()>& work);
+
+// Every entry below root by its path relative to root: "dir" for a folder, "file <mode> <content>" for
+// a regular file, "link <target>" for a symbolic link.
+std::map<std::string, std::string> Snapshot(const std::string& root);
+// The paths in which two snapshots differ (missing, extra or changed), at most ten; empty when equal.
+std::string Differences(const std::map<std::string, std::string>& expected,
+                        const std::map<std::string, std::string>& actual);
+
+} // namespace crash

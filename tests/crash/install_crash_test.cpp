@@ -1,0 +1,174 @@
+// Installations killed (SIGKILL) at random moments and then run again to their end: the host bundle
+// and the other builds end exactly as after one untroubled installation, and no temporary file is left.
+#include "crash_support.h"
+
+#include "host_support.h"
+#include "installer.h"
+#include "test_tree.h"
+
+#include <hostsim/control.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <random>
+
+using namespace adsk::core;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kTrials = 30;
+
+const char* const kProduction = "/Library/Application Support/Autodesk/webdeploy/production/";
+const char* const kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+
+// Content of a generated file: size bytes that differ from file to file.
+std::string Content(int seed, std::size_t size) {
+  std::string text(size, ' ');
+  for (std::size_t i = 0; i < size; ++i)
+    text[i] = static_cast<char>('a' + (seed * 7 + static_cast<int>(i) * 13) % 26);
+  return text;
+}
+
+// A data package big enough that a kill lands inside a copy: four source folders with sub-folders,
+// many small files and some larger ones.
+void MakePackage(const std::string& root) {
+  int n = 0;
+  auto files = [&](const std::string& folder, int count) {
+    for (int i = 0; i < count; ++i, ++n)
+      WriteFile(folder + "/file" + std::to_string(i) + ".txt", Content(n, i % 10 == 0 ? 48 * 1024 : 700));
+  };
+  files(root + "/vornidfu/cs-CZ", 60);
+  files(root + "/vornidfu/cs-CZ/dialogs", 30);
+  files(root + "/VornidQM", 30);
+  WriteFile(root + "/vornidca/czech_cz.xml", "czech cam");
+  files(root + "/vornidca/extra", 40);
+  files(root + "/vornidhe/cz-html", 50);
+  files(root + "/vornidhe/cz-html/images", 30);
+}
+
+// The user's home of a simulated Mac: build b2 running, b1 holding Czech files of the older bundle,
+// and the host bundle with its own files.
+void MakeHome(const std::string& home) {
+  const std::string production = home + kProduction;
+  fs::create_directories(production + "b2/Autodesk Fusion.app/Contents/MacOS");
+  const std::string legacy = production + "b1/Autodesk Fusion 360.app/Contents/Libraries/";
+  WriteFile(legacy + "Applications/CAM360/Data/Translations/czech_cz.xml", "old");
+  WriteFile(legacy + "Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html/page.html", "old");
+  WriteFile(legacy + "Neutron/StringTable/cs-CZ/strings.xml", "old");
+  WriteFile(legacy + "Neutron/StringTable/en-US/strings.xml", "host");
+
+  const std::string bundle = production + "Autodesk Fusion.app/";
+  WriteFile(bundle + "Contents/Libraries/Neutron/StringTable/en-US/strings.xml", "host");
+  WriteFile(bundle + "Contents/Resources/AIRMAX/en-US/main.qm", "host");
+  WriteFile(bundle + "Contents/Libraries/Applications/CAM360/Data/Translations/english.xml", "host");
+  WriteFile(bundle + kHelp + "en-html.html", "help index");
+  for (int i = 0; i < 20; ++i) {
+    WriteFile(bundle + kHelp + "en-html/page" + std::to_string(i) + ".html", Content(i, 2000));
+    WriteFile(bundle + kHelp + "images/picture" + std::to_string(i) + ".png", Content(i + 50, 3000));
+  }
+}
+
+InstallPlaces PlacesFor(const std::string& package, const std::string& home) {
+  return InstallPlaces{package, home, home + kProduction + "b2/Autodesk Fusion.app/Contents/MacOS"};
+}
+
+// One installation run as the Aktivace CZ button makes it, reporting into a fresh in-memory host.
+void Install(const InstallPlaces& places) {
+  hostsim::ResetHost();
+  app = Application::get();
+  ui = app->userInterface();
+  InstallCzechFiles(/*force=*/true, places);
+}
+
+bool RanToTheEnd() {
+  for (const hostsim::TranscriptEvent& event : hostsim::Transcript()) {
+    if (event.type == "log" && event.text("message") == "QUORLEX: (CopyCzechFiles) finish successful")
+      return true;
+  }
+  return false;
+}
+
+std::vector<std::string> TemporaryFiles(const std::string& root) {
+  std::vector<std::string> found;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().filename().string().rfind(".orvandel-", 0) == 0)
+      found.push_back(entry.path().string());
+  }
+  return found;
+}
+
+class InstallCrash : public testing::Test {
+protected:
+  void TearDown() override {
+    ui = nullptr;
+    app = nullptr;
+    hostsim::ResetHost();
+  }
+  TestTree tree;
+};
+
+TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
+  const std::string package = tree / "Library/Vornid";
+  MakePackage(package);
+
+  const std::string cleanHome = tree / "clean";
+  MakeHome(cleanHome);
+  long duration = crash::TimeInChild([&] { Install(PlacesFor(package, cleanHome)); });
+  const auto clean = crash::Snapshot(cleanHome);
+  // The first run meets cold caches; the kills aim at the time a run takes once they are warm.
+  for (int i = 0; i < 2; ++i) {
+    const std::string home = tree / ("timed" + std::to_string(i));
+    MakeHome(home);
+    duration = std::min(duration, crash::TimeInChild([&] { Install(PlacesFor(package, home)); }));
+  }
+  ASSERT_TRUE(clean.count("Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app/"
+                          "Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml"));
+
+  const std::uint32_t seed = crash::TrialSeed();
+  std::cout << "install crash trials: seed " << seed << " (QUORLEX_CRASH_SEED), untroubled run " << duration
+            << " us\n";
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<long> moment(0, duration);
+  int killed = 0;
+  int kills = 0;
+  int trial = 0;
+  for (; trial < kTrials; ++trial) {
+    const std::string home = tree / ("trial" + std::to_string(trial));
+    MakeHome(home);
+    const InstallPlaces places = PlacesFor(package, home);
+    // One or two kills in a row, each run starting from what the one before left.
+    const int killsInTrial = 1 + static_cast<int>(random() % 2);
+    std::string moments;
+    for (int k = 0; k < killsInTrial; ++k) {
+      const long delay = moment(random);
+      moments += std::to_string(delay) + " us ";
+      bool finishedWell = false;
+      const pid_t child = crash::StartChild([&] { Install(places); });
+      if (crash::KillAfter(child, delay, &finishedWell))
+        ++killed;
+      else
+        ASSERT_TRUE(finishedWell) << "trial " << trial << ": the installation failed by itself";
+      ++kills;
+    }
+    SCOPED_TRACE("trial " + std::to_string(trial) + ", killed after " + moments);
+
+    Install(places);
+    EXPECT_TRUE(RanToTheEnd());
+    EXPECT_EQ(TemporaryFiles(home), std::vector<std::string>{});
+    EXPECT_EQ(crash::Differences(clean, crash::Snapshot(home)), "");
+    if (HasFailure())
+      break;
+    fs::remove_all(home);
+  }
+  std::cout << "install crash trials: " << trial << " trials, " << kills << " kills, " << killed
+            << " of them during the run\n";
+  // Kills must land inside the installation, or the trials prove little; on a loaded machine some
+  // land after the end.
+  EXPECT_GE(killed * 4, kills);
+}
+
+} // namespace
