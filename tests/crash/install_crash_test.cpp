@@ -2,6 +2,7 @@
 // and the other builds end exactly as after one untroubled installation, and no temporary file is left.
 #include "crash_support.h"
 
+#include "file_copy.h"
 #include "host_support.h"
 #include "installer.h"
 #include "test_tree.h"
@@ -14,6 +15,8 @@
 #include <filesystem>
 #include <iostream>
 #include <random>
+
+#include <unistd.h>
 
 using namespace adsk::core;
 namespace fs = std::filesystem;
@@ -169,6 +172,33 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   // Kills must land inside the installation, or the trials prove little; on a loaded machine some
   // land after the end.
   EXPECT_GE(killed * 4, kills);
+}
+
+// A copy run again clears only what copies of dead processes left: a copy still running elsewhere
+// keeps its temporary file, and files that merely look alike stay.
+TEST_F(InstallCrash, RunAgainRemovesOnlyTemporariesOfDeadCopies) {
+  WriteFile(tree / "source/page.html", "page");
+  const pid_t dead = crash::StartChild([] {});
+  bool finishedWell = false;
+  crash::KillAfter(dead, 0, &finishedWell);
+  const std::string deadTemporary = ".orvandel-page.html." + std::to_string(dead) + ".3.0";
+  const std::string liveTemporary = ".orvandel-page.html." + std::to_string(getppid()) + ".3.0";
+  const std::vector<std::string> kept = {liveTemporary, ".orvandel-notes.txt", ".orvandel-x.1.2",
+                                         "page.html.1.2.3"};
+  WriteFile(tree / ("target/sub/" + deadTemporary), "half");
+  for (const std::string& name : kept)
+    WriteFile(tree / ("target/sub/" + name), "other");
+  WriteFile(tree / "source/sub/file.txt", "file");
+
+  filecopy::CopyFolderUpdating(tree / "source", tree / "target");
+  EXPECT_FALSE(fs::exists(tree / ("target/sub/" + deadTemporary)));
+  for (const std::string& name : kept)
+    EXPECT_TRUE(fs::exists(tree / ("target/sub/" + name))) << name;
+
+  WriteFile(tree / ("target/" + deadTemporary), "half");
+  filecopy::CopyFileUpdating(tree / "source/page.html", tree / "target/page.html");
+  EXPECT_FALSE(fs::exists(tree / ("target/" + deadTemporary)));
+  EXPECT_EQ(ReadFile(tree / "target/page.html"), "page");
 }
 
 } // namespace
