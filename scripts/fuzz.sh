@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang in build/fuzz and runs each for a fixed time on a copy of its
-# seed corpus (the committed corpus is never changed). Fails on the first crash, sanitizer report or
-# failed check. Usage: scripts/fuzz.sh [seconds per target, default 15] [target...]
+# Builds the libFuzzer targets with clang in build/fuzz (or $QUORLEX_FUZZ_BUILD) and runs each for a
+# fixed time on a copy of its seed corpus (the committed corpus is never changed). Fails on any crash,
+# sanitizer report or failed check. Usage: scripts/fuzz.sh [seconds per target, default 15] [target...]
 # Ends with one line per target: "fuzz <target> <executions> <failures>".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-15}"
 shift || true
-build=build/fuzz
+build="${QUORLEX_FUZZ_BUILD:-build/fuzz}"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_COMPILER=clang -DQUORLEX_BUILD_FUZZERS=ON -DQUORLEX_BUILD_TESTS=OFF -DQUORLEX_BUILD_BENCH=OFF \
   >/dev/null
-cmake --build "$build" --target fuzzers
+cmake --build "$build" --target fuzzers >&2
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
