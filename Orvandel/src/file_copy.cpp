@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -128,7 +129,12 @@ private:
 // short enough for any file system.
 std::string TemporaryNameFor(const std::string& name, unsigned attempt) {
   static unsigned counter = 0;
-  return ".orvandel-" + name.substr(0, 180) + "." + std::to_string(getpid()) + "." +
+  // At most 180 bytes of the name, cut before a character rather than inside one: file systems that
+  // insist on UTF-8 names refuse half a Czech letter.
+  std::size_t kept = std::min<std::size_t>(name.size(), 180);
+  while (kept > 0 && kept < name.size() && (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80)
+    --kept;
+  return ".orvandel-" + name.substr(0, kept) + "." + std::to_string(getpid()) + "." +
          std::to_string(++counter) + "." + std::to_string(attempt);
 }
 
