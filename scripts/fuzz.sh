@@ -10,6 +10,8 @@ seconds="${1:-15}"
 shift || true
 build="${QUORLEX_FUZZ_BUILD:-build/fuzz}"
 
+scripts/setup.sh
+
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_COMPILER=clang -DQUORLEX_BUILD_FUZZERS=ON -DQUORLEX_BUILD_TESTS=OFF -DQUORLEX_BUILD_BENCH=OFF \
   >/dev/null
