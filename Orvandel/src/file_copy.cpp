@@ -310,10 +310,10 @@ void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
 
 using FolderIdentity = std::pair<dev_t, ino_t>;
 
-// Copies the entries of one source folder; `ancestors` holds the source folders being copied above
-// it, the folder itself included.
+// Copies the entries of one source folder, but for the entry named heldBack (when not null);
+// `ancestors` holds the source folders being copied above it, the folder itself included.
 void CopyEntries(int sourceFd, const std::string& source, int targetFd, const std::string& target,
-                 std::vector<FolderIdentity>& ancestors) {
+                 std::vector<FolderIdentity>& ancestors, const char* heldBack) {
   SweepStaleTemporaries(targetFd);
   // The listing gets its own descriptor: closedir closes it, and sourceFd stays usable for openat.
   const int listingFd = fcntl(sourceFd, F_DUPFD_CLOEXEC, 0);
@@ -336,6 +336,8 @@ void CopyEntries(int sourceFd, const std::string& source, int targetFd, const st
     }
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+      continue;
+    if (heldBack && std::strcmp(name, heldBack) == 0)
       continue;
     const Entry sourceEntry{sourceFd, source, name};
     const Entry targetEntry{targetFd, target, name};
@@ -369,7 +371,7 @@ void CopyEntries(int sourceFd, const std::string& source, int targetFd, const st
       Fail("open", targetPath, errno);
 
     ancestors.push_back(identity);
-    CopyEntries(childSource.get(), sourcePath, childTarget.get(), targetPath, ancestors);
+    CopyEntries(childSource.get(), sourcePath, childTarget.get(), targetPath, ancestors, nullptr);
     ancestors.pop_back();
   }
 }
@@ -410,7 +412,7 @@ void CopyFileUpdating(const std::string& source, const std::string& target) {
              Entry{targetFd.get(), targetFolder, targetName.c_str()});
 }
 
-void CopyFolderUpdating(const std::string& source, const std::string& target) {
+void CopyFolderUpdating(const std::string& source, const std::string& target, const std::string& heldBack) {
   const Descriptor sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (!sourceFd.valid())
     Fail("copy", source, errno);
@@ -427,7 +429,8 @@ void CopyFolderUpdating(const std::string& source, const std::string& target) {
     Fail("open", target, errno);
 
   std::vector<FolderIdentity> ancestors{{status.st_dev, status.st_ino}};
-  CopyEntries(sourceFd.get(), source, targetFd.get(), target, ancestors);
+  CopyEntries(sourceFd.get(), source, targetFd.get(), target, ancestors,
+              heldBack.empty() ? nullptr : heldBack.c_str());
 }
 
 } // namespace filecopy

@@ -18,7 +18,9 @@ void CopyFileUpdating(const std::string& source, const std::string& target);
 // recursively, each file by the rule of CopyFileUpdating. A missing target folder is created (its
 // parent must exist); nothing at the target is deleted. Links in the source are followed; one that
 // leads back into a folder being copied is an error (too many levels of symbolic links) instead of an
-// endless descent. Files other than regular ones and folders are an error.
-void CopyFolderUpdating(const std::string& source, const std::string& target);
+// endless descent. Files other than regular ones and folders are an error. An entry of the source
+// folder itself named heldBack (when not empty) is left out.
+void CopyFolderUpdating(const std::string& source, const std::string& target,
+                        const std::string& heldBack = "");
 
 } // namespace filecopy

@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kRoutine = "CopyCzechFiles";
+// The CAM translation whose presence tells a run without force that the Czech files are in place.
+constexpr const char* kMarkerName = "czech_cz.xml";
 
 const wchar_t* const kSourceMissingMessage =
     L"Zdrojová data nebyla nalezena. Použijte znovu instalační soubor.";
@@ -103,7 +105,7 @@ void RunInstallation(bool force, const InstallPlaces& places) {
   const std::string camHelp =
       hostBundle + "/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
   const std::string qmFolder = hostBundle + "/Contents/Resources/AIRMAX/cs-CZ/";
-  const std::string marker = camTranslations + "czech_cz.xml";
+  const std::string marker = camTranslations + kMarkerName;
 
   if (FileExists(marker) && !force) {
     Log(" target files with translate exists.");
@@ -136,10 +138,19 @@ void RunInstallation(bool force, const InstallPlaces& places) {
     Log(" source data wasn't find.");
     return;
   }
-  copyFileFromDirToAnotherDir(camSource, camTranslations);
+  // The marker comes last, once the run has made every copy it will make: a run that a crash or an
+  // error ends before then leaves no marker, so the next start without force completes it instead of
+  // taking the Czech files as in place.
+  const auto placeMarker = [&] {
+    if (FileExists(camSource + kMarkerName))
+      filecopy::CopyFileUpdating(camSource + kMarkerName, marker);
+  };
+  filecopy::CopyFolderUpdating(camSource, camTranslations, kMarkerName);
   Log(" copy files for Fusion CAM.");
-  if (!FileExists(camHelp + "en-html.html"))
+  if (!FileExists(camHelp + "en-html.html")) {
+    placeMarker();
     return;
+  }
   filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html");
   Log(" copy en-html.html to cz-html.html.");
   copyFileFromDirToAnotherDir(camHelp + "en-html", camHelp + "cz-html");
@@ -151,6 +162,7 @@ void RunInstallation(bool force, const InstallPlaces& places) {
     Log(" copy files for Help Fusion.");
     copyFileFromDirToAnotherDir(helpSource, camHelp);
   }
+  placeMarker();
   Show(Wstr2Str(kSuccessMessage));
   Log(" finish successful");
 }

@@ -344,6 +344,35 @@ TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
   EXPECT_FALSE(fs::exists(help + "cz-html.html"));
 }
 
+// The marker is written last: a run that an error ends after the CAM translations were copied is not
+// taken as done by the next start without force, which completes it.
+TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
+  MakePackage(true, true, true, true);
+  WriteFile(places.packageRoot + "/vornidca/czech_cz_messages.xml", "czech messages");
+  fs::remove_all(help + "en-html"); // copy 5 fails
+
+  InstallCzechFiles(false, places);
+  EXPECT_EQ(
+      ReadFile(bundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz_messages.xml"),
+      "czech messages");
+  EXPECT_FALSE(fs::exists(marker));
+
+  WriteFile(help + "en-html/page.html", "help page", 1000); // older than the package's page
+  hostsim::ClearTranscript();
+  InstallCzechFiles(false, places);
+  EXPECT_EQ(hostsim::LogMessages(), kFullRun);
+  EXPECT_EQ(ReadFile(marker), "czech cam");
+  EXPECT_EQ(ReadFile(help + "cz-html/page.html"), "czech help");
+
+  // A host without the English help index ends the run after the CAM translations, marker included.
+  fs::remove(marker);
+  fs::remove(help + "en-html.html");
+  hostsim::ClearTranscript();
+  InstallCzechFiles(false, places);
+  EXPECT_EQ(hostsim::LogMessages().back(), Line(") copy files for Fusion CAM."));
+  EXPECT_EQ(ReadFile(marker), "czech cam");
+}
+
 TEST(ProductionFolder, IsFoundFromTheHostExecutableFolder) {
   struct Case {
     const char* executableDirectory;
