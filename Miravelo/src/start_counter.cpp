@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,6 +91,50 @@ bool FlushToDisk(int descriptor) {
   return fsync(descriptor) == 0;
 }
 
+// The folder that holds path: "." for a bare name, "/" for a name in the root.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string TemporaryNameFor(const std::string& path, pid_t process) {
+  return path + ".tmp-" + std::to_string(process);
+}
+
+// Whether name is "<infoName>.tmp-<pid>" of a process that no longer runs: a start killed between
+// creating its temporary file and renaming it left it behind. The pid is written as TemporaryNameFor
+// writes it (no sign, no leading zero). Files of running processes, this one included, are kept.
+bool IsStaleTemporary(const std::string& name, const std::string& infoName) {
+  const std::string prefix = infoName + ".tmp-";
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  const std::string digits = name.substr(prefix.size());
+  if (digits.size() > 10 || digits[0] == '0' || digits.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const unsigned long long process = std::stoull(digits);
+  const auto pid = static_cast<pid_t>(process);
+  if (pid <= 0 || static_cast<unsigned long long>(pid) != process || pid == getpid())
+    return false;
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Removes the stale temporary files of path from its folder, so that kills of the host between the
+// creation and the rename of a temporary file do not pile files up. Best effort: whatever cannot be
+// listed or removed stays, and nothing is reported.
+void SweepStaleTemporaries(const std::string& path) {
+  const DirectoryHandle directory(opendir(FolderOf(path).c_str()));
+  if (!directory)
+    return;
+  const std::string infoName = path.substr(path.rfind('/') + 1);
+  while (const dirent* entry = readdir(directory.get())) {
+    // Removes no folder, and a symbolic link only as the link itself.
+    if (IsStaleTemporary(entry->d_name, infoName))
+      unlinkat(dirfd(directory.get()), entry->d_name, 0);
+  }
+}
+
 // Creates the temporary file next to path. Its name belongs to this process; one left by an earlier
 // process that had the same id is stale and is replaced.
 int CreateTemporary(const std::string& temporary) {
@@ -103,7 +148,8 @@ int CreateTemporary(const std::string& temporary) {
 // Replaces path by a file holding content: written to a temporary file in the same folder, flushed
 // to the disk, then renamed over path. On any failure path is left as it was.
 bool ReplaceFile(const std::string& path, const std::string& content) {
-  const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+  SweepStaleTemporaries(path);
+  const std::string temporary = TemporaryNameFor(path, getpid());
   const int descriptor = CreateTemporary(temporary);
   if (descriptor < 0)
     return false;
@@ -126,10 +172,7 @@ bool ReplaceFile(const std::string& path, const std::string& content) {
     return false;
   }
   // The rename itself lasts only once the folder is on the disk.
-  std::string folder = DirectoryOf(path);
-  if (folder.empty())
-    folder = path.compare(0, 1, "/") == 0 ? "/" : ".";
-  if (DirectoryHandle directory{opendir(folder.c_str())})
+  if (DirectoryHandle directory{opendir(FolderOf(path).c_str())})
     fsync(dirfd(directory.get()));
   return true;
 }

@@ -1,5 +1,6 @@
 // The start counter file while hosts that count starts in a loop are killed (SIGKILL) at random
-// moments: it always reads back as the date line and a valid counter that never goes back.
+// moments: it always reads back as the date line and a valid counter that never goes back, and the next
+// start removes the temporary files the killed ones left.
 #include "crash_support.h"
 
 #include "start_counter.h"
@@ -7,10 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -23,6 +29,16 @@ long long CounterOf(const std::string& line) {
   if (line.empty() || line.find_first_not_of("0123456789") != std::string::npos || line.size() > 10)
     return -1;
   return std::stoll(line);
+}
+
+// Everything next to the info file: the temporary files of starts.
+std::vector<std::string> Temporaries(const std::string& folder) {
+  std::vector<std::string> found;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename() != miravelo::kInfoFileName)
+      found.push_back(entry.path().filename().string());
+  }
+  return found;
 }
 
 TEST(CounterCrash, KilledStartsLeaveAReadableCounter) {
@@ -62,16 +78,16 @@ TEST(CounterCrash, KilledStartsLeaveAReadableCounter) {
     ASSERT_EQ(content.substr(end), "\nkept\n");
     last = counter;
   }
-  // The next start reads what the last one stored.
+  const std::vector<std::string> leftBehind = Temporaries(tree.root());
+  // The next start reads what the last one stored and clears what the killed ones left.
   EXPECT_EQ(miravelo::AutoOpenPaletteAt(path), last);
-
-  int leftovers = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator(tree.root())) {
-    if (entry.path().filename() != miravelo::kInfoFileName)
-      ++leftovers;
+  for (const std::string& name : Temporaries(tree.root())) {
+    const long pid = std::strtol(name.substr(name.rfind('-') + 1).c_str(), nullptr, 10);
+    EXPECT_FALSE(kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+        << "left by a killed start: " << name;
   }
   std::cout << "counter crash trials: " << kTrials << " trials, " << killed << " killed, counter at " << last
-            << ", " << leftovers << " temporary files left by killed starts\n";
+            << ", " << leftBehind.size() << " temporary files left by killed starts before the next start\n";
   EXPECT_EQ(killed, kTrials);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
@@ -97,7 +98,7 @@ TEST_F(StartCounterTest, MissingFolderCountsEveryStartAsTheFirst) {
   EXPECT_FALSE(std::filesystem::exists(m_folder.path() + "/absent"));
 }
 
-TEST_F(StartCounterTest, StaleTemporaryFilesAreIgnored) {
+TEST_F(StartCounterTest, TemporaryFilesAreNeverRead) {
   const std::string ownName = m_info + ".tmp-" + std::to_string(getpid());
   const std::string otherName = m_info + ".tmp-1";
   WriteFile(m_info, "07.12.2026\n3\n");
@@ -107,6 +108,57 @@ TEST_F(StartCounterTest, StaleTemporaryFilesAreIgnored) {
   EXPECT_EQ("07.12.2026\n4\n", ReadFile(m_info));
   EXPECT_FALSE(std::filesystem::exists(ownName));
   EXPECT_EQ("07.12.2026\n42\n", ReadFile(otherName));
+}
+
+// The id of a process that has ended and been reaped.
+pid_t DeadProcess() {
+  const pid_t child = fork();
+  if (child == 0)
+    _exit(0);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return child;
+}
+
+TEST_F(StartCounterTest, StartRemovesOnlyTemporariesOfDeadProcesses) {
+  const std::string dead = std::to_string(DeadProcess());
+  ASSERT_NE("-1", dead);
+  struct Case {
+    std::string name;
+    bool removed;
+  };
+  const Case cases[] = {
+      {"Miravelo_Info.txt.tmp-" + dead, true},
+      {"Miravelo_Info.txt.tmp-" + std::to_string(getppid()), false},
+      {"Miravelo_Info.txt.tmp-0" + dead, false},
+      {"Miravelo_Info.txt.tmp-+" + dead, false},
+      {"Miravelo_Info.txt.tmp-" + dead + "x", false},
+      {"Miravelo_Info.txt.tmp-" + dead + ".bak", false},
+      {"Miravelo_Info.txt.tmp-", false},
+      {"Miravelo_Info.txt.tmp-99999999999", false},
+      {"xMiravelo_Info.txt.tmp-" + dead, false},
+      {"Other.txt.tmp-" + dead, false},
+      {"Miravelo_Info.txt" + dead, false},
+  };
+  const auto check = [&](const char* start) {
+    SCOPED_TRACE(start);
+    for (const Case& c : cases)
+      WriteFile(m_folder.path() + "/" + c.name, "07.12.2026\n99\n");
+    AutoOpenPaletteAt(m_info);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      EXPECT_EQ(!c.removed, std::filesystem::exists(m_folder.path() + "/" + c.name));
+    }
+  };
+  check("first start");
+  check("later start");
+  EXPECT_EQ(miravelo::datetime() + "\n2\n", ReadFile(m_info));
+
+  // A folder of that name is no temporary file of a start.
+  const std::string folder = m_info + ".tmp-" + dead;
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+  AutoOpenPaletteAt(m_info);
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
 TEST_F(StartCounterTest, FailedRewriteKeepsTheOldFile) {
