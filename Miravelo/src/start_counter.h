@@ -28,8 +28,9 @@ std::int32_t AutoOpenPalette();
 
 // The same for an explicit info-file path. The file is replaced as a whole (a temporary file in the
 // same folder, flushed, then renamed over it), so an interrupted start leaves the old or the new
-// counter, never a truncated file. A failure to write is not reported: the result stays the same.
-// The counter stops at 2147483647 instead of overflowing.
+// counter, never a truncated file; temporary files that killed starts left behind are removed before a
+// write. A failure to write is not reported: the result stays the same. The counter stops at 2147483647
+// instead of overflowing.
 std::int32_t AutoOpenPaletteAt(const std::string& infoFile);
 
 } // namespace miravelo
