@@ -4,7 +4,8 @@
 #include "crash_support.h"
 
 #include "start_counter.h"
-#include "test_tree.h"
+#include "temp_folder.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ std::vector<std::string> Temporaries(const std::string& folder) {
 }
 
 TEST(CounterCrash, KilledStartsLeaveAReadableCounter) {
-  TestTree tree;
+  TempFolder tree{"crash-test-"};
   const std::string path = tree / miravelo::kInfoFileName;
   WriteFile(path, "07.12.2026\n0\nkept\n");
   // A start that counts a few times in the child, so that kills fall inside a rewrite.
@@ -78,10 +79,10 @@ TEST(CounterCrash, KilledStartsLeaveAReadableCounter) {
     ASSERT_EQ(content.substr(end), "\nkept\n");
     last = counter;
   }
-  const std::vector<std::string> leftBehind = Temporaries(tree.root());
+  const std::vector<std::string> leftBehind = Temporaries(tree.path());
   // The next start reads what the last one stored and clears what the killed ones left.
   EXPECT_EQ(miravelo::AutoOpenPaletteAt(path), last);
-  for (const std::string& name : Temporaries(tree.root())) {
+  for (const std::string& name : Temporaries(tree.path())) {
     const long pid = std::strtol(name.substr(name.rfind('-') + 1).c_str(), nullptr, 10);
     EXPECT_FALSE(kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
         << "left by a killed start: " << name;

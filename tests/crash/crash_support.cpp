@@ -3,18 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
-
-namespace fs = std::filesystem;
 
 namespace crash {
 
@@ -60,48 +55,6 @@ long TimeInChild(const std::function<void()>& work) {
   return static_cast<long>(
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
           .count());
-}
-
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> entries;
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(entry.path(), root).string();
-    if (entry.is_symlink()) {
-      entries[relative] = "link " + fs::read_symlink(entry.path()).string();
-    } else if (entry.is_directory()) {
-      entries[relative] = "dir";
-    } else {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::ostringstream content;
-      content << in.rdbuf();
-      struct stat status {};
-      stat(entry.path().c_str(), &status);
-      entries[relative] = "file " + std::to_string(status.st_mode & 07777) + " " + content.str();
-    }
-  }
-  return entries;
-}
-
-std::string Differences(const std::map<std::string, std::string>& expected,
-                        const std::map<std::string, std::string>& actual) {
-  std::string report;
-  int shown = 0;
-  auto note = [&](const std::string& what, const std::string& path) {
-    if (shown++ < 10)
-      report += what + " " + path + "\n";
-  };
-  for (const auto& [path, description] : expected) {
-    const auto found = actual.find(path);
-    if (found == actual.end())
-      note("missing", path);
-    else if (found->second != description)
-      note("changed", path);
-  }
-  for (const auto& entry : actual) {
-    if (expected.count(entry.first) == 0)
-      note("extra", entry.first);
-  }
-  return report;
 }
 
 } // namespace crash

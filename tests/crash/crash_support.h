@@ -1,11 +1,11 @@
-// Children that are killed at random moments, and what the trials need to judge the files they leave.
+// Children that are killed at random moments. The files they leave are judged with Snapshot and
+// Differences of test_files.h.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 
 namespace crash {
@@ -21,12 +21,5 @@ pid_t StartChild(const std::function<void()>& work);
 bool KillAfter(pid_t child, long delayMicroseconds, bool* finishedWell);
 // Microseconds that work takes in a child, from the fork to its end.
 long TimeInChild(const std::function<void()>& work);
-
-// Every entry below root by its path relative to root: "dir" for a folder, "file <mode> <content>" for
-// a regular file, "link <target>" for a symbolic link.
-std::map<std::string, std::string> Snapshot(const std::string& root);
-// The paths in which two snapshots differ (missing, extra or changed), at most ten; empty when equal.
-std::string Differences(const std::map<std::string, std::string>& expected,
-                        const std::map<std::string, std::string>& actual);
 
 } // namespace crash

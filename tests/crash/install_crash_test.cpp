@@ -5,7 +5,8 @@
 #include "file_copy.h"
 #include "host_support.h"
 #include "installer.h"
-#include "test_tree.h"
+#include "temp_folder.h"
+#include "test_files.h"
 
 #include <hostsim/control.h>
 
@@ -115,7 +116,7 @@ protected:
     app = nullptr;
     hostsim::ResetHost();
   }
-  TestTree tree;
+  TempFolder tree{"crash-test-"};
 };
 
 TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
@@ -125,7 +126,7 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   const std::string cleanHome = tree / "clean";
   MakeHome(cleanHome);
   long duration = crash::TimeInChild([&] { Install(PlacesFor(package, cleanHome)); });
-  const auto clean = crash::Snapshot(cleanHome);
+  const auto clean = Snapshot(cleanHome);
   // The first run meets cold caches; the kills aim at the time a run takes once they are warm.
   for (int i = 0; i < 2; ++i) {
     const std::string home = tree / ("timed" + std::to_string(i));
@@ -166,7 +167,7 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
     Install(places);
     EXPECT_TRUE(InstallationComplete());
     EXPECT_EQ(TemporaryFiles(home), std::vector<std::string>{});
-    EXPECT_EQ(crash::Differences(clean, crash::Snapshot(home)), "");
+    EXPECT_EQ(Differences(clean, Snapshot(home)), "");
     if (HasFailure())
       break;
     fs::remove_all(home);

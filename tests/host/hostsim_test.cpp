@@ -1,11 +1,12 @@
 // hostsim end to end with the SimProbe test add-in: transcripts, script commands, exit statuses.
 #include "process.h"
+#include "temp_folder.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -48,25 +49,11 @@ std::ostream& operator<<(std::ostream& out, const SimRun& run) {
 
 class HostsimTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string pattern =
-        (fs::temp_directory_path() / (std::string("hostsim_test_") + info->name() + "_XXXXXX"));
-    m_dir = mkdtemp(pattern.data());
-    m_root = m_dir + "/mac";
-  }
-  void TearDown() override {
-    if (HasFailure())
-      std::cerr << "test folder kept: " << m_dir << "\n";
-    else
-      fs::remove_all(m_dir);
-  }
-
   SimRun hostsim(std::vector<std::string> args, const std::string& script = std::string()) {
     std::vector<std::string> argv = {HOSTSIM_EXE, "--root", m_root};
     if (!script.empty()) {
       const std::string path = m_dir + "/script.txt";
-      std::ofstream(path) << script;
+      WriteFile(path, script);
       argv.insert(argv.end(), {"--script", path});
     }
     argv.insert(argv.end(), args.begin(), args.end());
@@ -87,8 +74,9 @@ protected:
            "/Users/user/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/SimProbe";
   }
 
-  std::string m_dir;
-  std::string m_root;
+  const TempFolder m_folder{"hostsim_test_" + CurrentTestName() + "_"};
+  const std::string m_dir = m_folder.path();
+  const std::string m_root = m_dir + "/mac";
 };
 
 TEST_F(HostsimTest, DefaultPlayLoadsReportsOnlineAndUnloadsInOrder) {

@@ -4,7 +4,9 @@
 // The add-in finds its folder from the host's executable, so this program runs itself from a
 // simulated host tree (a link named like the host's executable), made afresh for every process and
 // removed when every test passed.
-#include "test_support.h"
+#include "recording_opener.h"
+#include "temp_folder.h"
+#include "test_files.h"
 #include "utilities.h"
 
 #include <hostsim/control.h>
@@ -21,9 +23,7 @@
 
 using namespace adsk::core;
 using hostsim::TranscriptEvent;
-using miravelo_test::ReadFile;
 using miravelo_test::RecordingOpener;
-using miravelo_test::WriteFile;
 
 namespace {
 
@@ -117,7 +117,7 @@ TEST_F(GuideAddinTest, FirstStartOnlineOpensTheGuideAndOffersTheButton) {
   EXPECT_EQ(0u, EventsOf("log").size());
   EXPECT_EQ(0u, EventsOf("messagebox").size());
   EXPECT_EQ(0u, EventsOf("error").size());
-  EXPECT_EQ(miravelo_test::ReadFile(m_info).substr(10), "\n1");
+  EXPECT_EQ(ReadFile(m_info).substr(10), "\n1");
 
   ASSERT_TRUE(hostsim::HasPalette(kPaletteId));
   EXPECT_TRUE(hostsim::PaletteVisible(kPaletteId));
@@ -349,15 +349,11 @@ TEST_F(GuideAddinTest, EmptyEntitlementEndsTheAddress) {
 // Runs this program again from a simulated host tree, so that the add-in's folder is found as it is
 // below the real host. Returns only when that fails.
 int RunFromSimulatedHost(char** argv) {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/miravelo-host-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) {
+  const std::string root = NewTempFolder("miravelo-host-");
+  if (root.empty()) {
     perror("mkdtemp");
     return 1;
   }
-  const std::string root = buffer.data();
   const std::string executableFolder =
       root + kUserLibrary + "/webdeploy/production/build/Autodesk Fusion.app/Contents/MacOS";
   const std::string executable = executableFolder + "/Autodesk Fusion";

@@ -1,6 +1,7 @@
 #include "guide_palette.h"
 
-#include "test_support.h"
+#include "recording_opener.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 
 using miravelo::AddressFromPageMessage;
 using miravelo_test::RecordingOpener;
-using miravelo_test::TempFolder;
 
 namespace {
 
@@ -46,7 +46,7 @@ TEST(PageMessage, OnlyQuotedWebAddressesAreOpened) {
 
 TEST(PageMessage, ShellPayloadsRunNothingButTheOpenerWithTheExactAddress) {
   SKIP_WITHOUT_SIMULATED_OPENER();
-  TempFolder folder;
+  TempFolder folder{"miravelo-test-"};
   RecordingOpener opener(folder.path());
   const std::string pwned = folder.path() + "/pwned";
   struct Case {

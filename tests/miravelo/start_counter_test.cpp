@@ -1,6 +1,7 @@
 #include "start_counter.h"
 
-#include "test_support.h"
+#include "temp_folder.h"
+#include "test_files.h"
 #include "utilities.h"
 
 #include <gtest/gtest.h>
@@ -9,18 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <regex>
 
 using miravelo::AutoOpenPaletteAt;
-using miravelo_test::ReadFile;
-using miravelo_test::TempFolder;
-using miravelo_test::WriteFile;
 
 namespace {
 
 class StartCounterTest : public ::testing::Test {
 protected:
-  TempFolder m_folder;
+  TempFolder m_folder{"miravelo-test-"};
   const std::string m_info = m_folder.path() + "/Miravelo_Info.txt";
 };
 

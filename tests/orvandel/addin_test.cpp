@@ -1,4 +1,5 @@
-#include "test_tree.h"
+#include "temp_folder.h"
+#include "test_files.h"
 
 #include <hostsim/control.h>
 
@@ -33,7 +34,7 @@ protected:
   void SetUp() override {
     hostsim::ResetHost();
     setenv("HOME", (tree / "Users/user").c_str(), 1);
-    setenv("HOSTSIM_MAC_ROOT", tree.root().c_str(), 1);
+    setenv("HOSTSIM_MAC_ROOT", tree.path().c_str(), 1);
     setenv("HOSTSIM_SERVER_BASE_URL", "https://127.0.0.1:9", 1);
   }
   void TearDown() override {
@@ -55,7 +56,7 @@ protected:
     return result;
   }
 
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
 };
 
 TEST_F(LanguageAddin, RunAddsTheButtonAndStopRemovesIt) {

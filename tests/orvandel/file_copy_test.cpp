@@ -1,5 +1,6 @@
 #include "file_copy.h"
-#include "test_tree.h"
+#include "temp_folder.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ int TemporaryFilesIn(const std::string& folder) {
 }
 
 TEST(FolderCopy, CreatesMissingReplacesOlderKeepsEqualNewerAndExtraFiles) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   const std::string source = tree / "package";
   const std::string target = tree / "bundle";
   struct Case {
@@ -72,7 +73,7 @@ TEST(FolderCopy, CreatesMissingReplacesOlderKeepsEqualNewerAndExtraFiles) {
 }
 
 TEST(FolderCopy, NewerPackageDatedBeforeTheLastInstallIsInstalled) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   const std::string source = tree / "package";
   const std::string target = tree / "bundle";
   WriteFile(source + "/strings.xml", "version 1", 1000000000);
@@ -86,7 +87,7 @@ TEST(FolderCopy, NewerPackageDatedBeforeTheLastInstallIsInstalled) {
 }
 
 TEST(FolderCopy, PreservesPermissionBits) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "package/run.sh", "#!/bin/sh\n");
   fs::permissions(tree / "package/run.sh", fs::perms(0750));
 
@@ -96,7 +97,7 @@ TEST(FolderCopy, PreservesPermissionBits) {
 }
 
 TEST(FolderCopy, LinkAtTheTargetIsReplacedAndItsPointeeUntouched) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "package/strings.xml", "package", 2000);
   WriteFile(tree / "elsewhere/victim.xml", "not ours", 1000);
   WriteFile(tree / "bundle/placeholder", "");
@@ -110,7 +111,7 @@ TEST(FolderCopy, LinkAtTheTargetIsReplacedAndItsPointeeUntouched) {
 }
 
 TEST(FolderCopy, DanglingLinkAtTheTargetIsReplaced) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "package/strings.xml", "package");
   fs::create_directories(tree / "bundle");
   fs::create_symlink(tree / "nowhere", tree / "bundle/strings.xml");
@@ -122,7 +123,7 @@ TEST(FolderCopy, DanglingLinkAtTheTargetIsReplaced) {
 }
 
 TEST(FolderCopy, FollowsLinksInTheSource) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "shared/common.xml", "common");
   WriteFile(tree / "shared/dir/inner.xml", "inner");
   fs::create_directories(tree / "package");
@@ -138,7 +139,7 @@ TEST(FolderCopy, FollowsLinksInTheSource) {
 }
 
 TEST(FolderCopy, SourceLinkBackIntoItsOwnFolderIsReportedNotFollowed) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "package/sub/file.txt", "x");
   fs::create_directory_symlink(tree / "package", tree / "package/sub/loop");
 
@@ -149,7 +150,7 @@ TEST(FolderCopy, SourceLinkBackIntoItsOwnFolderIsReportedNotFollowed) {
 }
 
 TEST(FolderCopy, ErrorsNameThePathThatFailed) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "package/a.txt", "a");
   WriteFile(tree / "not-a-folder", "");
   struct Case {
@@ -176,7 +177,7 @@ TEST(FolderCopy, ErrorsNameThePathThatFailed) {
 }
 
 TEST(FolderCopy, CopyThatFailsHalfwayLeavesTheOldTargetIntact) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "package/big.bin", std::string(1 << 20, 'n'), 2000);
   WriteFile(tree / "bundle/big.bin", "old contents", 1000);
 
@@ -215,10 +216,10 @@ int RunUnprivileged(const std::function<int()>& work) {
 }
 
 TEST(FolderCopy, ReadOnlyTargetFolderGivesAnErrorNamingTheFile) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "package/strings.xml", "package", 2000);
   WriteFile(tree / "bundle/strings.xml", "old", 1000);
-  fs::permissions(tree.root(), fs::perms(0755));
+  fs::permissions(tree.path(), fs::perms(0755));
   fs::permissions(tree / "bundle", fs::perms(0555));
 
   // Exit codes: 0 the expected error, 1 no error, 2 another error, 3 the old file changed.
@@ -236,7 +237,7 @@ TEST(FolderCopy, ReadOnlyTargetFolderGivesAnErrorNamingTheFile) {
 }
 
 TEST(SingleFileCopy, FollowsTheUpdateRule) {
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "help/en-html.html", "english", 2000);
   struct Case {
     const char* name;

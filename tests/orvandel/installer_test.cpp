@@ -1,6 +1,7 @@
 #include "host_support.h"
 #include "installer.h"
-#include "test_tree.h"
+#include "temp_folder.h"
+#include "test_files.h"
 
 #include <hostsim/control.h>
 #include <utilities.h>
@@ -123,7 +124,7 @@ protected:
     }
   }
 
-  TestTree tree;
+  TempFolder tree{"orvandel-test-"};
   std::string production = tree / "Users/user/Library/Application Support/Autodesk/webdeploy/production/";
   std::string bundle = production + "Autodesk Fusion.app";
   std::string help = bundle + "/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";

@@ -1,6 +1,8 @@
 // The shared routines and the platform layer of the simulation build.
 #include "platform.h"
 #include "product_constants.h"
+#include "temp_folder.h"
+#include "test_files.h"
 #include "utilities.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +23,8 @@ namespace {
 
 class SharedOnDisk : public ::testing::Test {
 protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string pattern =
-        (fs::temp_directory_path() / (std::string("shared_test_") + info->name() + "_XXXXXX"));
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    if (HasFailure())
-      std::cerr << "test folder kept: " << m_dir << "\n";
-    else
-      fs::remove_all(m_dir);
-  }
-  std::string m_dir;
+  const TempFolder m_folder{"shared_test_" + CurrentTestName() + "_"};
+  const std::string m_dir = m_folder.path();
 };
 
 // Output of a program started with execv from exactly the given path (no shell, no PATH search).
@@ -103,7 +93,7 @@ TEST_F(SharedOnDisk, FileAndDirectoryTestsOnEveryKindOfEntry) {
   const std::string folder = m_dir + "/folder";
   const std::string dangling = m_dir + "/dangling";
   const std::string linkToFolder = m_dir + "/link_to_folder";
-  std::ofstream(file) << "x";
+  WriteFile(file, "x");
   fs::create_directory(folder);
   fs::create_symlink(m_dir + "/missing", dangling);
   fs::create_directory_symlink(folder, linkToFolder);
@@ -226,10 +216,7 @@ TEST_F(SharedOnDisk, SimulationOverridesFollowTheEnvironment) {
 TEST_F(SharedOnDisk, BrowserOpenerGetsTheAddressAsOneArgumentWithoutAShell) {
   const std::string opener = m_dir + "/opener";
   const std::string record = m_dir + "/record";
-  {
-    std::ofstream script(opener);
-    script << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" << record << "'\n";
-  }
+  WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" + record + "'\n");
   fs::permissions(opener, fs::perms::owner_all);
   setenv("HOSTSIM_OPENER", opener.c_str(), 1);
 

@@ -2,6 +2,7 @@
 
 #include "legacy_paths.h"
 #include "temp_folder.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +48,7 @@ bool HoldsAnyLegacyPath(const std::string& build) {
 }
 
 struct Tree {
-  TempFolder temp;
+  TempFolder temp{"uninstaller-test-"};
   std::string production = temp.path() + "/production/";
   std::string own = temp.path() + "/AddIns/Orvandel";
 
@@ -185,7 +186,7 @@ TEST(Uninstall, DryRunListsExactlyWhatWouldGo) {
 }
 
 TEST(RunUninstaller, RefusesWithoutAbsoluteHomeBeforeAnyRemoval) {
-  TempFolder temp;
+  TempFolder temp{"uninstaller-test-"};
   const std::string own = temp.path() + "/API/AddIns/Orvandel";
   WriteFile(own + "/Orvandel.so", "library");
   WriteFile(own + "/uninstaller", "program");

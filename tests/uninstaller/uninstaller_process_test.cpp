@@ -1,6 +1,7 @@
 // Runs the built program from copies laid out in simulated add-in trees, with HOME set to a simulated home.
 #include "legacy_paths.h"
 #include "temp_folder.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ struct Result {
 // A simulated Mac below a temporary folder: the user's home with two host builds holding the legacy
 // paths, the language add-in's folder with the program and the add-in library, and the guide add-in.
 struct SimulatedMac {
-  TempFolder temp;
+  TempFolder temp{"uninstaller-test-"};
   std::string home = temp.path() + "/Users/user";
   std::string addins = home + kAddIns;
   std::string addin = addins + "/Orvandel";

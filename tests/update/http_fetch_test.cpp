@@ -4,9 +4,6 @@
 #include <chrono>
 
 using loopback::Certificate;
-using updatetest::Entries;
-using updatetest::ReadAll;
-using updatetest::WriteAll;
 
 namespace {
 
@@ -137,7 +134,7 @@ TEST_F(FetchTest, OtherSchemesAreRefusedBeforeAnythingIsRead) {
     response.set_redirect(plain.Origin() + "/answer");
   });
   const std::string local = folder() + "/secret.txt";
-  WriteAll(local, "secret");
+  WriteFile(local, "secret");
 
   for (const std::string& url : {"file://" + local, "ftp://127.0.0.1:" + std::to_string(plain.port()) + "/a",
                                  plain.Origin() + "/answer", plain.Origin() + "/moved", Url("/to-plain")}) {
@@ -225,10 +222,10 @@ TEST_F(FetchTest, UntrustedCertificateIsRefused) {
 
 TEST_F(FetchTest, CompleteDownloadReplacesTheTarget) {
   const std::string target = folder() + "/Orvandel-installer.pkg";
-  WriteAll(target, "previous package");
+  WriteFile(target, "previous package");
   const FileFetch fetch = FetchFile(Url("/package"), target);
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
-  EXPECT_EQ(ReadAll(target), Package());
+  EXPECT_EQ(ReadFile(target), Package());
   EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
 }
 
@@ -245,13 +242,13 @@ TEST_F(FetchTest, FailedDownloadKeepsThePreviousFile) {
   };
   const std::string target = folder() + "/Orvandel-installer.pkg";
   const std::string previous = Package().substr(0, 4096);
-  WriteAll(target, previous);
+  WriteFile(target, previous);
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.path);
     const FileFetch fetch = FetchFile(Url(expected.path), target);
     EXPECT_EQ(fetch.outcome, expected.outcome);
     EXPECT_EQ(fetch.code, expected.code);
-    EXPECT_EQ(ReadAll(target), previous);
+    EXPECT_EQ(ReadFile(target), previous);
     EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
   }
 }

@@ -5,13 +5,11 @@
 #include "update/http_fetch.h"
 #include "update_test_support.h"
 
+#include <filesystem>
 #include <mutex>
 
 using adsk::core::DialogNo;
 using adsk::core::DialogYes;
-using updatetest::Entries;
-using updatetest::ReadAll;
-using updatetest::WriteAll;
 
 namespace {
 
@@ -128,7 +126,7 @@ TEST_F(NewVersionTest, QuestionShowsBothVersionsAndNoDownloadsNothing) {
 }
 
 TEST_F(NewVersionTest, YesDownloadsThePackageOverThePreviousOne) {
-  WriteAll(Target(), "previous package");
+  WriteFile(Target(), "previous package");
   // The command reads HOME and the server origin itself; point them at this test for the click.
   const char* home = std::getenv("HOME");
   const std::string savedHome = home ? home : "";
@@ -142,7 +140,7 @@ TEST_F(NewVersionTest, YesDownloadsThePackageOverThePreviousOne) {
     ::unsetenv("HOME");
 
   EXPECT_EQ(Ids(), std::vector<std::string>{"17"});
-  EXPECT_EQ(ReadAll(Target()), NewPackage());
+  EXPECT_EQ(ReadFile(Target()), NewPackage());
   EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
   const auto boxes = Events("messagebox");
   ASSERT_EQ(boxes.size(), 2u);
@@ -164,12 +162,12 @@ TEST_F(NewVersionTest, UnknownInstalledVersionAsksWithAnEmptyId) {
 }
 
 TEST_F(NewVersionTest, EmptyLinkAnswerEndsSilently) {
-  WriteAll(Target(), "previous package");
+  WriteFile(Target(), "previous package");
   LinkAnswer("");
   Download();
   EXPECT_EQ(Ids().size(), 1u);
   EXPECT_TRUE(Messages().empty());
-  EXPECT_EQ(ReadAll(Target()), "previous package");
+  EXPECT_EQ(ReadFile(Target()), "previous package");
 }
 
 TEST_F(NewVersionTest, FailedLinkQueryLogsUrlAndErrorAtLevelZero) {
@@ -193,7 +191,7 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
   };
   const std::string previous = "previous package \x01\x02";
   const std::string local = folder() + "/local.pkg";
-  WriteAll(local, "local file");
+  WriteFile(local, "local file");
   const Case cases[] = {
       {"URL=" + m_server.Origin() + "/download/missing.pkg",
        "Stažení nové verze České lokalizace se nezdařilo: server odpověděl chybou HTTP 404."},
@@ -202,13 +200,13 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
       {"<html>\nerror page\n</html>",
        "Stažení nové verze České lokalizace se nezdařilo: adresa balíčku je neplatná."},
   };
-  WriteAll(Target(), previous);
+  WriteFile(Target(), previous);
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.linkAnswer);
     hostsim::ClearTranscript();
     LinkAnswer(expected.linkAnswer);
     Download();
-    EXPECT_EQ(ReadAll(Target()), previous);
+    EXPECT_EQ(ReadFile(Target()), previous);
     EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
     const auto boxes = Events("messagebox");
     ASSERT_EQ(boxes.size(), 1u);

@@ -5,8 +5,6 @@
 
 #include <mutex>
 
-using updatetest::WriteAll;
-
 namespace {
 
 TEST(NthOccurrence, CountsFromTheSecondCharacter) {
@@ -51,7 +49,7 @@ TEST_F(VersionFileTest, VersionIsTheLastLineLessItsFirstCharacter) {
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.name);
-    WriteAll(folder() + "/version.txt", expected.content);
+    WriteFile(folder() + "/version.txt", expected.content);
     EXPECT_EQ(ReadLocalVersion(folder() + "/version.txt"), expected.version);
   }
   EXPECT_EQ(ReadLocalVersion(folder() + "/missing.txt"), "");
@@ -98,7 +96,7 @@ protected:
   }
   std::string VersionFile(const std::string& content) {
     const std::string path = folder() + "/version.txt";
-    WriteAll(path, content);
+    WriteFile(path, content);
     return path;
   }
   bool Check(const std::string& versionFile) { return CheckNewVersionAt(versionFile, m_server.Origin()); }

@@ -1,16 +1,14 @@
-// Helpers of the guide add-in's tests: a fresh folder per test, whole-file reads and writes, and an
-// opener that records what it was asked to open instead of starting a browser.
+// An opener for the guide add-in's tests that records what it was asked to open instead of starting
+// a browser.
 #pragma once
+
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,48 +20,6 @@
 #endif
 
 namespace miravelo_test {
-
-// A folder of its own for one test: removed when the test passed, kept and printed when it failed.
-class TempFolder {
-public:
-  TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/miravelo-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()))
-      m_path = buffer.data();
-  }
-  ~TempFolder() {
-    if (m_path.empty())
-      return;
-    if (::testing::Test::HasFailure()) {
-      std::cerr << "test files kept in " << m_path << "\n";
-      return;
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::string& path() const { return m_path; }
-
-private:
-  std::string m_path;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
 
 // Stands in for the browser: HOSTSIM_OPENER points at a script that appends the number of its
 // arguments and then each argument, zero-terminated, to a log next to it.
@@ -87,6 +43,8 @@ public:
   // The argument lists of every start of the opener, in order.
   std::vector<std::vector<std::string>> Calls() const {
     std::vector<std::vector<std::string>> calls;
+    if (!Exists(m_log))
+      return calls;
     const std::string log = ReadFile(m_log);
     std::size_t position = 0;
     while (position < log.size()) {
