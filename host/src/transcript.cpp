@@ -12,60 +12,58 @@ const Field* TranscriptEvent::find(const std::string& key) const {
   return nullptr;
 }
 
+namespace {
+
+// The value of the field `key` through `member`, or the value's default when the key is absent.
+template <class Value>
+Value FieldValue(const TranscriptEvent& event, const std::string& key, Value Field::*member) {
+  const Field* field = event.find(key);
+  return field ? field->*member : Value();
+}
+
+template <class Value>
+TranscriptEvent& AddField(TranscriptEvent& event, const std::string& key, Field::Kind kind,
+                          Value Field::*member, const Value& value) {
+  Field field;
+  field.key = key;
+  field.kind = kind;
+  field.*member = value;
+  event.fields.push_back(std::move(field));
+  return event;
+}
+
+} // namespace
+
 std::string TranscriptEvent::text(const std::string& key) const {
-  const Field* field = find(key);
-  return field ? field->text : std::string();
+  return FieldValue(*this, key, &Field::text);
 }
 
 long long TranscriptEvent::number(const std::string& key) const {
-  const Field* field = find(key);
-  return field ? field->number : 0;
+  return FieldValue(*this, key, &Field::number);
 }
 
 bool TranscriptEvent::boolean(const std::string& key) const {
-  const Field* field = find(key);
-  return field ? field->boolean : false;
+  return FieldValue(*this, key, &Field::boolean);
 }
 
 std::vector<std::string> TranscriptEvent::list(const std::string& key) const {
-  const Field* field = find(key);
-  return field ? field->list : std::vector<std::string>();
+  return FieldValue(*this, key, &Field::list);
 }
 
 TranscriptEvent& TranscriptEvent::addText(const std::string& key, const std::string& value) {
-  Field field;
-  field.key = key;
-  field.kind = Field::Kind::Text;
-  field.text = value;
-  fields.push_back(std::move(field));
-  return *this;
+  return AddField(*this, key, Field::Kind::Text, &Field::text, value);
 }
 
 TranscriptEvent& TranscriptEvent::addNumber(const std::string& key, long long value) {
-  Field field;
-  field.key = key;
-  field.kind = Field::Kind::Number;
-  field.number = value;
-  fields.push_back(std::move(field));
-  return *this;
+  return AddField(*this, key, Field::Kind::Number, &Field::number, value);
 }
 
 TranscriptEvent& TranscriptEvent::addBoolean(const std::string& key, bool value) {
-  Field field;
-  field.key = key;
-  field.kind = Field::Kind::Boolean;
-  field.boolean = value;
-  fields.push_back(std::move(field));
-  return *this;
+  return AddField(*this, key, Field::Kind::Boolean, &Field::boolean, value);
 }
 
 TranscriptEvent& TranscriptEvent::addList(const std::string& key, const std::vector<std::string>& value) {
-  Field field;
-  field.key = key;
-  field.kind = Field::Kind::TextList;
-  field.list = value;
-  fields.push_back(std::move(field));
-  return *this;
+  return AddField(*this, key, Field::Kind::TextList, &Field::list, value);
 }
 
 namespace {
@@ -146,33 +144,34 @@ std::string YesNo(bool value) {
   return value ? "true" : "false";
 }
 
-std::string QuotedList(const std::vector<std::string>& list) {
+// The readable line puts a blank after each comma, the JSON object none.
+std::string QuotedList(const std::vector<std::string>& list, const char* separator = ", ") {
   std::string out = "[";
   for (size_t i = 0; i < list.size(); ++i)
-    out += (i ? ", " : "") + Quoted(list[i]);
+    out += (i ? separator : "") + Quoted(list[i]);
   return out + "]";
+}
+
+// A field's value as both formats write it: texts quoted and escaped alike.
+std::string FormatValue(const Field& field, const char* listSeparator) {
+  switch (field.kind) {
+  case Field::Kind::Text:
+    return Quoted(field.text);
+  case Field::Kind::Number:
+    return std::to_string(field.number);
+  case Field::Kind::Boolean:
+    return YesNo(field.boolean);
+  case Field::Kind::TextList:
+    return QuotedList(field.list, listSeparator);
+  }
+  return std::string();
 }
 
 // key=value for every field, for events without a layout of their own.
 std::string GenericFields(const TranscriptEvent& event) {
   std::string out;
-  for (const Field& field : event.fields) {
-    out += " " + field.key + "=";
-    switch (field.kind) {
-    case Field::Kind::Text:
-      out += Quoted(field.text);
-      break;
-    case Field::Kind::Number:
-      out += std::to_string(field.number);
-      break;
-    case Field::Kind::Boolean:
-      out += YesNo(field.boolean);
-      break;
-    case Field::Kind::TextList:
-      out += QuotedList(field.list);
-      break;
-    }
-  }
+  for (const Field& field : event.fields)
+    out += " " + field.key + "=" + FormatValue(field, ", ");
   return out;
 }
 
@@ -246,27 +245,8 @@ std::string FormatReadable(const TranscriptEvent& e) {
 
 std::string FormatJson(const TranscriptEvent& event) {
   std::string out = "{\"event\":\"" + JsonEscape(event.type) + "\"";
-  for (const Field& field : event.fields) {
-    out += ",\"" + JsonEscape(field.key) + "\":";
-    switch (field.kind) {
-    case Field::Kind::Text:
-      out += "\"" + JsonEscape(field.text) + "\"";
-      break;
-    case Field::Kind::Number:
-      out += std::to_string(field.number);
-      break;
-    case Field::Kind::Boolean:
-      out += YesNo(field.boolean);
-      break;
-    case Field::Kind::TextList: {
-      out += "[";
-      for (size_t i = 0; i < field.list.size(); ++i)
-        out += std::string(i ? "," : "") + "\"" + JsonEscape(field.list[i]) + "\"";
-      out += "]";
-      break;
-    }
-    }
-  }
+  for (const Field& field : event.fields)
+    out += ",\"" + JsonEscape(field.key) + "\":" + FormatValue(field, ",");
   return out + "}";
 }
 
