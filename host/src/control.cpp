@@ -57,9 +57,25 @@ std::string FolderName(std::string folder) {
   return slash == std::string::npos ? folder : folder.substr(slash + 1);
 }
 
-void Invalidate(const Ptr<ToolbarControlsImpl>& controls) {
-  if (controls)
-    controls->invalidateAll();
+// Deletes the toolbar or panel with the id; false when there is none.
+template <class Parent> bool RemoveParent(std::vector<Ptr<Parent>>& parents, const std::string& id) {
+  for (auto it = parents.begin(); it != parents.end(); ++it) {
+    if ((*it)->id() == id) {
+      (*it)->invalidateAll();
+      parents.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+template <class Parent>
+void DescribeParents(std::ostream& out, const char* label, const std::vector<Ptr<Parent>>& parents) {
+  for (const auto& parent : parents) {
+    out << "\n  " << label << " " << parent->id() << ":";
+    for (const auto& id : parent->controlsImpl()->ids())
+      out << " " << id;
+  }
 }
 
 } // namespace
@@ -68,14 +84,10 @@ void ResetHost() {
   HostState& state = State();
   for (const auto& definition : state.definitions)
     definition->invalidate();
-  for (const auto& toolbar : state.toolbars) {
-    Invalidate(toolbar->controlsImpl());
-    toolbar->invalidate();
-  }
-  for (const auto& panel : state.panels) {
-    Invalidate(panel->controlsImpl());
-    panel->invalidate();
-  }
+  for (const auto& toolbar : state.toolbars)
+    toolbar->invalidateAll();
+  for (const auto& panel : state.panels)
+    panel->invalidateAll();
   for (const auto& palette : state.palettes)
     palette->invalidate();
   if (state.application)
@@ -165,29 +177,11 @@ std::vector<std::string> LoadedAddins() {
 }
 
 bool RemoveToolbar(const std::string& id) {
-  auto& toolbars = Host().toolbars;
-  for (auto it = toolbars.begin(); it != toolbars.end(); ++it) {
-    if ((*it)->id() == id) {
-      Invalidate((*it)->controlsImpl());
-      (*it)->invalidate();
-      toolbars.erase(it);
-      return true;
-    }
-  }
-  return false;
+  return RemoveParent(Host().toolbars, id);
 }
 
 bool RemovePanel(const std::string& id) {
-  auto& panels = Host().panels;
-  for (auto it = panels.begin(); it != panels.end(); ++it) {
-    if ((*it)->id() == id) {
-      Invalidate((*it)->controlsImpl());
-      (*it)->invalidate();
-      panels.erase(it);
-      return true;
-    }
-  }
-  return false;
+  return RemoveParent(Host().panels, id);
 }
 
 void FailCall(const std::string& call, const std::string& errorText) {
@@ -339,16 +333,8 @@ std::string DescribeState() {
   out << "\n  definitions:";
   for (const auto& definition : state.definitions)
     out << " " << definition->id();
-  for (const auto& toolbar : state.toolbars) {
-    out << "\n  toolbar " << toolbar->id() << ":";
-    for (const auto& id : toolbar->controlsImpl()->ids())
-      out << " " << id;
-  }
-  for (const auto& panel : state.panels) {
-    out << "\n  panel " << panel->id() << ":";
-    for (const auto& id : panel->controlsImpl()->ids())
-      out << " " << id;
-  }
+  DescribeParents(out, "toolbar", state.toolbars);
+  DescribeParents(out, "panel", state.panels);
   out << "\n  palettes:";
   for (const auto& palette : state.palettes)
     out << " " << palette->id() << (palette->isVisible() ? "(visible)" : "(hidden)");

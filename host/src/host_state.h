@@ -41,6 +41,22 @@ private:
   bool m_valid = true;
 };
 
+void Record(TranscriptEvent event);
+void SetLastError(int code, const std::string& text);
+// True (with the last error set) when FailCall made "Class.member" or "member" fail.
+bool Failing(const char* className, const char* member);
+// True (with the last error set) when the object was deleted.
+bool Deleted(const Base& object, const char* className);
+
+// The item with the id, or an empty handle.
+template <class T> Ptr<T> FindById(const std::vector<Ptr<T>>& items, const std::string& id) {
+  for (const auto& item : items) {
+    if (item->id() == id)
+      return item;
+  }
+  return Ptr<T>();
+}
+
 class ToolbarControlsImpl;
 class CommandDefinitionImpl;
 
@@ -143,12 +159,49 @@ private:
   std::string m_id;
 };
 
-class ToolbarControlsImpl final : public Object<ToolbarControls> {
+// count, item and itemById of a collection. FailCall makes them fail as "<className>.item" and
+// "<className>.itemById"; a deleted collection holds no items.
+template <class Api, class Item, class ItemImpl> class CollectionImpl : public Object<Api> {
 public:
-  explicit ToolbarControlsImpl(std::string parentId) : m_parentId(std::move(parentId)) {}
-  size_t count() const override;
-  Ptr<ToolbarControl> item(size_t index) const override;
-  Ptr<ToolbarControl> itemById(const std::string& id) const override;
+  size_t count() const override { return this->isValid() ? items().size() : 0; }
+
+  Ptr<Item> item(size_t index) const override {
+    if (Failing(m_className, "item") || Deleted(*this, m_className))
+      return Ptr<Item>();
+    const std::vector<Ptr<ItemImpl>>& all = items();
+    if (index < all.size())
+      return all[index];
+    SetLastError(kNotFound, "No " + m_itemName + " at index " + std::to_string(index) + ".");
+    return Ptr<Item>();
+  }
+
+  Ptr<Item> itemById(const std::string& id) const override {
+    if (Failing(m_className, "itemById") || Deleted(*this, m_className))
+      return Ptr<Item>();
+    if (Ptr<ItemImpl> found = FindById(items(), id))
+      return found;
+    SetLastError(kNotFound, "No " + m_itemName + m_location + " with the id \"" + id + "\".");
+    return Ptr<Item>();
+  }
+
+protected:
+  // itemName names an item in the last-error texts ("toolbar"); location (" in QAT") follows it in
+  // the text of itemById only.
+  CollectionImpl(const char* className, std::string itemName, std::string location = std::string())
+      : m_className(className), m_itemName(std::move(itemName)), m_location(std::move(location)) {}
+
+private:
+  virtual const std::vector<Ptr<ItemImpl>>& items() const = 0;
+
+  const char* m_className;
+  std::string m_itemName;
+  std::string m_location;
+};
+
+class ToolbarControlsImpl final : public CollectionImpl<ToolbarControls, ToolbarControl, ToolbarControl> {
+public:
+  explicit ToolbarControlsImpl(std::string parentId)
+      : CollectionImpl("ToolbarControls", "control", " in " + parentId), m_parentId(std::move(parentId)) {}
   Ptr<CommandControl> addCommand(const Ptr<CommandDefinition>& commandDefinition,
                                  const std::string& positionID, bool isBefore) override;
   const char* objectType() const override { return "adsk::core::ToolbarControls"; }
@@ -160,61 +213,80 @@ public:
   std::vector<std::string> ids() const;
 
 private:
+  const std::vector<Ptr<ToolbarControl>>& items() const override { return m_controls; }
+
   std::string m_parentId;
   std::vector<Ptr<ToolbarControl>> m_controls;
 };
 
-class ToolbarImpl final : public Object<Toolbar> {
+// A toolbar or a panel: an id and the controls on it. FailCall makes controls fail as
+// "<className>.controls".
+template <class Api> class ControlParentImpl : public Object<Api> {
 public:
-  explicit ToolbarImpl(std::string id) : m_id(id), m_controls(MakeObject<ToolbarControlsImpl>(id)) {}
   std::string id() const override { return m_id; }
-  Ptr<ToolbarControls> controls() const override;
+  Ptr<ToolbarControls> controls() const override {
+    if (Failing(m_className, "controls") || Deleted(*this, m_className))
+      return Ptr<ToolbarControls>();
+    return m_controls;
+  }
+  Ptr<ToolbarControlsImpl> controlsImpl() const { return m_controls; }
+  // Deletes the parent with every control on it.
+  void invalidateAll() {
+    m_controls->invalidateAll();
+    this->invalidate();
+  }
+
+protected:
+  ControlParentImpl(std::string id, const char* className)
+      : m_className(className), m_id(id), m_controls(MakeObject<ToolbarControlsImpl>(id)) {}
+
+private:
+  const char* m_className;
+  std::string m_id;
+  Ptr<ToolbarControlsImpl> m_controls;
+};
+
+class ToolbarImpl final : public ControlParentImpl<Toolbar> {
+public:
+  explicit ToolbarImpl(std::string id) : ControlParentImpl(std::move(id), "Toolbar") {}
   const char* objectType() const override { return "adsk::core::Toolbar"; }
-  Ptr<ToolbarControlsImpl> controlsImpl() const { return m_controls; }
-
-private:
-  std::string m_id;
-  Ptr<ToolbarControlsImpl> m_controls;
 };
 
-class ToolbarPanelImpl final : public Object<ToolbarPanel> {
+class ToolbarPanelImpl final : public ControlParentImpl<ToolbarPanel> {
 public:
-  explicit ToolbarPanelImpl(std::string id) : m_id(id), m_controls(MakeObject<ToolbarControlsImpl>(id)) {}
-  std::string id() const override { return m_id; }
-  Ptr<ToolbarControls> controls() const override;
+  explicit ToolbarPanelImpl(std::string id) : ControlParentImpl(std::move(id), "ToolbarPanel") {}
   const char* objectType() const override { return "adsk::core::ToolbarPanel"; }
-  Ptr<ToolbarControlsImpl> controlsImpl() const { return m_controls; }
+};
+
+class ToolbarsImpl final : public CollectionImpl<Toolbars, Toolbar, ToolbarImpl> {
+public:
+  ToolbarsImpl() : CollectionImpl("Toolbars", "toolbar") {}
+  const char* objectType() const override { return "adsk::core::Toolbars"; }
 
 private:
-  std::string m_id;
-  Ptr<ToolbarControlsImpl> m_controls;
+  const std::vector<Ptr<ToolbarImpl>>& items() const override;
 };
 
-class ToolbarsImpl final : public Object<Toolbars> {
+class ToolbarPanelListImpl final : public CollectionImpl<ToolbarPanelList, ToolbarPanel, ToolbarPanelImpl> {
 public:
-  size_t count() const override;
-  Ptr<Toolbar> item(size_t index) const override;
-  Ptr<Toolbar> itemById(const std::string& id) const override;
-  const char* objectType() const override { return "adsk::core::Toolbars"; }
-};
-
-class ToolbarPanelListImpl final : public Object<ToolbarPanelList> {
-public:
-  size_t count() const override;
-  Ptr<ToolbarPanel> item(size_t index) const override;
-  Ptr<ToolbarPanel> itemById(const std::string& id) const override;
+  ToolbarPanelListImpl() : CollectionImpl("ToolbarPanelList", "toolbar panel") {}
   const char* objectType() const override { return "adsk::core::ToolbarPanelList"; }
+
+private:
+  const std::vector<Ptr<ToolbarPanelImpl>>& items() const override;
 };
 
-class CommandDefinitionsImpl final : public Object<CommandDefinitions> {
+class CommandDefinitionsImpl final
+    : public CollectionImpl<CommandDefinitions, CommandDefinition, CommandDefinitionImpl> {
 public:
-  size_t count() const override;
-  Ptr<CommandDefinition> item(size_t index) const override;
-  Ptr<CommandDefinition> itemById(const std::string& id) const override;
+  CommandDefinitionsImpl() : CollectionImpl("CommandDefinitions", "command definition") {}
   Ptr<CommandDefinition> addButtonDefinition(const std::string& id, const std::string& name,
                                              const std::string& tooltip,
                                              const std::string& resourceFolder) override;
   const char* objectType() const override { return "adsk::core::CommandDefinitions"; }
+
+private:
+  const std::vector<Ptr<CommandDefinitionImpl>>& items() const override;
 };
 
 class PaletteImpl final : public Object<Palette> {
@@ -240,15 +312,16 @@ private:
   Ptr<HTMLEventImpl> m_incoming;
 };
 
-class PalettesImpl final : public Object<Palettes> {
+class PalettesImpl final : public CollectionImpl<Palettes, Palette, PaletteImpl> {
 public:
-  size_t count() const override;
-  Ptr<Palette> item(size_t index) const override;
-  Ptr<Palette> itemById(const std::string& id) const override;
+  PalettesImpl() : CollectionImpl("Palettes", "palette") {}
   Ptr<Palette> add(const std::string& id, const std::string& name, const std::string& htmlFileURL,
                    bool isVisible, bool showCloseButton, bool isResizable, int width, int height,
                    bool useNewWebBrowser) override;
   const char* objectType() const override { return "adsk::core::Palettes"; }
+
+private:
+  const std::vector<Ptr<PaletteImpl>>& items() const override;
 };
 
 class CommandInputsImpl final : public Object<CommandInputs> {
@@ -327,9 +400,10 @@ private:
   bool m_offline;
 };
 
-class CommandCreatedEventArgsImpl final : public Object<CommandCreatedEventArgs> {
+// The arguments of commandCreated and of execute: the command they concern.
+template <class Api> class CommandArgsImpl final : public Object<Api> {
 public:
-  CommandCreatedEventArgsImpl(Ptr<Event> event, Ptr<Command> command)
+  CommandArgsImpl(Ptr<Event> event, Ptr<Command> command)
       : m_event(std::move(event)), m_command(std::move(command)) {}
   Ptr<Command> command() const override { return m_command; }
   Ptr<Event> firingEvent() const override { return m_event; }
@@ -339,17 +413,8 @@ private:
   Ptr<Command> m_command;
 };
 
-class CommandEventArgsImpl final : public Object<CommandEventArgs> {
-public:
-  CommandEventArgsImpl(Ptr<Event> event, Ptr<Command> command)
-      : m_event(std::move(event)), m_command(std::move(command)) {}
-  Ptr<Command> command() const override { return m_command; }
-  Ptr<Event> firingEvent() const override { return m_event; }
-
-private:
-  Ptr<Event> m_event;
-  Ptr<Command> m_command;
-};
+using CommandCreatedEventArgsImpl = CommandArgsImpl<CommandCreatedEventArgs>;
+using CommandEventArgsImpl = CommandArgsImpl<CommandEventArgs>;
 
 class HTMLEventArgsImpl final : public Object<HTMLEventArgs> {
 public:
@@ -388,13 +453,6 @@ struct HostState {
 
 // The host, filled with its default user interface and answers on first use.
 HostState& State();
-
-void Record(TranscriptEvent event);
-void SetLastError(int code, const std::string& text);
-// True (with the last error set) when FailCall made "Class.member" or "member" fail.
-bool Failing(const char* className, const char* member);
-// True (with the last error set) when the object was deleted.
-bool Deleted(const Base& object, const char* className);
 
 Ptr<ToolbarControlsImpl> ControlsOf(const std::string& parentId);
 Ptr<PaletteImpl> FindPalette(const std::string& id);

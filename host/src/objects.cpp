@@ -15,22 +15,24 @@ std::string Unqualified(const char* className) {
   return name;
 }
 
-// Look-up helpers that set the last error when nothing matches.
-template <class T>
-Ptr<T> FindById(const std::vector<Ptr<T>>& items, const std::string& id, const char* what) {
-  for (const auto& item : items) {
-    if (item->id() == id)
-      return item;
-  }
-  SetLastError(kNotFound, std::string("No ") + what + " with the id \"" + id + "\".");
-  return Ptr<T>();
+// Takes the object out of its list in the host's state.
+template <class T> void EraseFrom(std::vector<Ptr<T>>& items, const T* object) {
+  items.erase(std::remove_if(items.begin(), items.end(),
+                             [object](const Ptr<T>& item) { return item.get() == object; }),
+              items.end());
 }
 
-template <class T> Ptr<T> ItemAt(const std::vector<Ptr<T>>& items, size_t index, const char* what) {
-  if (index < items.size())
-    return items[index];
-  SetLastError(kNotFound, std::string("No ") + what + " at index " + std::to_string(index) + ".");
-  return Ptr<T>();
+// False (with the last error set) when a new object's id is empty or already taken.
+bool NewIdAccepted(const std::string& id, bool taken, const char* what) {
+  if (id.empty()) {
+    SetLastError(kInvalidArgument, std::string("A ") + what + " needs an id.");
+    return false;
+  }
+  if (taken) {
+    SetLastError(kInvalidArgument, std::string("A ") + what + " with the id \"" + id + "\" already exists.");
+    return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -88,31 +90,19 @@ void ReportHandlerException(const std::string& eventName, const std::string& wha
 }
 
 Ptr<ToolbarControlsImpl> ControlsOf(const std::string& parentId) {
-  for (const auto& toolbar : State().toolbars) {
-    if (toolbar->id() == parentId)
-      return toolbar->controlsImpl();
-  }
-  for (const auto& panel : State().panels) {
-    if (panel->id() == parentId)
-      return panel->controlsImpl();
-  }
+  if (auto toolbar = FindById(State().toolbars, parentId))
+    return toolbar->controlsImpl();
+  if (auto panel = FindById(State().panels, parentId))
+    return panel->controlsImpl();
   return Ptr<ToolbarControlsImpl>();
 }
 
 Ptr<PaletteImpl> FindPalette(const std::string& id) {
-  for (const auto& palette : State().palettes) {
-    if (palette->id() == id)
-      return palette;
-  }
-  return Ptr<PaletteImpl>();
+  return FindById(State().palettes, id);
 }
 
 Ptr<CommandDefinitionImpl> FindDefinition(const std::string& id) {
-  for (const auto& definition : State().definitions) {
-    if (definition->id() == id)
-      return definition;
-  }
-  return Ptr<CommandDefinitionImpl>();
+  return FindById(State().definitions, id);
 }
 
 namespace {
@@ -169,10 +159,7 @@ Ptr<CommandCreatedEvent> CommandDefinitionImpl::commandCreated() const {
 bool CommandDefinitionImpl::deleteMe() {
   if (Failing("CommandDefinition", "deleteMe") || Deleted(*this, "CommandDefinition"))
     return false;
-  auto& definitions = State().definitions;
-  definitions.erase(std::remove_if(definitions.begin(), definitions.end(),
-                                   [this](const Ptr<CommandDefinitionImpl>& d) { return d.get() == this; }),
-                    definitions.end());
+  EraseFrom(State().definitions, this);
   invalidate();
   m_commandCreated->invalidate();
   Record(TranscriptEvent{"definition_removed", {}}.addText("id", m_id));
@@ -220,22 +207,6 @@ bool HostControlImpl::deleteMe() {
   invalidate();
   Record(TranscriptEvent{"control_removed", {}}.addText("parent", m_parentId).addText("id", m_id));
   return true;
-}
-
-size_t ToolbarControlsImpl::count() const {
-  return isValid() ? m_controls.size() : 0;
-}
-
-Ptr<ToolbarControl> ToolbarControlsImpl::item(size_t index) const {
-  if (Failing("ToolbarControls", "item") || Deleted(*this, "ToolbarControls"))
-    return Ptr<ToolbarControl>();
-  return ItemAt(m_controls, index, "control");
-}
-
-Ptr<ToolbarControl> ToolbarControlsImpl::itemById(const std::string& id) const {
-  if (Failing("ToolbarControls", "itemById") || Deleted(*this, "ToolbarControls"))
-    return Ptr<ToolbarControl>();
-  return FindById(m_controls, id, ("control in " + m_parentId).c_str());
 }
 
 Ptr<CommandControl> ToolbarControlsImpl::addCommand(const Ptr<CommandDefinition>& commandDefinition,
@@ -315,66 +286,18 @@ std::vector<std::string> ToolbarControlsImpl::ids() const {
 
 // --- Toolbars and panels ---------------------------------------------------------------------
 
-Ptr<ToolbarControls> ToolbarImpl::controls() const {
-  if (Failing("Toolbar", "controls") || Deleted(*this, "Toolbar"))
-    return Ptr<ToolbarControls>();
-  return m_controls;
+const std::vector<Ptr<ToolbarImpl>>& ToolbarsImpl::items() const {
+  return State().toolbars;
 }
 
-Ptr<ToolbarControls> ToolbarPanelImpl::controls() const {
-  if (Failing("ToolbarPanel", "controls") || Deleted(*this, "ToolbarPanel"))
-    return Ptr<ToolbarControls>();
-  return m_controls;
-}
-
-size_t ToolbarsImpl::count() const {
-  return State().toolbars.size();
-}
-
-Ptr<Toolbar> ToolbarsImpl::item(size_t index) const {
-  if (Failing("Toolbars", "item"))
-    return Ptr<Toolbar>();
-  return ItemAt(State().toolbars, index, "toolbar");
-}
-
-Ptr<Toolbar> ToolbarsImpl::itemById(const std::string& id) const {
-  if (Failing("Toolbars", "itemById"))
-    return Ptr<Toolbar>();
-  return FindById(State().toolbars, id, "toolbar");
-}
-
-size_t ToolbarPanelListImpl::count() const {
-  return State().panels.size();
-}
-
-Ptr<ToolbarPanel> ToolbarPanelListImpl::item(size_t index) const {
-  if (Failing("ToolbarPanelList", "item"))
-    return Ptr<ToolbarPanel>();
-  return ItemAt(State().panels, index, "toolbar panel");
-}
-
-Ptr<ToolbarPanel> ToolbarPanelListImpl::itemById(const std::string& id) const {
-  if (Failing("ToolbarPanelList", "itemById"))
-    return Ptr<ToolbarPanel>();
-  return FindById(State().panels, id, "toolbar panel");
+const std::vector<Ptr<ToolbarPanelImpl>>& ToolbarPanelListImpl::items() const {
+  return State().panels;
 }
 
 // --- Command definitions ---------------------------------------------------------------------
 
-size_t CommandDefinitionsImpl::count() const {
-  return State().definitions.size();
-}
-
-Ptr<CommandDefinition> CommandDefinitionsImpl::item(size_t index) const {
-  if (Failing("CommandDefinitions", "item"))
-    return Ptr<CommandDefinition>();
-  return ItemAt(State().definitions, index, "command definition");
-}
-
-Ptr<CommandDefinition> CommandDefinitionsImpl::itemById(const std::string& id) const {
-  if (Failing("CommandDefinitions", "itemById"))
-    return Ptr<CommandDefinition>();
-  return FindById(State().definitions, id, "command definition");
+const std::vector<Ptr<CommandDefinitionImpl>>& CommandDefinitionsImpl::items() const {
+  return State().definitions;
 }
 
 Ptr<CommandDefinition> CommandDefinitionsImpl::addButtonDefinition(const std::string& id,
@@ -383,14 +306,8 @@ Ptr<CommandDefinition> CommandDefinitionsImpl::addButtonDefinition(const std::st
                                                                    const std::string& resourceFolder) {
   if (Failing("CommandDefinitions", "addButtonDefinition"))
     return Ptr<CommandDefinition>();
-  if (id.empty()) {
-    SetLastError(kInvalidArgument, "A command definition needs an id.");
+  if (!NewIdAccepted(id, FindDefinition(id), "command definition"))
     return Ptr<CommandDefinition>();
-  }
-  if (FindDefinition(id)) {
-    SetLastError(kInvalidArgument, "A command definition with the id \"" + id + "\" already exists.");
-    return Ptr<CommandDefinition>();
-  }
   auto definition = MakeObject<CommandDefinitionImpl>(id, name, tooltip, resourceFolder);
   State().definitions.push_back(definition);
   Record(TranscriptEvent{"definition_added", {}}
@@ -436,30 +353,15 @@ Ptr<HTMLEvent> PaletteImpl::incomingFromHTML() const {
 bool PaletteImpl::deleteMe() {
   if (Failing("Palette", "deleteMe") || Deleted(*this, "Palette"))
     return false;
-  auto& palettes = State().palettes;
-  palettes.erase(std::remove_if(palettes.begin(), palettes.end(),
-                                [this](const Ptr<PaletteImpl>& p) { return p.get() == this; }),
-                 palettes.end());
+  EraseFrom(State().palettes, this);
   invalidate();
   m_incoming->invalidate();
   Record(TranscriptEvent{"palette_removed", {}}.addText("id", m_id));
   return true;
 }
 
-size_t PalettesImpl::count() const {
-  return State().palettes.size();
-}
-
-Ptr<Palette> PalettesImpl::item(size_t index) const {
-  if (Failing("Palettes", "item"))
-    return Ptr<Palette>();
-  return ItemAt(State().palettes, index, "palette");
-}
-
-Ptr<Palette> PalettesImpl::itemById(const std::string& id) const {
-  if (Failing("Palettes", "itemById"))
-    return Ptr<Palette>();
-  return FindById(State().palettes, id, "palette");
+const std::vector<Ptr<PaletteImpl>>& PalettesImpl::items() const {
+  return State().palettes;
 }
 
 Ptr<Palette> PalettesImpl::add(const std::string& id, const std::string& name, const std::string& htmlFileURL,
@@ -467,14 +369,8 @@ Ptr<Palette> PalettesImpl::add(const std::string& id, const std::string& name, c
                                bool useNewWebBrowser) {
   if (Failing("Palettes", "add"))
     return Ptr<Palette>();
-  if (id.empty()) {
-    SetLastError(kInvalidArgument, "A palette needs an id.");
+  if (!NewIdAccepted(id, FindPalette(id), "palette"))
     return Ptr<Palette>();
-  }
-  if (FindPalette(id)) {
-    SetLastError(kInvalidArgument, "A palette with the id \"" + id + "\" already exists.");
-    return Ptr<Palette>();
-  }
   auto palette = MakeObject<PaletteImpl>(id, name, htmlFileURL, isVisible);
   State().palettes.push_back(palette);
   Record(TranscriptEvent{"palette_added", {}}
