@@ -2,7 +2,8 @@
 # Installs what building and testing need on a fresh Debian machine; does nothing when all is there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
+# pkg-config: the test servers find cpp-httplib through it, and no other package here pulls it in.
+packages=(cmake ninja-build pkg-config g++ clang libclang-rt-14-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
           libcpp-httplib-dev libssl-dev openssl curl rsync ca-certificates)
 missing=()
 for package in "${packages[@]}"; do
