@@ -4,7 +4,6 @@
 #include "http_fetch.h"
 #include "new_version.h"
 #include "platform.h"
-#include "product_constants.h"
 #include "utilities.h"
 #include "version_check_internal.h"
 
@@ -99,7 +98,7 @@ std::string ReadLocalVersion(const std::string& path) {
 }
 
 std::string LocalVersionFile() {
-  const std::string folder = AddinLocationFor(GetExecutableDirectory(), product::kLanguageAddinName);
+  const std::string folder = GetAddinLocation(GetExecutableDirectory());
   return folder.empty() ? std::string() : folder + "/version.txt";
 }
 
