@@ -101,8 +101,7 @@ bool Stop() {
       newVersionButton->deleteMe();
   }
 
-  if (ui)
-    ui = nullptr;
+  ui = nullptr;
   LogLine("Stop addIn and stop of logging");
   return true;
 }
