@@ -38,7 +38,7 @@ protected:
 
   const std::string& folder() const { return m_folder.path(); }
 
-  // The messages of the log events, in order.
+  // The transcript's events of the given type, in order.
   static std::vector<hostsim::TranscriptEvent> Events(const std::string& type) {
     std::vector<hostsim::TranscriptEvent> events;
     for (const auto& event : hostsim::Transcript())

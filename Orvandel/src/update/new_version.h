@@ -7,7 +7,9 @@
 #include <string>
 
 // Puts the "newVerAddIn" button before the user-name control of "QATRight". Does nothing without that
-// toolbar or when the button is already there; host failures are shown through checkReturn.
+// toolbar. The definition is created before the control is looked for, so while a definition of that
+// id exists the host refuses it and checkReturn shows the host's error; a control already in the
+// toolbar is not added twice.
 void NewVersionUI();
 
 // The download-link query's answer text (logs the URL and the error at level 0 when it fails).
