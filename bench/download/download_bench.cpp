@@ -139,7 +139,11 @@ int main(int argc, char** argv) {
     const std::string self = "/proc/self/exe";
     const std::string program = fs::canonical(self).string();
 
-    Run idle = Measure({program, "--child-idle"});
+    const Run idle = Measure({program, "--child-idle"});
+    if (!idle.ok) {
+      std::fprintf(stderr, "download_bench: the idle process failed\n");
+      return 1;
+    }
     Run best[2];
     for (int run = 0; run < runs; ++run) {
       // Alternate the order so that neither client always meets a warm or a cold page cache.
@@ -177,6 +181,9 @@ int main(int argc, char** argv) {
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "download_bench: %s\n", error.what());
+    return 1;
+  } catch (...) {
+    std::fprintf(stderr, "download_bench: unknown error\n");
     return 1;
   }
 }

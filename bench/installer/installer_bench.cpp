@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,9 @@ int main(int argc, char** argv) {
     return Main(argc, argv);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "installer_bench: %s\n", error.what());
+    return 1;
+  } catch (...) {
+    std::fprintf(stderr, "installer_bench: unknown error\n");
     return 1;
   }
 }
