@@ -39,6 +39,34 @@ namespace fs = std::filesystem;
                              std::error_code(error, std::generic_category()));
 }
 
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty())
+    return name;
+  if (folder.back() == '/')
+    return folder + name;
+  return folder + "/" + name;
+}
+
+// A name in an open folder. Its path is built only when an error has to name it: the warm path of a
+// copy makes no strings.
+struct Entry {
+  int folderFd;
+  const std::string& folder;
+  const char* name;
+
+  std::string path() const { return Join(folder, name); }
+};
+
+// Takes the error before naming the entries: building a path allocates, and an allocation may change
+// errno, which callers pass as it stands after the failed call.
+[[noreturn]] void Fail(const char* operation, const Entry& entry, int error) {
+  Fail(operation, entry.path(), error);
+}
+
+[[noreturn]] void Fail(const char* operation, const Entry& source, const Entry& target, int error) {
+  Fail(operation, source.path(), target.path(), error);
+}
+
 // An open file descriptor, closed when it goes out of scope.
 class Descriptor {
 public:
@@ -87,24 +115,6 @@ timespec AccessTime(const struct stat& status) {
 bool Older(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
-
-std::string Join(const std::string& folder, const std::string& name) {
-  if (folder.empty())
-    return name;
-  if (folder.back() == '/')
-    return folder + name;
-  return folder + "/" + name;
-}
-
-// A name in an open folder. Its path is built only when an error has to name it: the warm path of a
-// copy makes no strings.
-struct Entry {
-  int folderFd;
-  const std::string& folder;
-  const char* name;
-
-  std::string path() const { return Join(folder, name); }
-};
 
 // Removes the temporary file unless the rename has consumed it.
 class TemporaryName {
@@ -216,20 +226,20 @@ void CopyData(int in, int out, const Entry& source, const Entry& target) {
       if (copied < 0 && errno == EINTR)
         continue;
       if (copied < 0)
-        Fail("copy", source.path(), target.path(), errno);
+        Fail("copy", source, target, errno);
       for (ssize_t written = 0; written < copied;) {
         const ssize_t result = write(out, buffer + written, static_cast<size_t>(copied - written));
         if (result < 0 && errno == EINTR)
           continue;
         if (result < 0)
-          Fail("copy", source.path(), target.path(), errno);
+          Fail("copy", source, target, errno);
         written += result;
       }
     }
     if (copied < 0 && errno == EINTR)
       continue;
     if (copied < 0)
-      Fail("copy", source.path(), target.path(), errno);
+      Fail("copy", source, target, errno);
     if (copied == 0)
       return;
   }
@@ -241,12 +251,12 @@ void CopyData(int in, int out, const Entry& source, const Entry& target) {
 std::string WriteTemporary(const Entry& source, const Entry& target) {
   const Descriptor in(openat(source.folderFd, source.name, O_RDONLY | O_CLOEXEC));
   if (!in.valid())
-    Fail("open", source.path(), errno);
+    Fail("open", source, errno);
   struct stat status {};
   if (fstat(in.get(), &status) != 0)
-    Fail("status", source.path(), errno);
+    Fail("status", source, errno);
   if (!S_ISREG(status.st_mode))
-    Fail("copy", source.path(), S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    Fail("copy", source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
   const timespec times[2] = {AccessTime(status), ModificationTime(status)};
 
   for (unsigned attempt = 0;; ++attempt) {
@@ -257,31 +267,31 @@ std::string WriteTemporary(const Entry& source, const Entry& target) {
       TemporaryName guard(target.folderFd, temporary);
       if (fchmodat(target.folderFd, temporary.c_str(), status.st_mode & 0777, 0) != 0 ||
           utimensat(target.folderFd, temporary.c_str(), times, 0) != 0)
-        Fail("copy", source.path(), target.path(), errno);
+        Fail("copy", source, target, errno);
       guard.release();
       return temporary;
     }
     if (errno == EEXIST)
       continue;
     if (errno != ENOTSUP && errno != EXDEV && errno != EINVAL)
-      Fail("copy", source.path(), target.path(), errno);
+      Fail("copy", source, target, errno);
 #endif
     Descriptor out(openat(target.folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!out.valid() && errno == EEXIST)
       continue;
     if (!out.valid())
-      Fail("copy", source.path(), target.path(), errno);
+      Fail("copy", source, target, errno);
     TemporaryName guard(target.folderFd, temporary);
 #if defined(__APPLE__)
     if (fcopyfile(in.get(), out.get(), nullptr, COPYFILE_DATA) != 0)
-      Fail("copy", source.path(), target.path(), errno);
+      Fail("copy", source, target, errno);
 #else
     CopyData(in.get(), out.get(), source, target);
 #endif
     if (fchmod(out.get(), status.st_mode & 0777) != 0 || futimens(out.get(), times) != 0)
-      Fail("copy", source.path(), target.path(), errno);
+      Fail("copy", source, target, errno);
     if (out.close() != 0)
-      Fail("copy", source.path(), target.path(), errno);
+      Fail("copy", source, target, errno);
     guard.release();
     return temporary;
   }
@@ -293,18 +303,18 @@ void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
   struct stat targetStatus {};
   if (fstatat(target.folderFd, target.name, &targetStatus, 0) == 0) {
     if (S_ISDIR(targetStatus.st_mode))
-      Fail("copy", source.path(), target.path(), EISDIR);
+      Fail("copy", source, target, EISDIR);
     if (!Older(ModificationTime(targetStatus), ModificationTime(sourceStatus)))
       return;
   } else if (errno != ENOENT && errno != ELOOP) {
     // ENOENT also covers a dangling link and ELOOP a link loop: both are replaced like a missing file.
-    Fail("status", target.path(), errno);
+    Fail("status", target, errno);
   }
 
   const std::string temporary = WriteTemporary(source, target);
   TemporaryName guard(target.folderFd, temporary);
   if (renameat(target.folderFd, temporary.c_str(), target.folderFd, target.name) != 0)
-    Fail("copy", source.path(), target.path(), errno);
+    Fail("copy", source, target, errno);
   guard.release();
 }
 
@@ -344,7 +354,7 @@ void CopyEntries(int sourceFd, const std::string& source, int targetFd, const st
 
     struct stat status {};
     if (fstatat(sourceFd, name, &status, 0) != 0)
-      Fail("status", sourceEntry.path(), errno);
+      Fail("status", sourceEntry, errno);
 
     if (S_ISREG(status.st_mode)) {
       CopyFileAt(sourceEntry, status, targetEntry);
