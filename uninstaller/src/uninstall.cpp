@@ -154,8 +154,7 @@ int Uninstall(const std::string& productionFolder, const std::string& ownFolder,
     return ReportFailure(remover.failure(), err);
   if (mode == Mode::kDryRun)
     return kExitSuccess;
-  for (const char* piece : kClosingPieces)
-    out << piece;
+  out << ClosingMessage();
   out.flush();
   return kExitSuccess;
 }
