@@ -58,10 +58,10 @@ HOSTSIM_API void ResetHost();
 
 // --- Add-ins ---------------------------------------------------------------------------------
 
-// Loads the add-in library from an add-in folder (the library is named after the folder: NAME/NAME.so,
-// falling back to NAME/libNAME.so) and calls its `run`. Records an "addin" event. False with a reason in
-// *error when the library does not load or lacks the entry points; the result of `run` itself is
-// recorded, not returned (see *runResult).
+// Loads the add-in library from an add-in folder (the library is named after the folder: the first of
+// NAME/NAME.so, NAME/NAME.dylib and NAME/libNAME.so that loads) and calls its `run`. Records an "addin"
+// event. False with a reason in *error when the library does not load or lacks the entry points; the result
+// of `run` itself is recorded, not returned (see *runResult).
 HOSTSIM_API bool LoadAddin(const std::string& folder, bool* runResult, std::string* error);
 // Calls `stop` of a loaded add-in, records it, then unloads the library.
 HOSTSIM_API bool UnloadAddin(const std::string& name, bool* stopResult, std::string* error);
