@@ -14,10 +14,6 @@ const char* const kEntitlementTextCommand = "Licensing.EntitlementStatus";
 
 namespace {
 
-HostState& Host() {
-  return State();
-}
-
 struct LibraryCloser {
   void operator()(void* handle) const { dlclose(handle); }
 };
@@ -98,7 +94,6 @@ void ResetHost() {
 }
 
 bool LoadAddin(const std::string& folder, bool* runResult, std::string* error) {
-  Host();
   if (runResult)
     *runResult = false;
   const std::string name = FolderName(folder);
@@ -177,25 +172,25 @@ std::vector<std::string> LoadedAddins() {
 }
 
 bool RemoveToolbar(const std::string& id) {
-  return RemoveParent(Host().toolbars, id);
+  return RemoveParent(State().toolbars, id);
 }
 
 bool RemovePanel(const std::string& id) {
-  return RemoveParent(Host().panels, id);
+  return RemoveParent(State().panels, id);
 }
 
 void FailCall(const std::string& call, const std::string& errorText) {
-  Host().failures[call] = errorText;
+  State().failures[call] = errorText;
 }
 void ClearFailures() {
-  Host().failures.clear();
+  State().failures.clear();
 }
 void SetOfflineState(bool offline) {
-  Host().offline = offline;
+  State().offline = offline;
 }
 
 void ReportOnlineStatus(bool offline) {
-  HostState& state = Host();
+  HostState& state = State();
   state.offline = offline;
   Record(TranscriptEvent{"online_status", {}}.addBoolean("offline", offline));
   if (!state.application)
@@ -205,14 +200,14 @@ void ReportOnlineStatus(bool offline) {
 }
 
 void SetLanguage(adsk::core::UserLanguages language) {
-  Host().language = language;
+  State().language = language;
 }
 adsk::core::UserLanguages Language() {
-  return Host().language;
+  return State().language;
 }
 
 void SetTextCommandAnswer(const std::string& command, const std::string& answer) {
-  Host().textAnswers[command] = answer;
+  State().textAnswers[command] = answer;
 }
 
 void SetEntitlementText(const std::string& text) {
@@ -220,12 +215,11 @@ void SetEntitlementText(const std::string& text) {
 }
 
 void QueueAnswers(const std::vector<adsk::core::DialogResults>& answers) {
-  auto& queue = Host().answers;
+  auto& queue = State().answers;
   queue.insert(queue.end(), answers.begin(), answers.end());
 }
 
 bool ClickCommand(const std::string& id, std::string* error) {
-  Host();
   Ptr<CommandDefinitionImpl> definition = FindDefinition(id);
   if (!definition) {
     if (error)
@@ -244,7 +238,6 @@ bool ClickCommand(const std::string& id, std::string* error) {
 
 bool SendHtml(const std::string& paletteId, const std::string& data, const std::string& action,
               std::string* error) {
-  Host();
   Ptr<PaletteImpl> palette = FindPalette(paletteId);
   if (!palette) {
     if (error)
@@ -285,41 +278,35 @@ std::vector<std::string> LogMessages() {
 }
 
 bool HasDefinition(const std::string& id) {
-  Host();
   return static_cast<bool>(FindDefinition(id));
 }
 
 std::string DefinitionResourceFolder(const std::string& id) {
-  Host();
   Ptr<CommandDefinitionImpl> definition = FindDefinition(id);
   return definition ? definition->resourceFolder() : std::string();
 }
 
 std::vector<std::string> ControlIds(const std::string& parentId) {
-  Host();
   Ptr<ToolbarControlsImpl> controls = ControlsOf(parentId);
   return controls ? controls->ids() : std::vector<std::string>();
 }
 
 bool HasPalette(const std::string& id) {
-  Host();
   return static_cast<bool>(FindPalette(id));
 }
 
 bool PaletteVisible(const std::string& id) {
-  Host();
   Ptr<PaletteImpl> palette = FindPalette(id);
   return palette && palette->isVisible();
 }
 
 std::string PaletteUrl(const std::string& id) {
-  Host();
   Ptr<PaletteImpl> palette = FindPalette(id);
   return palette ? palette->htmlFileURL() : std::string();
 }
 
 std::string DescribeState() {
-  HostState& state = Host();
+  HostState& state = State();
   std::ostringstream out;
   out << "state: " << (state.offline ? "offline" : "online") << ", language "
       << FormatReadable(TranscriptEvent{"preference", {}}
