@@ -359,8 +359,11 @@ int RunFromSimulatedHost(char** argv) {
   const std::string executable = executableFolder + "/Autodesk Fusion";
   std::error_code error;
   std::filesystem::create_directories(executableFolder, error);
+  std::filesystem::path self;
   if (!error)
-    std::filesystem::create_symlink(std::filesystem::canonical("/proc/self/exe"), executable, error);
+    self = std::filesystem::canonical("/proc/self/exe", error);
+  if (!error)
+    std::filesystem::create_symlink(self, executable, error);
   if (error) {
     std::cerr << root << ": " << error.message() << "\n";
     return 1;

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -62,9 +63,7 @@ std::string GeneratedPackage() {
   return bytes;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Serve(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -169,4 +168,15 @@ int main(int argc, char** argv) {
   int received = 0;
   sigwait(&signals, &received);
   return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Serve(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "maker_server: " << error.what() << "\n";
+    return 1;
+  }
 }
