@@ -308,11 +308,7 @@ std::string PaletteUrl(const std::string& id) {
 std::string DescribeState() {
   HostState& state = State();
   std::ostringstream out;
-  out << "state: " << (state.offline ? "offline" : "online") << ", language "
-      << FormatReadable(TranscriptEvent{"preference", {}}
-                            .addText("name", "userLanguage")
-                            .addNumber("value", state.language))
-             .substr(std::string("preference userLanguage = ").size())
+  out << "state: " << (state.offline ? "offline" : "online") << ", language " << LanguageName(state.language)
       << "\n";
   out << "  add-ins:";
   for (const auto& name : LoadedAddins())

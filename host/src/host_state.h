@@ -42,6 +42,8 @@ private:
 };
 
 void Record(TranscriptEvent event);
+// A language as the readable transcript names it: "Czech(2)".
+std::string LanguageName(long long value);
 void SetLastError(int code, const std::string& text);
 // True (with the last error set) when FailCall made "Class.member" or "member" fail.
 bool Failing(const char* className, const char* member);

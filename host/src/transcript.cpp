@@ -1,4 +1,4 @@
-#include <hostsim/control.h>
+#include "host_state.h"
 
 #include <cstdio>
 
@@ -135,11 +135,6 @@ std::string AnswerName(long long v) {
 std::string DockingName(long long v) {
   return NameOf(v, {"Floating", "Top", "Bottom", "Left", "Right"});
 }
-std::string LanguageName(long long v) {
-  return NameOf(v, {"ChinesePRC", "ChineseTaiwan", "Czech", "English", "French", "German", "Hungarian",
-                    "Italian", "Japanese", "Korean", "Polish", "PortugueseBrazilian", "Russian", "Spanish",
-                    "Turkish"});
-}
 std::string YesNo(bool value) {
   return value ? "true" : "false";
 }
@@ -176,6 +171,12 @@ std::string GenericFields(const TranscriptEvent& event) {
 }
 
 } // namespace
+
+std::string detail::LanguageName(long long value) {
+  return NameOf(value, {"ChinesePRC", "ChineseTaiwan", "Czech", "English", "French", "German", "Hungarian",
+                        "Italian", "Japanese", "Korean", "Polish", "PortugueseBrazilian", "Russian",
+                        "Spanish", "Turkish"});
+}
 
 std::string FormatReadable(const TranscriptEvent& e) {
   const std::string& t = e.type;
@@ -215,7 +216,7 @@ std::string FormatReadable(const TranscriptEvent& e) {
   if (t == "palette_removed")
     return "palette_removed " + e.text("id");
   if (t == "preference" && e.text("name") == "userLanguage")
-    return "preference userLanguage = " + LanguageName(e.number("value"));
+    return "preference userLanguage = " + detail::LanguageName(e.number("value"));
   if (t == "online_status")
     return std::string("online_status ") + (e.boolean("offline") ? "offline" : "online");
   if (t == "click")
