@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 namespace crash {
@@ -21,6 +22,8 @@ std::uint32_t TrialSeed() {
 
 pid_t StartChild(const std::function<void()>& work) {
   const pid_t child = fork();
+  if (child < 0)
+    throw std::system_error(errno, std::generic_category(), "fork");
   if (child == 0) {
     int status = 0;
     try {
@@ -35,6 +38,11 @@ pid_t StartChild(const std::function<void()>& work) {
 }
 
 bool KillAfter(pid_t child, long delayMicroseconds, bool* finishedWell) {
+  // kill and waitpid read 0 and negative ids as process groups, -1 as every process there is.
+  if (child <= 0) {
+    *finishedWell = false;
+    return false;
+  }
   if (delayMicroseconds > 0)
     std::this_thread::sleep_for(std::chrono::microseconds(delayMicroseconds));
   kill(child, SIGKILL);

@@ -14,10 +14,12 @@ namespace crash {
 // failure can be replayed.
 std::uint32_t TrialSeed();
 
-// Runs work in a forked child that then ends with status 0 (1 when work threw).
+// Runs work in a forked child that then ends with status 0 (1 when work threw). Throws
+// std::system_error when no child can be made.
 pid_t StartChild(const std::function<void()>& work);
 // Kills the child after delay microseconds (at once for 0) and reaps it. True when the signal ended
-// it; false when it had already finished by itself (then it must have ended with status 0).
+// it; false when it had already finished by itself (then it must have ended with status 0), and for an
+// id that names no single process.
 bool KillAfter(pid_t child, long delayMicroseconds, bool* finishedWell);
 // Microseconds that work takes in a child, from the fork to its end.
 long TimeInChild(const std::function<void()>& work);
