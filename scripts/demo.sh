@@ -48,7 +48,8 @@ transcript=$top/build/demo-transcript.txt
   --cafile "$build/test-tls/ca.pem" --script samples/demo/story.hostsim "$@" \
   "$build/addins/Orvandel" "$build/addins/Miravelo" | tee "$transcript"
 
-# The summary: what a person checks at a glance.
+# The summary: what a person checks at a glance. Its patterns match the transcript in both formats,
+# readable lines and --jsonl objects.
 count() { find "$@" -type f 2>/dev/null | wc -l; }
 echo
 echo "================ Summary ================"
@@ -58,7 +59,9 @@ echo "  QM files (AIRMAX/cs-CZ):   $(count "$bundle/Contents/Resources/AIRMAX/cs
 echo "  CAM translations:          $(ls "$bundle/Contents/Libraries/Applications/CAM360/Data/Translations" | tr '\n' ' ')"
 echo "  CAM help cz-html:          $(count "$bundle/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html") files"
 echo "Older build's legacy files:  $legacy_before before, $(count "$old_bundle") after (one non-Czech file stays)"
-echo "Language preference set:     $(grep -m1 '^preference userLanguage' "$transcript" | sed 's/^preference //')"
+language=$(grep -m1 -E '^preference userLanguage|^\{"event":"preference","name":"userLanguage"' "$transcript" |
+  sed -E 's/^preference //; s/^\{.*"value":([0-9]+).*/userLanguage = \1/' || true)
+echo "Language preference set:     $language"
 package="$home/Downloads/Orvandel-installer.pkg"
 if [ -f "$package" ]; then
   echo "Installer package:           $(stat -c %s "$package") bytes in ~/Downloads/Orvandel-installer.pkg"
@@ -66,10 +69,10 @@ else
   echo "Installer package:           missing"
 fi
 echo "Guide palette opened by itself, per start:"
-awk '/^click runTeachPalette/ { clicked = 1 }
-     /^palette_added teachPalete/ && !clicked { opened = 1 }
-     /^addin Miravelo stop/ { printf "  start %d: %s\n", ++start, opened ? "yes" : "no"; opened = 0; clicked = 0 }' "$transcript"
-echo "Addresses opened in the browser: $(grep -c '^open ' "$transcript" || true)"
+awk '/^click runTeachPalette|^\{"event":"click","id":"runTeachPalette"/ { clicked = 1 }
+     /^palette_added teachPalete|^\{"event":"palette_added","id":"teachPalete"/ && !clicked { opened = 1 }
+     /^addin Miravelo stop|^\{"event":"addin","name":"Miravelo","entry":"stop"/ { printf "  start %d: %s\n", ++start, opened ? "yes" : "no"; opened = 0; clicked = 0 }' "$transcript"
+echo "Addresses opened in the browser: $(grep -c -E '^open |^\{"event":"open"' "$transcript" || true)"
 if [ -d "$addin_tree/Orvandel" ]; then
   echo "Uninstaller:                 the add-in folder Orvandel is still there"
 else
