@@ -63,8 +63,11 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
     return Refuse("slozka " + startedFolder + " je symbolicky odkaz");
 
   const std::unique_ptr<char, FreeDeleter> resolved(realpath(executablePath.c_str(), nullptr));
-  if (!resolved)
-    return Refuse("cestu " + executablePath + " nelze overit: " + std::strerror(errno));
+  if (!resolved) {
+    // Taken before the message is built: its allocations may change errno.
+    const int reason = errno;
+    return Refuse("cestu " + executablePath + " nelze overit: " + std::strerror(reason));
+  }
   const std::string folder = FolderOf(resolved.get());
   const std::string parent = FolderOf(folder);
   const std::string addinName = product::kLanguageAddinName;
