@@ -2,10 +2,16 @@
 
 #include <dirent.h>
 
+#include <memory>
+
+namespace {
+
+struct DirectoryCloser {
+  void operator()(DIR* directory) const { closedir(directory); }
+};
+
+} // namespace
+
 bool DirectoryExists(const std::string& path) {
-  DIR* directory = opendir(path.c_str());
-  if (!directory)
-    return false;
-  closedir(directory);
-  return true;
+  return std::unique_ptr<DIR, DirectoryCloser>(opendir(path.c_str())) != nullptr;
 }
