@@ -139,9 +139,11 @@ int Session::run() {
     std::ifstream in(m_options.script, std::ios::binary);
     if (!in)
       return Fail(kExitBadScript, "cannot read the script " + m_options.script, jsonl);
+    std::ostringstream text;
+    text << in.rdbuf();
     std::vector<ScriptCommand> commands;
     std::string reason;
-    if (!ParseScript(ReadFile(m_options.script), m_layout.home, &commands, &reason))
+    if (!ParseScript(text.str(), m_layout.home, &commands, &reason))
       return Fail(kExitBadScript, m_options.script + ":" + reason, jsonl);
     m_options.script = fs::absolute(m_options.script, ec).string();
   }
