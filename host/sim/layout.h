@@ -28,8 +28,7 @@ bool PrepareMac(const MacLayout& layout, const std::string& selfExe, std::string
 
 // Copies a built add-in folder into the add-in tree, unless it is the tree's own folder. Entries the
 // tree already holds are replaced only by newer ones: files the add-in wrote in an earlier run, or a test
-// prepared, survive, and a rebuilt library is taken. *name gets the
-// add-in's name (the folder's name).
+// prepared, survive, and a rebuilt library is taken. *name gets the add-in's name (the folder's name).
 bool InstallAddin(const MacLayout& layout, const std::string& folder, std::string* name, std::string* error);
 
 } // namespace hostsim

@@ -12,7 +12,7 @@ struct ScriptCommand {
 };
 
 // Splits one line into words: blanks separate words, single quotes keep everything literal, double
-// quotes keep everything but a backslash before \ " $ ` or a line break, a backslash outside quotes
+// quotes keep everything but a backslash before \ " $ or `, a backslash outside quotes
 // escapes the next character, and '#' at the start of a word starts a comment. A word that begins
 // with an unquoted "~/" gets home in place of the "~". False with a reason for an unterminated quote
 // or a trailing backslash.
