@@ -3,8 +3,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+usage="usage: scripts/test.sh [--preset ci|asan|dev]"
 preset=ci
-if [ "${1:-}" = "--preset" ]; then preset="$2"; fi
+case $# in
+  0) ;;
+  2) [ "$1" = "--preset" ] || { echo "$usage" >&2; exit 2; }; preset="$2" ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
 
 scripts/setup.sh
 cmake --preset "$preset" >/dev/null
