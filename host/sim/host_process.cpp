@@ -29,14 +29,18 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
-// Reads the language preference an earlier host process stored; -1 when there is none.
+// Reads the language preference an earlier host process stored; -1 when there is none or when it names
+// no language (the file lies in the simulated Mac, where anyone may edit it).
 int StoredLanguage(const std::string& path) {
   const std::string content = ReadFile(path);
   const std::string key = "userLanguage=";
   const auto found = content.find(key);
   if (found == std::string::npos)
     return -1;
-  return std::atoi(content.c_str() + found + key.size());
+  const long value = std::strtol(content.c_str() + found + key.size(), nullptr, 10);
+  if (value < adsk::core::ChinesePRCLanguage || value > adsk::core::TurkishLanguage)
+    return -1;
+  return static_cast<int>(value);
 }
 
 class HostRun {
