@@ -266,9 +266,7 @@ int HostRun::run() {
 } // namespace
 
 void PrintEvent(const TranscriptEvent& event, bool jsonl) {
-  std::string line;
-  line = jsonl ? FormatJson(event) : FormatReadable(event);
-  line += "\n";
+  const std::string line = (jsonl ? FormatJson(event) : FormatReadable(event)) + "\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
