@@ -1,5 +1,6 @@
 #include "host_process.h"
 
+#include "files.h"
 #include "layout.h"
 #include "process.h"
 #include "script.h"
@@ -10,24 +11,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace hostsim {
 
 namespace {
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 // Reads the language preference an earlier host process stored; -1 when there is none or when it names
 // no language (the file lies in the simulated Mac, where anyone may edit it).

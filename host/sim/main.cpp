@@ -1,5 +1,6 @@
 // hostsim: the simulated host. The process started by the user lays out the simulated Mac, then runs
 // the host in a child process started from the simulated host bundle, and reports a crash of it.
+#include "files.h"
 #include "host_process.h"
 #include "layout.h"
 #include "options.h"
@@ -28,13 +29,6 @@ namespace fs = std::filesystem;
 
 namespace hostsim {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 std::string SelfExecutable() {
   std::error_code ec;
