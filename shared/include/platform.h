@@ -1,15 +1,23 @@
 // The platform layer: the only code that differs between macOS and the simulated Mac of hostsim.
+// platform_posix.cpp holds what both share; platform_darwin.cpp and platform_linux.cpp what differs
+// (the build compiles one of the two).
 //
 // Simulation builds (HOSTSIM defined) honour these environment variables, all set by hostsim:
 //   HOSTSIM_MAC_ROOT         folder that stands for the Mac's root; system folders such as
 //                            /Library/Vornid are looked up below it
-//   HOSTSIM_OPENER           program that opens an address in the simulated browser (else xdg-open)
+//   HOSTSIM_OPENER           program that opens an address in the simulated browser (else the system's)
 //   HOSTSIM_SERVER_BASE_URL  origin of the update server, instead of the product's
 //   HOSTSIM_CA_FILE          CA bundle that verifies the update server, instead of the system's
 // Release builds compile none of this in and use the constants of product_constants.h.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <ctime>
 #include <string>
+
+// --- The running program and the system ------------------------------------------------------
 
 // Path of the running process's main executable as it was started (links not resolved); empty when
 // the system cannot tell.
@@ -29,3 +37,25 @@ bool OpenInBrowser(const std::string& address);
 // Origin of the maker's update server, and the CA bundle to verify it with (empty: libcurl's default).
 std::string ServerBaseUrl();
 std::string ServerCaFile();
+
+// True while the process runs; false when there is none, or when it has ended and only waits to be
+// reaped (a zombie). A process that cannot be looked into counts as running.
+bool ProcessIsRunning(pid_t pid);
+
+// --- Files ------------------------------------------------------------------------------------
+
+// Modification and access time of a file status, to the nanosecond.
+timespec ModificationTime(const struct stat& status);
+timespec AccessTime(const struct stat& status);
+
+// Creates name in the folder open as folderFd as a clone of the open regular file sourceFd: a copy
+// that shares the source's storage until either changes. 0 on success, else an errno: EEXIST when name
+// exists, ENOTSUP or EXDEV when no clone can be made there (the caller then copies the data).
+int CloneFileAt(int sourceFd, int folderFd, const char* name);
+
+// Copies the data from in's position to its end to out, in the kernel where it can. 0 or an errno.
+int CopyFileData(int in, int out);
+
+// Brings what was written to fd onto the storage itself, past the drive's own cache where the system
+// tells the two apart. 0 or an errno.
+int FlushToStorage(int fd);

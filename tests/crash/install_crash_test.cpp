@@ -103,7 +103,8 @@ bool InstallationComplete() {
 std::vector<std::string> TemporaryFiles(const std::string& root) {
   std::vector<std::string> found;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.path().filename().string().rfind(".orvandel-", 0) == 0)
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 6 && name.compare(name.size() - 6, 6, ".qxtmp") == 0)
       found.push_back(entry.path().string());
   }
   return found;
@@ -186,10 +187,10 @@ TEST_F(InstallCrash, RunAgainRemovesOnlyTemporariesOfDeadCopies) {
   const pid_t dead = crash::StartChild([] {});
   bool finishedWell = false;
   crash::KillAfter(dead, 0, &finishedWell);
-  const std::string deadTemporary = ".orvandel-page.html." + std::to_string(dead) + ".3.0";
-  const std::string liveTemporary = ".orvandel-page.html." + std::to_string(getppid()) + ".3.0";
-  const std::vector<std::string> kept = {liveTemporary, ".orvandel-notes.txt", ".orvandel-x.1.2",
-                                         "page.html.1.2.3"};
+  const std::string deadTemporary = ".page.html." + std::to_string(dead) + "-3.qxtmp";
+  const std::string liveTemporary = ".page.html." + std::to_string(getppid()) + "-3.qxtmp";
+  const std::vector<std::string> kept = {liveTemporary, ".notes.txt.qxtmp", ".x.1-2.txt",
+                                         "page.html." + std::to_string(dead) + "-3.qxtmp"};
   WriteFile(tree / ("target/sub/" + deadTemporary), "half");
   for (const std::string& name : kept)
     WriteFile(tree / ("target/sub/" + name), "other");

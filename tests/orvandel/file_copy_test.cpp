@@ -27,11 +27,12 @@ fs::filesystem_error CaughtError(const std::function<void()>& work) {
   return fs::filesystem_error("none", std::error_code());
 }
 
-// Entries whose names begin with ".orvandel-": temporary files left behind.
+// Temporary files left behind (the shared helper's names end in ".qxtmp").
 int TemporaryFilesIn(const std::string& folder) {
   int count = 0;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.path().filename().string().rfind(".orvandel-", 0) == 0)
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 6 && name.compare(name.size() - 6, 6, ".qxtmp") == 0)
       ++count;
   }
   return count;

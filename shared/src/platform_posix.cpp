@@ -1,21 +1,16 @@
 #include "platform.h"
+#include "platform_system.h"
 
 #include "product_constants.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <vector>
-
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#else
-#include <sys/auxv.h>
-#endif
 
 extern char** environ;
 
@@ -34,20 +29,6 @@ std::string Override(const char* variable) {
 
 } // namespace
 
-std::string ExecutablePath() {
-#if defined(__APPLE__)
-  uint32_t size = 0;
-  _NSGetExecutablePath(nullptr, &size);
-  std::vector<char> buffer(size + 1, '\0');
-  if (_NSGetExecutablePath(buffer.data(), &size) != 0)
-    return std::string();
-  return std::string(buffer.data());
-#else
-  const auto* path = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-  return path ? std::string(path) : std::string();
-#endif
-}
-
 std::string SystemPath(const std::string& macPath) { return Override("HOSTSIM_MAC_ROOT") + macPath; }
 
 std::string HomeFolder() {
@@ -63,13 +44,9 @@ std::string HomeFolder() {
 }
 
 bool OpenInBrowser(const std::string& address) {
-#if defined(__APPLE__)
-  std::string opener = "open";
-#else
   std::string opener = Override("HOSTSIM_OPENER");
   if (opener.empty())
-    opener = "xdg-open";
-#endif
+    opener = SystemOpener();
   std::vector<char*> argv = {const_cast<char*>(opener.c_str()), const_cast<char*>(address.c_str()), nullptr};
   pid_t child = 0;
   if (posix_spawnp(&child, opener.c_str(), nullptr, nullptr, argv.data(), environ) != 0)

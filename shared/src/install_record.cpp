@@ -1,0 +1,220 @@
+#include "install_record.h"
+
+#include "temporary_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+namespace installrecord {
+namespace {
+
+constexpr const char* kHeader = "# Orvandel install record 1";
+// A record is a few thousand lines; anything far larger is not one of ours.
+constexpr off_t kMaxBytes = 64 * 1024 * 1024;
+
+bool NeedsEscape(unsigned char byte) {
+  return byte == '%' || byte < 0x20 || byte == 0x7F;
+}
+
+std::string EncodePath(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char character : path) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (NeedsEscape(byte)) {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0F];
+    } else {
+      encoded += character;
+    }
+  }
+  return encoded;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+bool DecodePath(const std::string& encoded, std::string* path) {
+  path->clear();
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    if (encoded[i] != '%') {
+      path->push_back(encoded[i]);
+      continue;
+    }
+    if (i + 2 >= encoded.size())
+      return false;
+    const int high = HexValue(encoded[i + 1]);
+    const int low = HexValue(encoded[i + 2]);
+    if (high < 0 || low < 0)
+      return false;
+    path->push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  return IsSafeRelativePath(*path);
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos)
+      return fields;
+    start = tab + 1;
+  }
+}
+
+template <class Number> bool ParseNumber(const std::string& text, Number* value) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *value = static_cast<Number>(std::stoull(text));
+  return true;
+}
+
+bool ParseLine(const std::string& line, InstallRecord* record) {
+  const std::vector<std::string> fields = SplitTabs(line);
+  std::string path;
+  if (fields[0] == "D" && fields.size() == 2 && DecodePath(fields[1], &path)) {
+    record->folders.insert(path);
+    return true;
+  }
+  RecordedFile file;
+  if (fields[0] == "F" && fields.size() == 5 && ParseNumber(fields[1], &file.size) &&
+      ParseNumber(fields[2], &file.mtimeSeconds) && ParseNumber(fields[3], &file.mtimeNanoseconds) &&
+      file.mtimeNanoseconds < 1000000000 && DecodePath(fields[4], &path)) {
+    record->files[path] = file;
+    return true;
+  }
+  return false;
+}
+
+// The whole file, refusing what is no regular file (a pipe would block) or far too large.
+bool ReadWhole(const std::string& path, std::string* content, int* error) {
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat status {};
+  if (!fd.valid() || fstat(fd.get(), &status) != 0) {
+    *error = errno;
+    return false;
+  }
+  if (!S_ISREG(status.st_mode) || status.st_size > kMaxBytes) {
+    *error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = read(fd.get(), buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0) {
+      *error = errno;
+      return false;
+    }
+    if (count == 0)
+      return true;
+    content->append(buffer, static_cast<std::size_t>(count));
+  }
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t count = write(fd, text.data() + written, text.size() - written);
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0)
+      return false;
+    written += static_cast<std::size_t>(count);
+  }
+  return true;
+}
+
+} // namespace
+
+bool IsSafeRelativePath(const std::string& path) {
+  if (path.empty() || path.front() == '/' || path.find('\0') != std::string::npos)
+    return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = path.find('/', start);
+    const std::string component =
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (component.empty() || component == "." || component == "..")
+      return false;
+    if (slash == std::string::npos)
+      return true;
+    start = slash + 1;
+  }
+}
+
+bool ReadInstallRecord(const std::string& path, InstallRecord* record, std::string* error) {
+  std::string content;
+  int code = 0;
+  if (!ReadWhole(path, &content, &code)) {
+    if (code == ENOENT)
+      return true;
+    *error = path + ": " + std::strerror(code);
+    return false;
+  }
+  std::istringstream lines(content);
+  std::string line;
+  if (!std::getline(lines, line) || line != kHeader) {
+    *error = path + ": not an install record (first line)";
+    return false;
+  }
+  InstallRecord read;
+  for (int number = 2; std::getline(lines, line); ++number) {
+    if (line.empty())
+      continue;
+    if (!ParseLine(line, &read)) {
+      *error = path + ": line " + std::to_string(number) + " is not a record entry";
+      return false;
+    }
+  }
+  *record = std::move(read);
+  return true;
+}
+
+bool WriteInstallRecord(const std::string& path, const InstallRecord& record, std::string* error) {
+  std::string text = std::string(kHeader) + "\n";
+  for (const std::string& folder : record.folders)
+    text += "D\t" + EncodePath(folder) + "\n";
+  for (const auto& [file, recorded] : record.files) {
+    text += "F\t" + std::to_string(recorded.size) + "\t" + std::to_string(recorded.mtimeSeconds) + "\t" +
+            std::to_string(recorded.mtimeNanoseconds) + "\t" + EncodePath(file) + "\n";
+  }
+  TemporaryFile temporary = TemporaryFile::CreateBeside(path, 0644);
+  int code = temporary.valid() ? 0 : temporary.error();
+  if (code == 0 && !WriteAll(temporary.fd(), text))
+    code = errno;
+  if (code == 0)
+    code = temporary.finish();
+  if (code == 0)
+    code = temporary.commit(/*durable=*/true);
+  if (code != 0) {
+    *error = path + ": " + std::strerror(code);
+    return false;
+  }
+  return true;
+}
+
+void MergeInto(InstallRecord& into, const InstallRecord& more) {
+  for (const auto& [file, recorded] : more.files)
+    into.files[file] = recorded;
+  into.folders.insert(more.folders.begin(), more.folders.end());
+}
+
+} // namespace installrecord
