@@ -1,5 +1,6 @@
 #include "guide_addin.h"
 
+#include "exception_boundary.h"
 #include "guide_palette.h"
 #include "platform.h"
 #include "start_counter.h"
@@ -23,15 +24,16 @@ public:
 
 OnlineStatusChangedHandler onlineStatusChangedHandler_;
 
+// A failure leaves the palette as it is.
 void OnlineStatusChangedHandler::notify(const Ptr<ApplicationEventArgs>& eventArgs) {
-  try {
-    // Going offline changes nothing: an open palette stays open.
-    if (!eventArgs || eventArgs->isOffLine() || !OpensByItself(countOpenPalette))
-      return;
-    OpenPaletteOnline();
-  } catch (...) {
-    // The host must never see an exception; the palette then stays as it is.
-  }
+  CallGuarded(
+      [&] {
+        // Going offline changes nothing: an open palette stays open.
+        if (!eventArgs || eventArgs->isOffLine() || !OpensByItself(countOpenPalette))
+          return;
+        OpenPaletteOnline();
+      },
+      IgnoreFailure());
 }
 
 Ptr<Toolbar> GuideToolbar() {
@@ -143,53 +145,34 @@ CmdEshopCreatedEventHandler _cmdEshopCreated;
 CmdEshopExecuteEventHandler _cmdEshopExecute;
 
 bool run(const char* /*context*/) noexcept {
-  try {
-    return RunSteps();
-  } catch (...) {
-    return false;
-  }
+  return CallGuarded(RunSteps, false, IgnoreFailure());
 }
 
 bool stop(const char* /*context*/) noexcept {
-  try {
-    return StopSteps();
-  } catch (...) {
-    return false;
-  }
+  return CallGuarded(StopSteps, false, IgnoreFailure());
 }
 
+// A failing click does nothing.
 void CmdCreatedEventHandler::notify(const Ptr<CommandCreatedEventArgs>& eventArgs) {
-  try {
-    AttachExecuteHandler(eventArgs, &_cmdExecute);
-  } catch (...) {
-    // The host must never see an exception; the click then does nothing.
-  }
+  CallGuarded([&] { AttachExecuteHandler(eventArgs, &_cmdExecute); }, IgnoreFailure());
 }
 
 void CmdExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eventArgs*/) {
-  try {
-    OpenPalette();
-  } catch (...) {
-    // As above.
-  }
+  CallGuarded([] { OpenPalette(); }, IgnoreFailure());
 }
 
 void CmdEshopCreatedEventHandler::notify(const Ptr<CommandCreatedEventArgs>& eventArgs) {
-  try {
-    AttachExecuteHandler(eventArgs, &_cmdEshopExecute);
-  } catch (...) {
-    // As above.
-  }
+  CallGuarded([&] { AttachExecuteHandler(eventArgs, &_cmdEshopExecute); }, IgnoreFailure());
 }
 
 void CmdEshopExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eventArgs*/) {
-  try {
-    const std::string address = SHOP_URL;
-    if (!address.empty())
-      OpenInBrowser(address);
-  } catch (...) {
-    // As above.
-  }
+  CallGuarded(
+      [] {
+        const std::string address = SHOP_URL;
+        if (!address.empty())
+          OpenInBrowser(address);
+      },
+      IgnoreFailure());
 }
 
 } // namespace miravelo

@@ -1,5 +1,6 @@
 #include "guide_palette.h"
 
+#include "exception_boundary.h"
 #include "guide_addin.h"
 #include "platform.h"
 
@@ -117,22 +118,23 @@ void OpenPageMessage(const std::string& message) {
     OpenInBrowser(address);
 }
 
+// A page message that fails opens nothing.
 void GuideHTMLEventHandler::notify(const Ptr<HTMLEventArgs>& eventArgs) {
-  try {
-    if (eventArgs)
-      OpenPageMessage(eventArgs->data());
-  } catch (...) {
-    // The host must never see an exception; a page message that fails opens nothing.
-  }
+  CallGuarded(
+      [&] {
+        if (eventArgs)
+          OpenPageMessage(eventArgs->data());
+      },
+      IgnoreFailure());
 }
 
 void GuideFirst3HTMLEventHandler::notify(const Ptr<HTMLEventArgs>& eventArgs) {
-  try {
-    if (eventArgs)
-      OpenPageMessage(eventArgs->data());
-  } catch (...) {
-    // As above.
-  }
+  CallGuarded(
+      [&] {
+        if (eventArgs)
+          OpenPageMessage(eventArgs->data());
+      },
+      IgnoreFailure());
 }
 
 } // namespace miravelo

@@ -10,6 +10,7 @@
 
 using namespace adsk::core;
 
+namespace orvandel {
 namespace {
 
 constexpr const char* kButtonId = "idCzButton";
@@ -165,3 +166,5 @@ bool StopAddin(const char* /*context*/) {
   UpdateClientStop();
   return stopped;
 }
+
+} // namespace orvandel

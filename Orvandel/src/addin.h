@@ -7,6 +7,8 @@
 
 #include <Core/CoreAll.h>
 
+namespace orvandel {
+
 // Set at the first online notification after load; only a fresh load of the library clears it.
 extern bool online4FirstTime;
 
@@ -39,3 +41,5 @@ bool RunAddin(const char* context);
 // The work of the exported stop: removes both buttons and their definitions, empties ui. False when a
 // toolbar lookup failed. context is not read.
 bool StopAddin(const char* context);
+
+} // namespace orvandel

@@ -4,9 +4,9 @@
 #include "addin.h"
 
 extern "C" XI_EXPORT bool run(const char* context) {
-  return RunAddin(context);
+  return orvandel::RunAddin(context);
 }
 
 extern "C" XI_EXPORT bool stop(const char* context) {
-  return StopAddin(context);
+  return orvandel::StopAddin(context);
 }

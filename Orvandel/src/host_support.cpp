@@ -6,8 +6,15 @@
 
 using namespace adsk::core;
 
+namespace orvandel {
+
 Ptr<Application> app;
 Ptr<UserInterface> ui;
+
+} // namespace orvandel
+
+using orvandel::app;
+using orvandel::ui;
 
 bool checkReturn(Ptr<Base> result) {
   if (result)

@@ -4,12 +4,17 @@
 
 #include <Core/CoreAll.h>
 
-#include <exception>
+#include "exception_boundary.h"
+
 #include <string>
+
+namespace orvandel {
 
 // Set by run; ui is made empty by stop, app stays set.
 extern adsk::core::Ptr<adsk::core::Application> app;
 extern adsk::core::Ptr<adsk::core::UserInterface> ui;
+
+} // namespace orvandel
 
 // True for a non-empty handle. For an empty one shows the host's last error text in a message box
 // (empty title, OK, no icon) when both app and ui are set, and returns false.
@@ -29,18 +34,8 @@ std::string GetAddinLocation(std::string path);
 // escapes it is logged as "QUORLEX: (where) stopped by an error: ..." and gives failed instead. The
 // host never sees an exception.
 template <class Work> auto Guarded(const char* where, Work work, decltype(work()) failed) noexcept {
-  try {
-    return work();
-  } catch (const std::exception& error) {
-    try {
-      LogLine(std::string("(") + where + ") stopped by an error: " + error.what());
-    } catch (...) {
-    }
-  } catch (...) {
-    try {
-      LogLine(std::string("(") + where + ") stopped by an unknown error");
-    } catch (...) {
-    }
-  }
-  return failed;
+  return CallGuarded(work, failed, [where](const char* what) {
+    LogLine(std::string("(") + where + ") stopped by " +
+            (what ? std::string("an error: ") + what : std::string("an unknown error")));
+  });
 }

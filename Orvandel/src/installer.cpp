@@ -14,6 +14,8 @@
 #include <system_error>
 
 using namespace adsk::core;
+using orvandel::app;
+using orvandel::ui;
 namespace fs = std::filesystem;
 
 namespace {

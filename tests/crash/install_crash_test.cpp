@@ -20,6 +20,8 @@
 #include <unistd.h>
 
 using namespace adsk::core;
+using orvandel::app;
+using orvandel::ui;
 namespace fs = std::filesystem;
 
 namespace {

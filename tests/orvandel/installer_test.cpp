@@ -11,6 +11,8 @@
 #include <filesystem>
 
 using namespace adsk::core;
+using orvandel::app;
+using orvandel::ui;
 namespace fs = std::filesystem;
 
 namespace {

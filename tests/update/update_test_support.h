@@ -26,13 +26,13 @@ protected:
     ::setenv("HOSTSIM_CA_FILE", loopback::TestCaFile().c_str(), 1);
     ASSERT_TRUE(UpdateClientStart());
     hostsim::ResetHost();
-    app = adsk::core::Application::get();
-    ui = app ? app->userInterface() : nullptr;
+    orvandel::app = adsk::core::Application::get();
+    orvandel::ui = orvandel::app ? orvandel::app->userInterface() : nullptr;
   }
 
   void TearDown() override {
-    ui = nullptr;
-    app = nullptr;
+    orvandel::ui = nullptr;
+    orvandel::app = nullptr;
     UpdateClientStop();
   }
 

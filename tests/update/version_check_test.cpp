@@ -5,6 +5,9 @@
 
 #include <mutex>
 
+using orvandel::app;
+using orvandel::ui;
+
 namespace {
 
 TEST(NthOccurrence, CountsFromTheSecondCharacter) {

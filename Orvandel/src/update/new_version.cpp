@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 using namespace adsk::core;
+using orvandel::ui;
 
 namespace {
 
