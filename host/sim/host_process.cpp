@@ -9,8 +9,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace hostsim {
 
@@ -30,6 +33,27 @@ int StoredLanguage(const std::string& path) {
   return static_cast<int>(value);
 }
 
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point DeadlineAfter(double seconds) {
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// The longest call into an add-in, kept in the control folder across restarts as "us addin\nwhat".
+TranscriptEvent ReadLongest(const std::string& path) {
+  const std::string content = ReadFile(path);
+  const size_t blank = content.find(' ');
+  const size_t newline = content.find('\n');
+  if (blank == std::string::npos || newline == std::string::npos || newline < blank)
+    return TranscriptEvent{};
+  const long long us = std::strtoll(content.c_str(), nullptr, 10);
+  return TranscriptEvent{"longest_call", {}}
+      .addText("addin", content.substr(blank + 1, newline - blank - 1))
+      .addText("what", content.substr(newline + 1))
+      .addNumber("ms", (us + 500) / 1000)
+      .addNumber("us", us);
+}
+
 class HostRun {
 public:
   HostRun(const Options& options, MacLayout layout)
@@ -46,12 +70,23 @@ private:
   bool execute(const ScriptCommand& command, size_t index, int* status);
   void unloadAll();
   void restart(size_t next);
+  // The host idles: delivers queued custom events and puts up delayed progress dialogs.
+  void deliver();
+  // Idles until the deadline, or until `done` (asked after each delivery) says so; false at the deadline.
+  bool idleUntil(Clock::time_point deadline, const std::function<bool()>& done);
+  bool printedSincePreviousLine(const std::string& text) const;
 
   const Options& m_options;
   MacLayout m_layout;
   std::string m_openLog;
   long long m_openOffset = 0;
   bool m_printing = false;
+  std::string m_lastCommand;
+  // Readable lines printed since the previous script line began (what waitfor searches), and where the
+  // current line's begin.
+  std::vector<std::string> m_lines;
+  size_t m_currentLineStart = 0;
+  TranscriptEvent m_longest;
 };
 
 void HostRun::onEvent(const TranscriptEvent& event) {
@@ -62,6 +97,11 @@ void HostRun::onEvent(const TranscriptEvent& event) {
     m_printing = false;
   }
   PrintEvent(event, m_options.jsonl);
+  m_lines.push_back(FormatReadable(event));
+  if (event.type == "handler" && (m_longest.type.empty() || event.number("us") > m_longest.number("us"))) {
+    m_longest = event;
+    m_longest.type = "longest_call";
+  }
   if (event.type == "preference" && event.text("name") == "userLanguage")
     WriteFile(m_layout.preferences, "userLanguage=" + std::to_string(event.number("value")) + "\n");
 }
@@ -84,6 +124,33 @@ void HostRun::error(const std::string& message) {
 
 void HostRun::setActivity(const std::string& text) {
   WriteFile(m_options.control + "/" + kActivityFile, text);
+}
+
+void HostRun::deliver() {
+  if (QueuedCustomEvents() > 0)
+    setActivity("delivering custom events, after " + m_lastCommand);
+  DeliverCustomEvents();
+  drainOpens();
+}
+
+bool HostRun::idleUntil(Clock::time_point deadline, const std::function<bool()>& done) {
+  // Short naps, so that a progress dialog's delay ends on time even when no event comes.
+  constexpr std::chrono::milliseconds kNap(50);
+  for (;;) {
+    deliver();
+    if (done && done())
+      return true;
+    const auto now = Clock::now();
+    if (now >= deadline)
+      return false;
+    WaitForCustomEvents(std::min(kNap, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
+                                           std::chrono::milliseconds(1)));
+  }
+}
+
+bool HostRun::printedSincePreviousLine(const std::string& text) const {
+  return std::any_of(m_lines.begin(), m_lines.end(),
+                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
 void HostRun::unloadAll() {
@@ -111,6 +178,14 @@ void HostRun::restart(size_t next) {
     args.push_back("--offline");
   if (m_options.jsonl)
     args.push_back("--jsonl");
+  if (m_options.timings) {
+    args.push_back("--timings");
+    if (!m_longest.type.empty()) {
+      WriteFile(m_options.control + "/" + kLongestFile, std::to_string(m_longest.number("us")) + " " +
+                                                            m_longest.text("addin") + "\n" +
+                                                            m_longest.text("what"));
+    }
+  }
   if (!m_options.script.empty())
     args.insert(args.end(), {"--script", m_options.script});
   args.insert(args.end(), {"--start", std::to_string(next)});
@@ -136,6 +211,10 @@ bool HostRun::execute(const ScriptCommand& command, size_t index, int* status) {
   for (const auto& word : w)
     activity += word + " ";
   setActivity(activity);
+  m_lastCommand = activity;
+  // waitfor looks back to the start of the previous line.
+  m_lines.erase(m_lines.begin(), m_lines.begin() + static_cast<std::ptrdiff_t>(m_currentLineStart));
+  m_currentLineStart = m_lines.size();
   std::string reason;
 
   if (name == "load") {
@@ -191,6 +270,27 @@ bool HostRun::execute(const ScriptCommand& command, size_t index, int* status) {
     event.addList("QATRight", ControlIds("QATRight"));
     event.addList("SolidScriptsAddinsPanel", ControlIds("SolidScriptsAddinsPanel"));
     RecordEvent(event);
+  } else if (name == "wait") {
+    double seconds = 0;
+    ParseSeconds(w[1], &seconds);
+    idleUntil(DeadlineAfter(seconds), nullptr);
+  } else if (name == "waitfor") {
+    double seconds = 60;
+    if (w.size() > 2)
+      ParseSeconds(w[2], &seconds);
+    const std::string& text = w[1];
+    if (!idleUntil(DeadlineAfter(seconds), [&] { return printedSincePreviousLine(text); })) {
+      char shown[32];
+      std::snprintf(shown, sizeof shown, "%g", seconds);
+      reason = "waitfor: nothing containing \"" + text + "\" was printed within " + shown + " s";
+      error(where + reason);
+      std::fprintf(stderr, "hostsim: %s%s\n", where.c_str(), reason.c_str());
+      *status = kExitWaitTimedOut;
+      return false;
+    }
+  } else if (name == "cancel") {
+    if (!PressCancel(&reason))
+      error(where + "cancel: " + reason);
   } else if (name == "run") {
     std::vector<std::string> argv(w.begin() + 1, w.end());
     ProgramResult result = RunProgram(argv);
@@ -210,6 +310,9 @@ bool HostRun::execute(const ScriptCommand& command, size_t index, int* status) {
 
 int HostRun::run() {
   SetTranscriptListener([this](const TranscriptEvent& event) { onEvent(event); });
+  SetTimings(m_options.timings);
+  if (m_options.timings)
+    m_longest = ReadLongest(m_options.control + "/" + kLongestFile);
   SetOfflineState(m_options.offline);
   int language = m_options.language;
   if (language < 0)
@@ -239,11 +342,18 @@ int HostRun::run() {
       break;
     }
   }
-  for (size_t i = m_options.start; !stopped && i < commands.size(); ++i)
+  // Between lines the host is idle.
+  for (size_t i = m_options.start; !stopped && i < commands.size(); ++i) {
+    deliver();
     stopped = !execute(commands[i], i, &status);
+  }
+  if (!stopped)
+    deliver();
   setActivity("unload at the end of the script");
   unloadAll();
   drainOpens();
+  if (m_options.timings && !m_longest.type.empty())
+    RecordEvent(m_longest);
   SetTranscriptListener(nullptr);
   WriteFile(m_options.control + "/" + kFinishedFile, std::to_string(status));
   std::fflush(stdout);

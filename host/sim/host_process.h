@@ -11,6 +11,7 @@ namespace hostsim {
 constexpr const char* kActivityFile = "activity"; // what the host process is doing right now
 constexpr const char* kFinishedFile = "finished"; // written when the host process ends by itself
 constexpr const char* kOpenLogFile = "open.log";  // records of the simulated browser opener
+constexpr const char* kLongestFile = "longest";   // the longest call into an add-in so far (--timings)
 
 // Exit statuses of hostsim and its host process.
 enum ExitStatus {
@@ -19,6 +20,7 @@ enum ExitStatus {
   kExitBadScript = 2,
   kExitLoadFailed = 3,
   kExitCrashed = 4,
+  kExitWaitTimedOut = 5,
 };
 
 int RunHostProcess(const Options& options);

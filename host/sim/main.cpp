@@ -187,6 +187,8 @@ int Session::runHost() {
     args.insert(args.end(), {"--language", std::to_string(m_options.language)});
   if (jsonl)
     args.push_back("--jsonl");
+  if (m_options.timings)
+    args.push_back("--timings");
   if (!m_options.script.empty())
     args.insert(args.end(), {"--script", m_options.script});
   args.push_back("--");
@@ -259,6 +261,10 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, &options, &reason)) {
       std::fprintf(stderr, "hostsim: %s\n", reason.c_str());
       return kExitUsage;
+    }
+    if (options.version) {
+      std::printf("%s\n", VersionText().c_str());
+      return kExitOk;
     }
     if (options.help) {
       std::fputs(OptionsHelp().c_str(), stdout);

@@ -9,12 +9,27 @@ namespace hostsim {
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   bool positionalOnly = false;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+    std::string arg = argv[i];
     if (positionalOnly || arg.empty() || arg[0] != '-') {
       options->addinFolders.push_back(arg);
       continue;
     }
+    // --option=value: the value starts after the first "=".
+    bool hasInlineValue = false;
+    std::string inlineValue;
+    const size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      hasInlineValue = true;
+      inlineValue = arg.substr(equals + 1);
+      arg.erase(equals);
+    }
+    bool valueTaken = false;
     auto value = [&](std::string* target) {
+      valueTaken = true;
+      if (hasInlineValue) {
+        *target = inlineValue;
+        return true;
+      }
       if (i + 1 >= argc) {
         *error = "option " + arg + " needs a value";
         return false;
@@ -27,6 +42,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       positionalOnly = true;
     } else if (arg == "--help" || arg == "-h") {
       options->help = true;
+    } else if (arg == "--version") {
+      options->version = true;
+    } else if (arg == "--timings") {
+      options->timings = true;
     } else if (arg == "--root") {
       if (!value(&options->root))
         return false;
@@ -80,14 +99,23 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       *error = "unknown option " + arg + " (see hostsim --help)";
       return false;
     }
+    if (hasInlineValue && !valueTaken) {
+      *error = "option " + arg + " takes no value";
+      return false;
+    }
   }
   return true;
+}
+
+std::string VersionText() {
+  return std::string("hostsim ") + HOSTSIM_VERSION;
 }
 
 std::string OptionsHelp() {
   return std::string(
              R"(Usage: hostsim [--root DIR] [--keep] [--build NAME] [--offline] [--language N] [--server URL]
-               [--cafile FILE] [--script FILE] [--jsonl] [ADDIN_FOLDER...]
+               [--cafile FILE] [--script FILE] [--jsonl] [--timings] [ADDIN_FOLDER...]
+       hostsim --help | --version
 
 A simulated host: loads the given add-ins from a simulated Mac file tree, plays the host's events
 and prints everything a user would see, one line per event.
@@ -106,8 +134,16 @@ and prints everything a user would see, one line per event.
   --server URL    origin of the update server the add-ins talk to (HOSTSIM_SERVER_BASE_URL)
   --cafile FILE   CA bundle that verifies that server (HOSTSIM_CA_FILE)
   --script FILE   play the commands of FILE instead of the default play
-  --jsonl         print one JSON object per line instead of readable lines
+  --jsonl         print one JSON object per line instead of readable lines. Every line is valid
+                  JSON and valid UTF-8: a byte that is not part of well-formed UTF-8 (for example
+                  in a program's output) is written as \u00XX, XX its value (so 0xFF becomes
+                  \u00ff); text that is valid UTF-8 is never written that way, so in a line
+                  \u0080 to \u00ff always stand for such bytes
+  --timings       after every call into an add-in (run, stop, each handler, each delivered custom
+                  event) a "handler" event: the add-in, what was called and the milliseconds the
+                  host's main thread spent in it; at the end one "longest_call" line
   --help          print this help
+  --version       print hostsim's version
   ADDIN_FOLDER    a built add-in folder (NAME/NAME.so, resources/, ...); copied into the user's
                   add-in tree HOME/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/NAME
                   unless it is already there (newer files replace older ones, others stay)
@@ -120,12 +156,17 @@ Environment of the add-ins and of `run` programs: HOME, HOSTSIM_MAC_ROOT (the ro
 opener received, without its own name), HOSTSIM_SERVER_BASE_URL and HOSTSIM_CA_FILE (from --server
 and --cafile).
 
+Options that take a value accept it as the next argument or after "=": --root=DIR.
+
 Events (the "event" key of --jsonl): addin, log, messagebox, definition_added, definition_removed,
 control_added, control_promoted, control_removed, palette_added, palette_visible, palette_docking,
-palette_removed, preference, online_status, click, html, open, program, state, restart, error.
+palette_removed, preference, online_status, click, html, open, program, state, restart,
+custom_event, progress_shown, progress, progress_hidden, handler, longest_call, error.
+A progress dialog prints at most one progress line per tenth of its range or per second.
 
 Exit status: 0 the script ran to its end; 1 bad command line or simulated Mac; 2 bad script line;
-3 an add-in library that will not load; 4 an add-in crashed or the host process ended unexpectedly.
+3 an add-in library that will not load; 4 an add-in crashed or the host process ended unexpectedly;
+5 a waitfor timed out.
 )";
 }
 

@@ -16,8 +16,10 @@ struct Options {
   std::string cafile;
   std::string script;
   bool jsonl = false;
+  bool timings = false;
   std::vector<std::string> addinFolders; // as given; in the host process: add-in names
   bool help = false;
+  bool version = false;
 
   // Between hostsim and the host process it starts; not for users.
   bool hostProcess = false;
@@ -26,9 +28,12 @@ struct Options {
   std::vector<std::string> reload;
 };
 
-// False with a reason for an unknown option or a missing value.
+// Options that take a value accept it as the next argument or after "=" (--root=DIR). False with a
+// reason for an unknown option, a missing value or a value given to an option that takes none.
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
 
 std::string OptionsHelp();
+// "hostsim VERSION", the package version it was built with.
+std::string VersionText();
 
 } // namespace hostsim

@@ -109,6 +109,9 @@ const Usage kCommands[] = {
     {"restart", 0, 0, "restart"},
     {"state", 0, 0, "state"},
     {"run", 1, kAny, "run PROGRAM ARGS..."},
+    {"wait", 1, 1, "wait SECONDS"},
+    {"waitfor", 1, 2, "waitfor TEXT [SECONDS]"},
+    {"cancel", 0, 0, "cancel"},
 };
 
 bool IsAnswer(const std::string& word) {
@@ -116,6 +119,18 @@ bool IsAnswer(const std::string& word) {
 }
 
 } // namespace
+
+bool ParseSeconds(const std::string& text, double* seconds) {
+  if (text.empty() || text[0] == '-' || text[0] == '+')
+    return false;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  // At most a day: a longer wait is a typing error, and the bound keeps the deadline arithmetic safe.
+  if (*end != '\0' || !(value >= 0 && value <= 86400))
+    return false;
+  *seconds = value;
+  return true;
+}
 
 bool ValidateCommand(const std::vector<std::string>& words, std::string* error) {
   if (words.empty())
@@ -138,6 +153,15 @@ bool ValidateCommand(const std::vector<std::string>& words, std::string* error) 
       }
     } else if (name == "remove" && words[1] != "toolbar" && words[1] != "panel") {
       *error = "remove what? \"" + words[1] + "\"; usage: " + usage.usage;
+      return false;
+    } else if (name == "wait" || (name == "waitfor" && words.size() > 2)) {
+      double seconds = 0;
+      if (!ParseSeconds(words.back(), &seconds)) {
+        *error = name + " wants a number of seconds, not \"" + words.back() + "\"; usage: " + usage.usage;
+        return false;
+      }
+    } else if (name == "waitfor" && words[1].empty()) {
+      *error = "waitfor wants a text to wait for; usage: " + std::string(usage.usage);
       return false;
     } else if (name == "language") {
       char* end = nullptr;
@@ -207,6 +231,14 @@ a backslash escapes; a leading ~/ stands for the simulated HOME; # starts a comm
   state                       print the host's state: add-ins, commands, toolbars, palettes
   run PROGRAM ARGS...         run a program with the simulated Mac's environment and record
                               its arguments, exit status, stdout and stderr
+  wait SECONDS                the host idles for SECONDS (a decimal number), delivering the
+                              custom events the add-ins' threads fire
+  waitfor TEXT [SECONDS]      the host idles until a line containing TEXT has been printed since
+                              the previous script line began (default 60 s); when none comes, an
+                              error event and exit status 5
+  cancel                      the user presses Cancel on the progress dialog that is showing
+Custom events fired from any thread are delivered, in order, only while the host is idle: between
+script lines and during wait and waitfor; never during a call into an add-in.
 At the end of a script every add-in still loaded is unloaded, as when the host quits.
 )";
 }

@@ -19,6 +19,9 @@ struct ScriptCommand {
 bool SplitWords(const std::string& line, const std::string& home, std::vector<std::string>* words,
                 std::string* error);
 
+// A number of seconds as wait and waitfor take it: a decimal number from 0 to 86400.
+bool ParseSeconds(const std::string& text, double* seconds);
+
 // Checks a command's name and number of arguments; the reason names the command's usage.
 bool ValidateCommand(const std::vector<std::string>& words, std::string* error);
 

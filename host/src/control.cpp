@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <sstream>
 
@@ -26,6 +27,7 @@ struct LoadedAddin {
   std::string folder;
   LibraryHandle library;
   EntryPoint stop = nullptr;
+  const void* base = nullptr; // where the library is mapped: tells its code from other libraries'
 };
 
 std::vector<LoadedAddin>& Addins() {
@@ -74,7 +76,63 @@ void DescribeParents(std::ostream& out, const char* label, const std::vector<Ptr
   }
 }
 
+// Unregisters the add-in's custom events (dropping their queued deliveries) and takes its progress
+// dialogs off the screen: nothing of an unloaded add-in may be called or shown afterwards.
+void ForgetAddin(const std::string& name) {
+  HostState& state = State();
+  std::vector<std::string> ids;
+  for (const auto& entry : state.customEvents) {
+    if (entry.second.owner == name)
+      ids.push_back(entry.first);
+  }
+  for (const auto& id : ids)
+    DropCustomEvent(id);
+  for (const auto& dialog : std::vector<Ptr<ProgressDialogImpl>>(state.progressDialogs)) {
+    if (dialog->owner() == name)
+      dialog->close(/*cancelled=*/false);
+  }
+}
+
 } // namespace
+
+namespace detail {
+
+std::string AddinOwning(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0)
+    return std::string();
+  for (const auto& addin : Addins()) {
+    if (addin.base == info.dli_fbase)
+      return addin.name;
+  }
+  const char* file = info.dli_fname ? info.dli_fname : "";
+  const char* slash = std::strrchr(file, '/');
+  return slash ? slash + 1 : file;
+}
+
+CallTimer::CallTimer(const void* code, std::string what)
+    : m_on(State().timings), m_what(std::move(what)), m_start(std::chrono::steady_clock::now()) {
+  if (m_on)
+    m_addin = AddinOwning(code);
+}
+
+CallTimer::CallTimer(std::string addin, std::string what)
+    : m_on(State().timings), m_addin(std::move(addin)), m_what(std::move(what)),
+      m_start(std::chrono::steady_clock::now()) {}
+
+CallTimer::~CallTimer() {
+  if (!m_on)
+    return;
+  const auto elapsed = std::chrono::steady_clock::now() - m_start;
+  const long long us = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+  Record(TranscriptEvent{"handler", {}}
+             .addText("addin", m_addin)
+             .addText("what", m_what)
+             .addNumber("ms", (us + 500) / 1000)
+             .addNumber("us", us));
+}
+
+} // namespace detail
 
 void ResetHost() {
   HostState& state = State();
@@ -88,6 +146,16 @@ void ResetHost() {
     palette->invalidate();
   if (state.application)
     state.application->invalidate();
+  for (const auto& entry : state.customEvents)
+    entry.second.event->invalidate();
+  for (const auto& dialog : state.progressDialogs)
+    dialog->invalidate();
+  {
+    CustomEventQueue& queue = Queue();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    queue.registered.clear();
+    queue.queued.clear();
+  }
   auto listener = std::move(state.listener);
   state = HostState();
   state.listener = std::move(listener);
@@ -126,13 +194,19 @@ bool LoadAddin(const std::string& folder, bool* runResult, std::string* error) {
   if (!run || !stop)
     return fail("the add-in " + name + " does not export " + (run ? "stop" : "run"));
 
-  Addins().push_back(LoadedAddin{name, folder, std::move(library), stop});
-  const bool result = CallEntry(name, "run", run);
-  Record(TranscriptEvent{"addin", {}}
-             .addText("name", name)
-             .addText("entry", "run")
-             .addBoolean("result", result)
-             .addText("folder", folder));
+  Dl_info info{};
+  const void* base = dladdr(reinterpret_cast<void*>(run), &info) ? info.dli_fbase : nullptr;
+  Addins().push_back(LoadedAddin{name, folder, std::move(library), stop, base});
+  bool result = false;
+  {
+    CallTimer timer(name, "run");
+    result = CallEntry(name, "run", run);
+    Record(TranscriptEvent{"addin", {}}
+               .addText("name", name)
+               .addText("entry", "run")
+               .addBoolean("result", result)
+               .addText("folder", folder));
+  }
   if (runResult)
     *runResult = result;
   return true;
@@ -149,12 +223,18 @@ bool UnloadAddin(const std::string& name, bool* stopResult, std::string* error) 
       *error = "the add-in " + name + " is not loaded";
     return false;
   }
-  const bool result = CallEntry(name, "stop", found->stop);
-  Record(TranscriptEvent{"addin", {}}
-             .addText("name", name)
-             .addText("entry", "stop")
-             .addBoolean("result", result)
-             .addText("folder", found->folder));
+  bool result = false;
+  {
+    CallTimer timer(name, "stop");
+    result = CallEntry(name, "stop", found->stop);
+    Record(TranscriptEvent{"addin", {}}
+               .addText("name", name)
+               .addText("entry", "stop")
+               .addBoolean("result", result)
+               .addText("folder", found->folder));
+  }
+  // Events its workers fired while stop joined them are dropped with the add-in's custom events.
+  ForgetAddin(name);
   // Closing the library destroys the add-in's handlers, which detach themselves from the host's events.
   LoadedAddin addin = std::move(*found);
   addins.erase(found);
@@ -185,6 +265,10 @@ void FailCall(const std::string& call, const std::string& errorText) {
 void ClearFailures() {
   State().failures.clear();
 }
+void SetTimings(bool on) {
+  State().timings = on;
+}
+
 void SetOfflineState(bool offline) {
   State().offline = offline;
 }

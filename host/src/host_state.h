@@ -5,9 +5,14 @@
 #include <Core/CoreAll.h>
 #include <hostsim/control.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -83,6 +88,23 @@ private:
 
 void ReportHandlerException(const std::string& eventName, const std::string& what);
 
+// Times one call into an add-in and, when timings are on, records a "handler" event after it. `code` is
+// an address inside the called library (the add-in's name is found from it).
+class CallTimer {
+public:
+  CallTimer(const void* code, std::string what);
+  CallTimer(std::string addin, std::string what);
+  ~CallTimer();
+  CallTimer(const CallTimer&) = delete;
+  CallTimer& operator=(const CallTimer&) = delete;
+
+private:
+  bool m_on;
+  std::string m_addin;
+  std::string m_what;
+  std::chrono::steady_clock::time_point m_start;
+};
+
 template <class EventApi, class Handler, class Args>
 void EventImpl<EventApi, Handler, Args>::fire(const Ptr<Args>& args) {
   const std::vector<EventHandler*> snapshot = this->handlers();
@@ -93,8 +115,11 @@ void EventImpl<EventApi, Handler, Args>::fire(const Ptr<Args>& args) {
       attached = attached || h == handler;
     if (!attached)
       continue;
+    auto* typed = static_cast<Handler*>(handler);
+    // The handler's type information lives in the library that defines the handler.
+    CallTimer timer(&typeid(*typed), "notify " + m_name);
     try {
-      static_cast<Handler*>(handler)->notify(args);
+      typed->notify(args);
     } catch (const std::exception& e) {
       ReportHandlerException(m_name, e.what());
     } catch (...) {
@@ -108,6 +133,41 @@ using CommandCreatedEventImpl =
     EventImpl<CommandCreatedEvent, CommandCreatedEventHandler, CommandCreatedEventArgs>;
 using CommandEventImpl = EventImpl<CommandEvent, CommandEventHandler, CommandEventArgs>;
 using HTMLEventImpl = EventImpl<HTMLEvent, HTMLEventHandler, HTMLEventArgs>;
+
+class CustomEventImpl final : public EventImpl<CustomEvent, CustomEventHandler, CustomEventArgs> {
+public:
+  explicit CustomEventImpl(const std::string& id) : EventImpl("CustomEvent", "customEvent " + id), m_id(id) {}
+  std::string eventId() const override { return m_id; }
+
+private:
+  std::string m_id;
+};
+
+class CustomEventArgsImpl final : public Object<CustomEventArgs> {
+public:
+  CustomEventArgsImpl(Ptr<Event> event, std::string info)
+      : m_event(std::move(event)), m_info(std::move(info)) {}
+  std::string additionalInfo() const override { return m_info; }
+  Ptr<Event> firingEvent() const override { return m_event; }
+
+private:
+  Ptr<Event> m_event;
+  std::string m_info;
+};
+
+// The one part of the host that other threads touch: the ids fireCustomEvent accepts and the queue of
+// fired events, both under the mutex.
+struct CustomEventQueue {
+  struct Fired {
+    std::string id;
+    std::string info;
+  };
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::set<std::string> registered;
+  std::deque<Fired> queued;
+};
+CustomEventQueue& Queue();
 
 // --- Objects ---------------------------------------------------------------------------------
 
@@ -361,6 +421,59 @@ public:
   const char* objectType() const override { return "adsk::core::Preferences"; }
 };
 
+class ProgressDialogImpl final : public Object<ProgressDialog> {
+public:
+  explicit ProgressDialogImpl(std::string owner) : m_owner(std::move(owner)) {}
+  bool show(const std::string& title, const std::string& message, int minimumValue, int maximumValue,
+            int delay) override;
+  int progressValue() const override { return m_value; }
+  bool progressValue(int value) override;
+  std::string message() const override { return m_message; }
+  bool message(const std::string& value) override;
+  bool isCancelButtonShown() const override { return m_cancelShown; }
+  bool isCancelButtonShown(bool value) override;
+  std::string cancelButtonText() const override { return m_cancelText; }
+  bool cancelButtonText(const std::string& value) override;
+  bool wasCancelled() const override { return m_cancelled; }
+  bool isShowing() const override { return m_phase != Phase::Hidden; }
+  bool hide() override;
+  bool reset() override;
+  const char* objectType() const override { return "adsk::core::ProgressDialog"; }
+
+  const std::string& owner() const { return m_owner; }
+  // On the screen (a delay no longer holds it back).
+  bool visible() const { return m_phase == Phase::Visible; }
+  // Puts a dialog on the screen once its delay has passed.
+  void appearIfDue(std::chrono::steady_clock::time_point now);
+  // The user pressed Cancel: the dialog goes away and wasCancelled turns true.
+  void pressCancel();
+  // Takes the dialog off the screen without touching wasCancelled.
+  void close(bool cancelled);
+
+private:
+  enum class Phase { Hidden, Delayed, Visible };
+  bool checked(const char* member);
+  void appear();
+  // A "progress" event when the value moved a tenth of the range or a second has passed since the
+  // last one, or at once when `force`.
+  void reportProgress(bool force);
+  std::string substituted() const;
+
+  std::string m_owner;
+  std::string m_title;
+  std::string m_message;
+  int m_minimum = 0;
+  int m_maximum = 100;
+  int m_value = 0;
+  bool m_cancelShown = true;
+  std::string m_cancelText = "Cancel";
+  bool m_cancelled = false;
+  Phase m_phase = Phase::Hidden;
+  std::chrono::steady_clock::time_point m_appearAt;
+  int m_reportedValue = 0;
+  std::chrono::steady_clock::time_point m_reportedAt;
+};
+
 class UserInterfaceImpl final : public Object<UserInterface> {
 public:
   DialogResults messageBox(const std::string& text, const std::string& title, MessageBoxButtonTypes buttons,
@@ -369,6 +482,7 @@ public:
   Ptr<ToolbarPanelList> allToolbarPanels() const override;
   Ptr<Toolbars> toolbars() const override;
   Ptr<Palettes> palettes() const override;
+  Ptr<ProgressDialog> createProgressDialog() override;
   const char* objectType() const override { return "adsk::core::UserInterface"; }
 };
 
@@ -381,6 +495,9 @@ public:
   bool isOffLine() const override;
   Ptr<Preferences> preferences() const override;
   std::string executeTextCommand(const std::string& command) const override;
+  Ptr<CustomEvent> registerCustomEvent(const std::string& eventId) override;
+  bool fireCustomEvent(const std::string& eventId, const std::string& additionalInfo) override;
+  bool unregisterCustomEvent(const std::string& eventId) override;
   const char* objectType() const override { return "adsk::core::Application"; }
 
   Ptr<ApplicationEventImpl> onlineEvent() const { return m_onlineStatusChanged; }
@@ -449,12 +566,27 @@ struct HostState {
   std::vector<Ptr<ToolbarPanelImpl>> panels;
   std::vector<Ptr<PaletteImpl>> palettes;
 
+  struct RegisteredEvent {
+    Ptr<CustomEventImpl> event;
+    std::string owner; // the add-in that registered it; empty for the host's own program
+  };
+  std::map<std::string, RegisteredEvent> customEvents;
+  // Dialogs from show until they go away: the host keeps a dialog on the screen alive.
+  std::vector<Ptr<ProgressDialogImpl>> progressDialogs;
+  bool timings = false;
+
   std::vector<TranscriptEvent> transcript;
   std::function<void(const TranscriptEvent&)> listener;
 };
 
 // The host, filled with its default user interface and answers on first use.
 HostState& State();
+
+// The name of the loaded add-in whose library holds the address; else the file name of the program or
+// library that holds it.
+std::string AddinOwning(const void* address);
+// Unregisters a custom event (its queued deliveries go with it); false when the id is not registered.
+bool DropCustomEvent(const std::string& id);
 
 Ptr<ToolbarControlsImpl> ControlsOf(const std::string& parentId);
 Ptr<PaletteImpl> FindPalette(const std::string& id);

@@ -1,6 +1,9 @@
 #include "host_state.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 namespace hostsim {
 namespace detail {
@@ -39,11 +42,18 @@ bool NewIdAccepted(const std::string& id, bool taken, const char* what) {
 
 namespace {
 void BuildDefaultUserInterface(HostState& state);
+
+// The thread that first used the host is its main thread.
+std::thread::id MainThread() {
+  static const std::thread::id main = std::this_thread::get_id();
+  return main;
+}
 } // namespace
 
 HostState& State() {
   static HostState state;
   if (!state.initialized) {
+    MainThread();
     state.initialized = true;
     BuildDefaultUserInterface(state);
     state.textAnswers[kEntitlementTextCommand] = "STUDENT";
@@ -65,6 +75,13 @@ void SetLastError(int code, const std::string& text) {
 }
 
 bool Failing(const char* className, const char* member) {
+  // Nearly every call of the interface passes here. A call from another thread would race with the
+  // host; the real host may crash much later, the simulation stops at once and says where.
+  if (std::this_thread::get_id() != MainThread()) {
+    std::fprintf(stderr, "hostsim: %s.%s called from a thread other than the host's main thread\n",
+                 Unqualified(className).c_str(), member);
+    std::abort();
+  }
   const auto& failures = State().failures;
   if (failures.empty())
     return false;

@@ -235,6 +235,11 @@ std::string FormatReadable(const TranscriptEvent& e) {
       out += " stderr=" + Quoted(e.text("stderr"));
     return out;
   }
+  if (t == "handler")
+    return "handler " + e.text("addin") + " " + e.text("what") + " " + std::to_string(e.number("ms")) + " ms";
+  if (t == "longest_call")
+    return "longest_call into an add-in: " + e.text("addin") + " " + e.text("what") + " " +
+           std::to_string(e.number("ms")) + " ms";
   if (t == "restart")
     return "restart: a new host process";
   if (t == "error")

@@ -6,7 +6,8 @@
 // the side that configures and drives it.
 //
 // Contract shared with the real interface: calls never throw (except operator-> on an empty Ptr);
-// failure is an empty Ptr or false, with the reason in Application::getLastError.
+// failure is an empty Ptr or false, with the reason in Application::getLastError. The interface is not
+// thread-safe: every call belongs on the host's main thread, except Application::fireCustomEvent.
 #pragma once
 
 #include <cstddef>
@@ -257,6 +258,23 @@ public:
   bool remove(HTMLEventHandler* handler) { return removeHandler(handler); }
 };
 
+// Raised by the host, on its main thread when it is idle, for each Application::fireCustomEvent of the
+// event's id; additionalInfo is the text given to that call.
+class ADSK_CORE_API CustomEventArgs : public EventArgs {
+public:
+  virtual std::string additionalInfo() const = 0;
+};
+class ADSK_CORE_API CustomEventHandler : public EventHandler {
+public:
+  virtual void notify(const Ptr<CustomEventArgs>& eventArgs) = 0;
+};
+class ADSK_CORE_API CustomEvent : public Event {
+public:
+  bool add(CustomEventHandler* handler) { return addHandler(handler); }
+  bool remove(CustomEventHandler* handler) { return removeHandler(handler); }
+  virtual std::string eventId() const = 0;
+};
+
 // --- Commands ----------------------------------------------------------------------------------
 
 class ADSK_CORE_API CommandInputs : public Base {
@@ -384,6 +402,33 @@ public:
   virtual Ptr<GeneralPreferences> generalPreferences() const = 0;
 };
 
+// --- Progress ------------------------------------------------------------------------------------
+
+// A modeless dialog with a progress bar, a message and an optional Cancel button. In the message, %p
+// stands for the percentage, %v for the value and %m for the maximum.
+class ADSK_CORE_API ProgressDialog : public Base {
+public:
+  // Shows the dialog after `delay` seconds (at once for 0) unless it is hidden before; the value starts
+  // at minimumValue.
+  virtual bool show(const std::string& title, const std::string& message, int minimumValue, int maximumValue,
+                    int delay = 0) = 0;
+  virtual int progressValue() const = 0;
+  virtual bool progressValue(int value) = 0;
+  virtual std::string message() const = 0;
+  virtual bool message(const std::string& value) = 0;
+  virtual bool isCancelButtonShown() const = 0;
+  virtual bool isCancelButtonShown(bool value) = 0;
+  virtual std::string cancelButtonText() const = 0;
+  virtual bool cancelButtonText(const std::string& value) = 0;
+  // True once the user pressed Cancel (which also hides the dialog), until reset.
+  virtual bool wasCancelled() const = 0;
+  // True from show until hide, reset or Cancel, including while a delay still holds the dialog back.
+  virtual bool isShowing() const = 0;
+  virtual bool hide() = 0;
+  // Hides the dialog, puts the value back to the minimum and forgets a Cancel.
+  virtual bool reset() = 0;
+};
+
 // --- Application and user interface ------------------------------------------------------------
 
 class ADSK_CORE_API UserInterface : public Base {
@@ -396,6 +441,7 @@ public:
   virtual Ptr<ToolbarPanelList> allToolbarPanels() const = 0;
   virtual Ptr<Toolbars> toolbars() const = 0;
   virtual Ptr<Palettes> palettes() const = 0;
+  virtual Ptr<ProgressDialog> createProgressDialog() = 0;
 };
 
 class ADSK_CORE_API Application : public Base {
@@ -410,6 +456,15 @@ public:
   virtual bool isOffLine() const = 0;
   virtual Ptr<Preferences> preferences() const = 0;
   virtual std::string executeTextCommand(const std::string& command) const = 0;
+
+  // Custom events let a worker thread hand work back to the main thread. Empty when the id is taken.
+  virtual Ptr<CustomEvent> registerCustomEvent(const std::string& eventId) = 0;
+  // The only call that may come from any thread. True means queued, not handled: the host raises the
+  // event on its main thread when it is idle, in the order the calls were made. False for an id that is
+  // not registered.
+  virtual bool fireCustomEvent(const std::string& eventId, const std::string& additionalInfo = "") = 0;
+  // Unregistering drops the event's deliveries that are still queued.
+  virtual bool unregisterCustomEvent(const std::string& eventId) = 0;
 };
 
 } // namespace core

@@ -1,12 +1,15 @@
 // Control side of the in-memory host (libhost): configures it, drives its events and reads what it
 // recorded. Used by hostsim and by tests; product code never includes this header.
 //
-// Everything a user or the host would see becomes one transcript event, in order. All functions run
-// on the caller's thread, like the host's own calls; none of them throws.
+// Everything a user or the host would see becomes one transcript event, in order. All functions belong
+// on the host's main thread, like the host's own calls (WaitForCustomEvents and QueuedCustomEvents may
+// be called from any thread); none of them throws.
 #pragma once
 
 #include <Core/CoreAll.h>
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -100,6 +103,24 @@ HOSTSIM_API bool ClickCommand(const std::string& id, std::string* error);
 // A message from the page in a palette (adsk.fusionSendData(action, data)).
 HOSTSIM_API bool SendHtml(const std::string& paletteId, const std::string& data, const std::string& action,
                           std::string* error);
+
+// --- Idle time: custom events and progress dialogs ------------------------------------------------
+
+// The host is idle: puts up progress dialogs whose delay has passed, then delivers, in order, the custom
+// events queued when the call began (each as a "custom_event" event, then its handlers). Events fired
+// meanwhile wait for the next call. Returns how many were taken from the queue.
+HOSTSIM_API size_t DeliverCustomEvents();
+// Blocks until a custom event is queued or the timeout passes; true when one is queued. Delivers nothing.
+HOSTSIM_API bool WaitForCustomEvents(std::chrono::milliseconds timeout);
+HOSTSIM_API size_t QueuedCustomEvents();
+// The user presses Cancel on the progress dialog in front. False with a reason when no dialog is on the
+// screen or it shows no Cancel button.
+HOSTSIM_API bool PressCancel(std::string* error);
+HOSTSIM_API bool ProgressDialogShowing();
+
+// After every call into an add-in (run, stop, each handler's notify) records a "handler" event with the
+// add-in's name, what was called and the wall time it took ("ms", and "us" in microseconds).
+HOSTSIM_API void SetTimings(bool on);
 
 // --- What the host recorded --------------------------------------------------------------------
 
