@@ -68,12 +68,53 @@ TranscriptEvent& TranscriptEvent::addList(const std::string& key, const std::vec
 
 namespace {
 
-// JSON string body: UTF-8 passes through, control characters are escaped.
+// The length of the well-formed UTF-8 sequence at text[at], or 0 when the byte there starts none
+// (overlong forms, surrogates and code points above U+10FFFF are not well formed).
+size_t Utf8SequenceLength(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80)
+    return 1;
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+    return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
+      return 0;
+  }
+  return length;
+}
+
+// JSON string body. Well-formed UTF-8 passes through; control characters are escaped; a byte that is
+// not part of well-formed UTF-8 is written as \u00XX with its value, so every line is valid UTF-8 and
+// an escape from \u0080 to \u00ff always stands for such a byte.
 std::string JsonEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size() + 2);
-  for (char c : text) {
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
+    const size_t length = Utf8SequenceLength(text, i);
+    if (length > 1) {
+      out.append(text, i, length);
+      i += length;
+      continue;
+    }
+    ++i;
     switch (c) {
     case '"':
       out += "\\\"";
@@ -91,7 +132,7 @@ std::string JsonEscape(const std::string& text) {
       out += "\\t";
       break;
     default:
-      if (byte < 0x20 || byte == 0x7F) {
+      if (length == 0 || byte < 0x20 || byte == 0x7F) {
         char buffer[8];
         std::snprintf(buffer, sizeof buffer, "\\u%04x", byte);
         out += buffer;
