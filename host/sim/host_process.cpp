@@ -1,5 +1,6 @@
 #include "host_process.h"
 
+#include "control_folder.h"
 #include "files.h"
 #include "layout.h"
 #include "process.h"
@@ -309,6 +310,7 @@ bool HostRun::execute(const ScriptCommand& command, size_t index, int* status) {
 }
 
 int HostRun::run() {
+  WriteFile(m_options.control + "/" + kHostPidFile, std::to_string(getpid()) + "\n");
   SetTranscriptListener([this](const TranscriptEvent& event) { onEvent(event); });
   SetTimings(m_options.timings);
   if (m_options.timings)

@@ -1,5 +1,13 @@
 #include "layout.h"
 
+#include "platform.h"
+#include "temporary_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -50,6 +58,36 @@ bool MakeFolder(const std::string& path, std::string* error) {
   return true;
 }
 
+// Copies the program at source over target through a temporary beside it. 0 or an errno.
+int CopyExecutable(const std::string& source, const std::string& target) {
+  const UniqueFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.valid())
+    return errno;
+  TemporaryFile temporary = TemporaryFile::CreateBeside(target, 0755);
+  if (!temporary.valid())
+    return temporary.error();
+  if (const int copied = CopyFileData(in.get(), temporary.fd()))
+    return copied;
+  if (const int finished = temporary.finish())
+    return finished;
+  return temporary.commit();
+}
+
+// Makes link a symbolic link to target, replacing what stood there in one rename. 0 or an errno.
+int LinkAtomically(const std::string& target, const std::string& link) {
+  const fs::path path(link);
+  const UniqueFd folder(open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.valid())
+    return errno;
+  TemporaryFile temporary =
+      TemporaryFile::MakeIn(folder.get(), path.filename().string(), [&](int folderFd, const char* name) {
+        return symlinkat(target.c_str(), folderFd, name) == 0 ? 0 : errno;
+      });
+  if (!temporary.valid())
+    return temporary.error();
+  return temporary.commit();
+}
+
 } // namespace
 
 bool PrepareMac(const MacLayout& layout, const std::string& selfExe, std::string* error) {
@@ -82,20 +120,19 @@ bool PrepareMac(const MacLayout& layout, const std::string& selfExe, std::string
       return false;
   }
 
-  // The host executable is replaced on every start, so that a rebuilt hostsim is the one that runs.
-  std::error_code ec;
-  const std::string temporary = layout.hostExe + ".new";
-  fs::copy_file(selfExe, temporary, fs::copy_options::overwrite_existing, ec);
-  if (!ec)
-    fs::rename(temporary, layout.hostExe, ec);
-  if (ec) {
-    *error = "cannot copy hostsim to " + layout.hostExe + ": " + ec.message();
+  // The host executable is replaced on every start, so that a rebuilt hostsim is the one that runs. Both
+  // it and the opener link are made under a temporary name and renamed into place, so that hostsims
+  // started together on one root never see them missing or half-written.
+  SweepDeadTemporaries(layout.macosDir);
+  SweepDeadTemporaries(layout.root + "/usr/bin");
+  const int copied = CopyExecutable(selfExe, layout.hostExe);
+  if (copied != 0) {
+    *error = "cannot copy hostsim to " + layout.hostExe + ": " + std::strerror(copied);
     return false;
   }
-  fs::remove(layout.opener, ec);
-  fs::create_symlink(layout.hostExe, layout.opener, ec);
-  if (ec) {
-    *error = "cannot link the opener " + layout.opener + ": " + ec.message();
+  const int linked = LinkAtomically(layout.hostExe, layout.opener);
+  if (linked != 0) {
+    *error = "cannot link the opener " + layout.opener + ": " + std::strerror(linked);
     return false;
   }
   return true;

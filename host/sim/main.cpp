@@ -1,5 +1,6 @@
 // hostsim: the simulated host. The process started by the user lays out the simulated Mac, then runs
 // the host in a child process started from the simulated host bundle, and reports a crash of it.
+#include "control_folder.h"
 #include "files.h"
 #include "host_process.h"
 #include "layout.h"
@@ -40,10 +41,13 @@ std::string BaseName(const char* path) {
   return slash ? slash + 1 : path;
 }
 
-std::string MakeTemporaryFolder(const char* pattern) {
+std::string TemporaryFolderBase() {
   const char* tmp = getenv("TMPDIR");
-  std::string base = (tmp && *tmp) ? tmp : "/tmp";
-  std::string templ = base + "/" + pattern;
+  return (tmp && *tmp) ? tmp : "/tmp";
+}
+
+std::string MakeTemporaryFolder(const char* pattern) {
+  std::string templ = TemporaryFolderBase() + "/" + pattern;
   std::vector<char> buffer(templ.begin(), templ.end());
   buffer.push_back('\0');
   if (!mkdtemp(buffer.data()))
@@ -157,7 +161,8 @@ int Session::run() {
   }
   m_options.addinFolders = names;
 
-  m_control = MakeTemporaryFolder("hostsim-control-XXXXXX");
+  SweepDeadControlFolders(TemporaryFolderBase());
+  m_control = MakeControlFolder(TemporaryFolderBase());
   if (m_control.empty())
     return Fail(kExitUsage, "cannot create a temporary folder", jsonl);
   return runHost();

@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include "unique_handles.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,20 +20,6 @@ extern char** environ;
 namespace hostsim {
 
 namespace {
-
-struct Fd {
-  int fd = -1;
-  Fd() = default;
-  explicit Fd(int value) : fd(value) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { reset(); }
-  void reset() {
-    if (fd >= 0)
-      close(fd);
-    fd = -1;
-  }
-};
 
 struct SpawnActions {
   posix_spawn_file_actions_t actions;
@@ -55,17 +43,17 @@ ProgramResult RunProgram(const std::vector<std::string>& argv) {
     result.error = std::strerror(errno);
     return result;
   }
-  Fd outRead(outPipe[0]), outWrite(outPipe[1]);
+  UniqueFd outRead(outPipe[0]), outWrite(outPipe[1]);
   if (pipe2(errPipe, O_CLOEXEC) != 0) {
     result.error = std::strerror(errno);
     return result;
   }
-  Fd errRead(errPipe[0]), errWrite(errPipe[1]);
+  UniqueFd errRead(errPipe[0]), errWrite(errPipe[1]);
 
   SpawnActions file;
   posix_spawn_file_actions_addopen(&file.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&file.actions, outWrite.fd, 1);
-  posix_spawn_file_actions_adddup2(&file.actions, errWrite.fd, 2);
+  posix_spawn_file_actions_adddup2(&file.actions, outWrite.get(), 1);
+  posix_spawn_file_actions_adddup2(&file.actions, errWrite.get(), 2);
   std::vector<char*> args;
   for (const auto& arg : argv)
     args.push_back(const_cast<char*>(arg.c_str()));
@@ -80,7 +68,7 @@ ProgramResult RunProgram(const std::vector<std::string>& argv) {
   }
   result.started = true;
 
-  pollfd fds[2] = {{outRead.fd, POLLIN, 0}, {errRead.fd, POLLIN, 0}};
+  pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
   char buffer[4096];
@@ -122,12 +110,12 @@ bool AppendOpenRecord(const std::string& logPath, const std::vector<std::string>
   std::string record = std::to_string(args.size()) + "\n";
   for (const auto& arg : args)
     record += std::to_string(arg.size()) + "\n" + arg;
-  Fd fd(open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-  if (fd.fd < 0)
+  const UniqueFd fd(open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd.valid())
     return false;
   size_t written = 0;
   while (written < record.size()) {
-    const ssize_t n = write(fd.fd, record.data() + written, record.size() - written);
+    const ssize_t n = write(fd.get(), record.data() + written, record.size() - written);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
