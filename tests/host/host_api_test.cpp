@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 using namespace adsk::core;
 
@@ -335,12 +338,295 @@ TEST(TranscriptFormat, ReadableLinesAndJsonObjects) {
       {hostsim::TranscriptEvent{"restart", {}}, "restart: a new host process", R"({"event":"restart"})"},
       {hostsim::TranscriptEvent{"custom", {}}.addBoolean("flag", true).addText("t", "\x01"),
        R"(custom flag=true t="\u0001")", R"({"event":"custom","flag":true,"t":"\u0001"})"},
+      {hostsim::TranscriptEvent{"handler", {}}
+           .addText("addin", "Orvandel")
+           .addText("what", "notify customEvent x")
+           .addNumber("ms", 12)
+           .addNumber("us", 12345),
+       "handler Orvandel notify customEvent x 12 ms",
+       R"({"event":"handler","addin":"Orvandel","what":"notify customEvent x","ms":12,"us":12345})"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.readable);
     EXPECT_EQ(hostsim::FormatReadable(c.event), c.readable);
     EXPECT_EQ(hostsim::FormatJson(c.event), c.json);
   }
+}
+
+} // namespace
+
+namespace {
+
+// Bytes that are not well-formed UTF-8 become \u00XX escapes of their value in JSON; every well-formed
+// sequence, up to four bytes, passes through as it is.
+TEST(TranscriptFormat, JsonIsValidUtf8WhateverTheBytes) {
+  struct Case {
+    const char* bytes;
+    const char* json;
+  };
+  const Case cases[] = {
+      {"\xC4\x8C"
+       "e\xC5\xA1tina",
+       "\xC4\x8C"
+       "e\xC5\xA1tina"},                        // Čeština
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}, // U+1F600, four bytes
+      {"\xEF\xBF\xBF", "\xEF\xBF\xBF"},         // U+FFFF, the last of three bytes
+      {"a\xFF"
+       "b",
+       "a\\u00ffb"},                                        // a byte no sequence starts with
+      {"\xC0\xAF", "\\u00c0\\u00af"},                       // overlong "/"
+      {"\xED\xA0\x80", "\\u00ed\\u00a0\\u0080"},            // a surrogate
+      {"\xF4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"}, // above U+10FFFF
+      {"\xE2\x82", "\\u00e2\\u0082"},                       // cut short at the end
+      {"\xE2\x82x", "\\u00e2\\u0082x"},                     // cut short by another character
+      {"\xC3", "\\u00c3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    const auto event = hostsim::TranscriptEvent{"program", {}}.addText("stdout", c.bytes);
+    EXPECT_EQ(hostsim::FormatJson(event), std::string(R"({"event":"program","stdout":")") + c.json + "\"}");
+  }
+}
+
+class CountingCustom final : public CustomEventHandler {
+public:
+  void notify(const Ptr<CustomEventArgs>& args) override {
+    infos.push_back(args->additionalInfo());
+    onMainThread = onMainThread && std::this_thread::get_id() == mainThread;
+    eventIds.push_back(Ptr<CustomEvent>(args->firingEvent())->eventId());
+    if (fireAgain)
+      Application::get()->fireCustomEvent("tick", "again");
+  }
+  std::vector<std::string> infos;
+  std::vector<std::string> eventIds;
+  std::thread::id mainThread = std::this_thread::get_id();
+  bool onMainThread = true;
+  bool fireAgain = false;
+};
+
+TEST_F(HostTest, CustomEventsFromWorkersWaitForTheIdleHostAndArriveInOrderOnItsThread) {
+  Ptr<Application> app = Application::get();
+  CountingCustom handler;
+  Ptr<CustomEvent> tick = app->registerCustomEvent("tick");
+  ASSERT_TRUE(tick);
+  EXPECT_EQ(tick->eventId(), "tick");
+  EXPECT_TRUE(tick->add(&handler));
+  EXPECT_FALSE(app->registerCustomEvent("tick")) << "the id is taken";
+  EXPECT_FALSE(app->registerCustomEvent(""));
+
+  // Two workers fire at once; each one's events keep their order.
+  std::atomic<int> accepted{0};
+  auto fire = [&](const std::string& prefix) {
+    for (int i = 0; i < 200; ++i)
+      accepted += app->fireCustomEvent("tick", prefix + std::to_string(i)) ? 1 : 0;
+  };
+  std::thread first(fire, "a"), second(fire, "b");
+  first.join();
+  second.join();
+  EXPECT_EQ(accepted, 400);
+  EXPECT_TRUE(handler.infos.empty()) << "nothing is delivered before the host is idle";
+  EXPECT_TRUE(hostsim::WaitForCustomEvents(std::chrono::milliseconds(0)));
+  EXPECT_EQ(hostsim::QueuedCustomEvents(), 400u);
+
+  EXPECT_EQ(hostsim::DeliverCustomEvents(), 400u);
+  ASSERT_EQ(handler.infos.size(), 400u);
+  EXPECT_TRUE(handler.onMainThread);
+  EXPECT_EQ(handler.eventIds.front(), "tick");
+  int nextA = 0, nextB = 0;
+  for (const auto& info : handler.infos) {
+    int& next = info[0] == 'a' ? nextA : nextB;
+    EXPECT_EQ(info.substr(1), std::to_string(next++));
+  }
+  // Each delivery is recorded before its handlers run.
+  const auto transcript = hostsim::Transcript();
+  ASSERT_FALSE(transcript.empty());
+  EXPECT_EQ(transcript.back().type, "custom_event");
+  EXPECT_EQ(transcript.back().text("id"), "tick");
+
+  // An event a handler fires waits for the next idle moment, so that delivery ends.
+  handler.fireAgain = true;
+  EXPECT_TRUE(app->fireCustomEvent("tick", "first"));
+  EXPECT_EQ(hostsim::DeliverCustomEvents(), 1u);
+  handler.fireAgain = false;
+  EXPECT_EQ(handler.infos.back(), "first");
+  EXPECT_EQ(hostsim::DeliverCustomEvents(), 1u);
+  EXPECT_EQ(handler.infos.back(), "again");
+  EXPECT_FALSE(hostsim::WaitForCustomEvents(std::chrono::milliseconds(1)));
+
+  // Unregistering drops what is queued; the id no longer fires and can be registered again.
+  EXPECT_TRUE(app->fireCustomEvent("tick", "dropped"));
+  EXPECT_TRUE(app->unregisterCustomEvent("tick"));
+  EXPECT_FALSE(tick->isValid());
+  EXPECT_FALSE(app->unregisterCustomEvent("tick"));
+  EXPECT_FALSE(app->fireCustomEvent("tick", "late"));
+  EXPECT_FALSE(app->fireCustomEvent("never registered"));
+  EXPECT_EQ(hostsim::DeliverCustomEvents(), 0u);
+  EXPECT_EQ(handler.infos.back(), "again");
+  EXPECT_TRUE(app->registerCustomEvent("tick"));
+}
+
+TEST_F(HostTest, CustomEventHandlerDestroyedBeforeDeliveryIsNotCalled) {
+  Ptr<Application> app = Application::get();
+  Ptr<CustomEvent> tick = app->registerCustomEvent("tick");
+  {
+    CountingCustom handler;
+    tick->add(&handler);
+    EXPECT_TRUE(app->fireCustomEvent("tick"));
+  }
+  EXPECT_EQ(hostsim::DeliverCustomEvents(), 1u);
+  EXPECT_EQ(hostsim::Transcript().back().type, "custom_event");
+}
+
+TEST_F(HostTest, TimingsFollowEveryHandlerCall) {
+  OnlineHandler online;
+  Application::get()->onlineStatusChanged()->add(&online);
+  hostsim::ReportOnlineStatus(true);
+  EXPECT_NE(EventTypes().back(), "handler") << "timings are off by default";
+  hostsim::SetTimings(true);
+  hostsim::ReportOnlineStatus(false);
+  const hostsim::TranscriptEvent last = hostsim::Transcript().back();
+  EXPECT_EQ(last.type, "handler");
+  EXPECT_EQ(last.text("what"), "notify onlineStatusChanged");
+  // The handler is defined in this test program, not in an add-in.
+  EXPECT_EQ(last.text("addin"), "host_api_test");
+  EXPECT_GE(last.number("us"), 0);
+}
+
+// The host's interface is not thread-safe: a call from a worker would race, so it stops the host.
+TEST(HostThreadsDeathTest, AHostCallFromAnotherThreadStopsTheHostNamingTheCall) {
+  Application::get();
+  EXPECT_DEATH(std::thread([] { Application::log("from a worker"); }).join(),
+               "Application.log called from a thread other than the host's main thread");
+}
+
+class ProgressTest : public HostTest {
+protected:
+  std::vector<hostsim::TranscriptEvent> ProgressEvents() {
+    std::vector<hostsim::TranscriptEvent> events;
+    for (const auto& event : hostsim::Transcript()) {
+      if (event.type.rfind("progress", 0) == 0)
+        events.push_back(event);
+    }
+    return events;
+  }
+};
+
+TEST_F(ProgressTest, ShowSubstitutesAndProgressPrintsOncePerTenth) {
+  Ptr<ProgressDialog> dialog = Ui()->createProgressDialog();
+  ASSERT_TRUE(dialog);
+  EXPECT_FALSE(dialog->isShowing());
+  EXPECT_TRUE(dialog->isCancelButtonShown());
+  EXPECT_FALSE(dialog->show("T", "m", 10, 5)) << "maximum below minimum";
+  EXPECT_TRUE(dialog->show("Stahování", "%p % (%v z %m)", 0, 200));
+  EXPECT_TRUE(dialog->isShowing());
+  EXPECT_TRUE(hostsim::ProgressDialogShowing());
+  for (int value = 1; value <= 200; ++value)
+    EXPECT_TRUE(dialog->progressValue(value));
+  EXPECT_EQ(dialog->progressValue(), 200);
+  EXPECT_TRUE(dialog->progressValue(500));
+  EXPECT_EQ(dialog->progressValue(), 200) << "values stay within the range";
+  EXPECT_TRUE(dialog->hide());
+  EXPECT_FALSE(dialog->isShowing());
+
+  const auto events = ProgressEvents();
+  ASSERT_EQ(events.size(), 12u);
+  EXPECT_EQ(events[0].type, "progress_shown");
+  EXPECT_EQ(events[0].text("title"), "Stahování");
+  EXPECT_EQ(events[0].text("message"), "0 % (0 z 200)");
+  EXPECT_EQ(events[0].number("minimum"), 0);
+  EXPECT_EQ(events[0].number("maximum"), 200);
+  // A line when the value has moved a tenth of the range (20) since the last one.
+  for (size_t i = 1; i <= 10; ++i) {
+    EXPECT_EQ(events[i].type, "progress");
+    EXPECT_EQ(events[i].number("value"), static_cast<long long>(20 * i));
+  }
+  EXPECT_EQ(events[5].text("message"), "50 % (100 z 200)");
+  EXPECT_EQ(events[11].type, "progress_hidden");
+  EXPECT_FALSE(events[11].boolean("cancelled"));
+
+  // A new message prints at once; hiding a hidden dialog prints nothing.
+  hostsim::ClearTranscript();
+  EXPECT_TRUE(dialog->show("T", "a %v", 0, 10));
+  EXPECT_TRUE(dialog->message("b %v"));
+  EXPECT_EQ(dialog->message(), "b %v");
+  EXPECT_TRUE(dialog->hide());
+  EXPECT_TRUE(dialog->hide());
+  const auto again = ProgressEvents();
+  ASSERT_EQ(again.size(), 3u);
+  EXPECT_EQ(again[1].type, "progress");
+  EXPECT_EQ(again[1].text("message"), "b 0");
+}
+
+TEST_F(ProgressTest, SmallStepsPrintAfterASecondAndADelayedDialogAppearsWhenIdle) {
+  Ptr<ProgressDialog> dialog = Ui()->createProgressDialog();
+  ASSERT_TRUE(dialog->show("T", "%v", 0, 1000, /*delay=*/1));
+  EXPECT_TRUE(dialog->isShowing());
+  EXPECT_FALSE(hostsim::ProgressDialogShowing());
+  dialog->progressValue(500);
+  hostsim::DeliverCustomEvents();
+  EXPECT_TRUE(ProgressEvents().empty()) << "the delay holds the dialog back";
+  std::string reason;
+  EXPECT_FALSE(hostsim::PressCancel(&reason)) << "Cancel of a dialog not yet on the screen";
+  std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+  hostsim::DeliverCustomEvents();
+  auto events = ProgressEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, "progress_shown");
+  EXPECT_EQ(events[0].text("message"), "500");
+
+  dialog->progressValue(501);
+  EXPECT_EQ(ProgressEvents().size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+  dialog->progressValue(502);
+  events = ProgressEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1].number("value"), 502);
+
+  // Hidden during its delay, a dialog never appears.
+  Ptr<ProgressDialog> quick = Ui()->createProgressDialog();
+  quick->show("Q", "", 0, 1, 1);
+  quick->hide();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+  hostsim::DeliverCustomEvents();
+  EXPECT_EQ(ProgressEvents().size(), 2u);
+}
+
+TEST_F(ProgressTest, CancelHidesTheDialogInFrontUntilReset) {
+  std::string reason;
+  EXPECT_FALSE(hostsim::PressCancel(&reason));
+  EXPECT_EQ(reason, "no progress dialog is showing");
+
+  Ptr<ProgressDialog> back = Ui()->createProgressDialog();
+  Ptr<ProgressDialog> front = Ui()->createProgressDialog();
+  back->show("Back", "", 0, 10);
+  front->show("Front", "", 0, 10);
+  EXPECT_TRUE(hostsim::PressCancel(&reason)) << reason;
+  EXPECT_TRUE(front->wasCancelled());
+  EXPECT_FALSE(front->isShowing());
+  EXPECT_FALSE(back->wasCancelled());
+  const auto events = ProgressEvents();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().type, "progress_hidden");
+  EXPECT_TRUE(events.back().boolean("cancelled"));
+  // Values after Cancel print nothing.
+  front->progressValue(10);
+  EXPECT_EQ(ProgressEvents().size(), events.size());
+  EXPECT_TRUE(front->reset());
+  EXPECT_FALSE(front->wasCancelled());
+
+  EXPECT_TRUE(back->isCancelButtonShown(false));
+  EXPECT_FALSE(hostsim::PressCancel(&reason));
+  EXPECT_EQ(reason, "the progress dialog shows no Cancel button");
+  EXPECT_TRUE(back->isShowing());
+
+  // Dropping the last handle of a showing dialog leaves it on the screen: the host holds it.
+  back = nullptr;
+  EXPECT_TRUE(hostsim::ProgressDialogShowing());
+  EXPECT_TRUE(front->show("Front", "", 0, 10));
+  hostsim::ResetHost();
+  EXPECT_FALSE(hostsim::ProgressDialogShowing());
+  EXPECT_FALSE(front->isValid());
+  EXPECT_FALSE(front->show("T", "", 0, 1));
 }
 
 } // namespace
