@@ -5,9 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -41,7 +48,36 @@ struct SimRun {
     }
     return std::string::npos;
   }
+  // The lines that start with prefix.
+  std::vector<std::string> starting(const std::string& prefix) const {
+    std::vector<std::string> result;
+    for (const auto& line : lines) {
+      if (line.rfind(prefix, 0) == 0)
+        result.push_back(line);
+    }
+    return result;
+  }
 };
+
+SimRun ToSimRun(const hostsim::ProgramResult& result) {
+  SimRun run;
+  run.exit = result.exitStatus;
+  run.out = result.out;
+  run.err = result.err;
+  std::istringstream in(result.out);
+  for (std::string line; std::getline(in, line);)
+    run.lines.push_back(line);
+  return run;
+}
+
+constexpr const char* kProbeLog = "log [Info(2)/File(0)] PROBE: ";
+
+// The number before " ms" at the end of a handler line.
+long long Milliseconds(const std::string& line) {
+  const size_t end = line.rfind(" ms");
+  const size_t start = line.rfind(' ', end - 1);
+  return std::atoll(line.substr(start + 1, end - start - 1).c_str());
+}
 
 std::ostream& operator<<(std::ostream& out, const SimRun& run) {
   return out << "exit " << run.exit << "\n--- stdout\n" << run.out << "--- stderr\n" << run.err;
@@ -58,15 +94,7 @@ protected:
     }
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(PROBE_DIR);
-    const hostsim::ProgramResult result = hostsim::RunProgram(argv);
-    SimRun run;
-    run.exit = result.exitStatus;
-    run.out = result.out;
-    run.err = result.err;
-    std::istringstream in(result.out);
-    for (std::string line; std::getline(in, line);)
-      run.lines.push_back(line);
-    return run;
+    return ToSimRun(hostsim::RunProgram(argv));
   }
 
   std::string addinFolder() const {
@@ -124,12 +152,16 @@ TEST_F(HostsimTest, DefaultPlayLoadsReportsOnlineAndUnloadsInOrder) {
 }
 
 TEST_F(HostsimTest, JsonlCarriesTheDocumentedKeys) {
-  const SimRun run = hostsim({"--jsonl"}, R"(load SimProbe
+  const SimRun run = hostsim({"--jsonl", "--timings"}, R"(load SimProbe
 online
 answer yes
 click probeButton
 html probePalette "https://example.invalid/x?a=1&b=2" open
 run /bin/sh -c "printf out; printf err >&2; exit 5"
+run /bin/sh -c "printf 'a\377b'"
+html probePalette 1 fire
+html probePalette "10 1 0" progress
+waitfor "progress done" 30
 language 2
 unload SimProbe
 click probeButton
@@ -149,6 +181,12 @@ click probeButton
       {"palette_removed", {"id"}},
       {"open", {"argv"}},
       {"program", {"argv", "exit", "stdout", "stderr"}},
+      {"custom_event", {"id", "info"}},
+      {"progress_shown", {"title", "message", "minimum", "maximum"}},
+      {"progress", {"value", "message"}},
+      {"progress_hidden", {"cancelled"}},
+      {"handler", {"addin", "what", "ms"}},
+      {"longest_call", {"addin", "what", "ms"}},
       {"error", {"message"}},
   };
   for (const auto& [event, keys] : required) {
@@ -163,6 +201,10 @@ click probeButton
   EXPECT_TRUE(run.has(R"({"event":"open","argv":["https://example.invalid/x?a=1&b=2"]})")) << run;
   EXPECT_TRUE(run.has(R"({"event":"program","argv":["/bin/sh","-c","printf out; printf err >&2; exit 5"],)"
                       R"("exit":5,"stdout":"out","stderr":"err"})"))
+      << run;
+  // A byte that is not UTF-8 is written as the escape of its value; the line stays valid UTF-8.
+  EXPECT_TRUE(run.has(R"({"event":"program","argv":["/bin/sh","-c","printf 'a\\377b'"],"exit":0,)"
+                      R"("stdout":"a\u00ffb","stderr":""})"))
       << run;
   EXPECT_TRUE(
       run.has(R"({"event":"messagebox","text":"Přejete si pokračovat?","title":"Zkouška","buttons":3,)"
@@ -264,6 +306,255 @@ TEST_F(HostsimTest, FailuresEndWithAClearMessageAndNonZeroStatus) {
               (std::vector<std::string>{"error", "error", "error", "error", "state:"}))
         << run;
   }
+}
+
+TEST_F(HostsimTest, CustomEventsArriveInOrderOnTheMainThreadOnlyBetweenLines) {
+  const SimRun run = hostsim({}, "load SimProbe\nonline\nhtml probePalette 3 fire\nstate\n"
+                                 "html probePalette 0 unregister\nhtml probePalette 2 fire\n");
+  ASSERT_EQ(run.exit, 0) << run;
+  // The worker fired all three while the page message's handler waited for it; they came after the
+  // handler returned, each before its handler's line, in order, and before the next script line.
+  const size_t fired = run.indexOf(std::string(kProbeLog) + "fired 3 of 3");
+  ASSERT_NE(fired, std::string::npos) << run;
+  size_t previous = fired;
+  for (const char* n : {"1", "2", "3"}) {
+    SCOPED_TRACE(n);
+    const size_t delivered = run.indexOf(std::string("custom_event id=\"probeTick\" info=\"") + n + "\"");
+    ASSERT_NE(delivered, std::string::npos) << run;
+    EXPECT_GT(delivered, previous) << run;
+    EXPECT_EQ(run.lines[delivered + 1], std::string(kProbeLog) + "tick " + n + " on the main thread") << run;
+    previous = delivered;
+  }
+  EXPECT_GT(run.indexOf("state:"), previous) << run;
+  // Once unregistered, the id no longer fires.
+  EXPECT_TRUE(run.has(std::string(kProbeLog) + "unregistered: true")) << run;
+  EXPECT_TRUE(run.has(std::string(kProbeLog) + "fired 0 of 2")) << run;
+  EXPECT_EQ(run.starting("custom_event").size(), 3u) << run;
+  EXPECT_EQ(run.indexOf("handler"), std::string::npos) << "no timings without --timings\n" << run;
+}
+
+TEST_F(HostsimTest, UnloadingDropsTheAddinsQueuedEvents) {
+  // stop joins a worker that fires all the time, and fires three more itself while joining another.
+  const SimRun run = hostsim({}, "load SimProbe\nonline\nhtml probePalette '100000 1' fire-async\nwait 0.1\n"
+                                 "unload SimProbe\nwait 0.2\nload SimProbe\nwait 0.2\n");
+  ASSERT_EQ(run.exit, 0) << run;
+  const size_t stopped = run.indexOf("addin SimProbe stop");
+  ASSERT_NE(stopped, std::string::npos) << run;
+  EXPECT_NE(run.indexOf("custom_event"), std::string::npos) << "the worker's events came while it ran\n"
+                                                            << run;
+  // Nothing fired before the unload reaches the add-in loaded again under the same event id.
+  EXPECT_EQ(run.indexOf("custom_event", stopped), std::string::npos) << run;
+}
+
+TEST_F(HostsimTest, WaitforLooksBackToThePreviousLineAndEndsWithStatus5WhenNothingComes) {
+  const SimRun run = hostsim({}, R"(load SimProbe
+online
+html probePalette "5 20" fire-async
+waitfor "tick 5 on the main" 30
+html probePalette 2 fire
+waitfor "tick 2"
+state
+waitfor "tick 2" 0.3
+state
+)");
+  EXPECT_EQ(run.exit, 5) << run;
+  const size_t fifth = run.indexOf(std::string(kProbeLog) + "tick 5");
+  ASSERT_NE(fifth, std::string::npos) << run;
+  EXPECT_LT(fifth, run.indexOf("state:")) << run;
+  // "tick 2" was printed twice, both before the line before the last waitfor.
+  EXPECT_NE(run.indexOf(R"(error line 8: waitfor: nothing containing "tick 2" was printed within 0.3 s)"),
+            std::string::npos)
+      << run;
+  EXPECT_NE(run.err.find("line 8: waitfor"), std::string::npos) << run;
+  EXPECT_EQ(run.starting("state:").size(), 1u) << "the script ends at the timeout\n" << run;
+  EXPECT_NE(run.indexOf("addin SimProbe stop -> true"), std::string::npos) << run;
+}
+
+TEST_F(HostsimTest, CancelEndsTheDownloadDialogAndProgressPrintsOncePerTenth) {
+  const auto started = std::chrono::steady_clock::now();
+  const SimRun run = hostsim({}, R"(load SimProbe
+online
+cancel
+html probePalette "100000 2 0" progress
+waitfor progress_shown 30
+cancel
+waitfor "cancelled at" 30
+wait 0.1
+html probePalette "100 1 0" progress
+waitfor "progress done" 30
+)");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ASSERT_EQ(run.exit, 0) << run;
+  EXPECT_TRUE(run.has("error line 3: cancel: no progress dialog is showing")) << run;
+  EXPECT_TRUE(run.has(R"x(progress_shown title="Zkouška" message="Hotovo 0 % (0 z 100000)" minimum=0 )x"
+                      R"(maximum=100000 value=0 cancel_button=true cancel_text="Zrušit")"))
+      << run;
+  const size_t cancelled = run.indexOf("progress_hidden cancelled=true");
+  ASSERT_NE(cancelled, std::string::npos) << run;
+  const size_t told = run.indexOf(std::string(kProbeLog) + "cancelled at ");
+  ASSERT_NE(told, std::string::npos) << run;
+  EXPECT_LT(cancelled, told);
+  // The worker stopped: no progress until the next dialog.
+  const size_t second = run.indexOf("progress_shown", told);
+  ASSERT_NE(second, std::string::npos) << run;
+  EXPECT_GT(run.indexOf("progress ", told), second) << run;
+
+  std::vector<std::string> progress;
+  for (size_t i = second + 1; i < run.lines.size() && run.lines[i].rfind("progress_hidden", 0) != 0; ++i) {
+    if (run.lines[i].rfind("progress ", 0) == 0)
+      progress.push_back(run.lines[i]);
+  }
+  // One line per tenth of the range; a slow machine may add one per second.
+  ASSERT_FALSE(progress.empty()) << run;
+  EXPECT_GE(progress.size(), 10u) << run;
+  EXPECT_LE(progress.size(), 10u + static_cast<size_t>(std::ceil(seconds))) << run;
+  EXPECT_EQ(progress.back(), R"x(progress value=100 message="Hotovo 100 % (100 z 100)")x") << run;
+  EXPECT_TRUE(run.has("progress_hidden cancelled=false")) << run;
+}
+
+TEST_F(HostsimTest, TimingsFollowEveryCallIntoTheAddinAndNameTheLongestAcrossRestarts) {
+  const SimRun run = hostsim({"--timings"}, "load SimProbe\nonline\nhtml probePalette 300 slow\nrestart\n"
+                                            "online\nhtml probePalette 1 fire\nclick probeButton\n");
+  ASSERT_EQ(run.exit, 0) << run;
+  struct Expected {
+    const char* after; // the line the handler line follows
+    const char* handler;
+  };
+  const Expected calls[] = {
+      {"addin SimProbe run -> true", "handler SimProbe run "},
+      {"palette_visible probePalette visible=true", "handler SimProbe notify onlineStatusChanged "},
+      {"log [Info(2)/File(0)] PROBE: html action=slow", "handler SimProbe notify incomingFromHTML "},
+      {"addin SimProbe stop -> true", "handler SimProbe stop "},
+      {"log [Info(2)/File(0)] PROBE: tick 1", "handler SimProbe notify customEvent probeTick "},
+      {"click probeButton", "handler SimProbe notify commandCreated "},
+      {"log [Info(2)/File(0)] PROBE: clicks=1", "handler SimProbe notify execute "},
+  };
+  for (const Expected& call : calls) {
+    SCOPED_TRACE(call.handler);
+    const size_t after = run.indexOf(call.after);
+    ASSERT_NE(after, std::string::npos) << run;
+    ASSERT_LT(after + 1, run.lines.size());
+    EXPECT_EQ(run.lines[after + 1].rfind(call.handler, 0), 0u) << run;
+  }
+  const size_t slow = run.indexOf("handler SimProbe notify incomingFromHTML ");
+  EXPECT_GE(Milliseconds(run.lines[slow]), 300) << run;
+  // The longest call happened in the first host process; the last line names it.
+  ASSERT_FALSE(run.lines.empty());
+  EXPECT_EQ(run.lines.back().rfind("longest_call into an add-in: SimProbe notify incomingFromHTML ", 0), 0u)
+      << run;
+  EXPECT_EQ(Milliseconds(run.lines.back()), Milliseconds(run.lines[slow])) << run;
+  EXPECT_EQ(run.starting("longest_call").size(), 1u) << run;
+}
+
+TEST_F(HostsimTest, CommandLineTakesOptionEqualsValueAndAnswersVersion) {
+  const SimRun version = ToSimRun(hostsim::RunProgram({HOSTSIM_EXE, "--version"}));
+  EXPECT_EQ(version.exit, 0) << version;
+  ASSERT_EQ(version.lines.size(), 1u) << version;
+  EXPECT_EQ(version.lines[0].rfind("hostsim ", 0), 0u) << version;
+  EXPECT_NE(std::string("0123456789").find(version.lines[0].substr(8, 1)), std::string::npos) << version;
+
+  const std::string script = m_dir + "/script.txt";
+  WriteFile(script, "load SimProbe\n");
+  const SimRun run = ToSimRun(hostsim::RunProgram(
+      {HOSTSIM_EXE, "--root=" + m_root, "--script=" + script, "--language=2", "--jsonl", PROBE_DIR}));
+  ASSERT_EQ(run.exit, 0) << run;
+  EXPECT_NE(run.indexOf(R"({"event":"log","message":"PROBE: run, start 1, language 2")"), std::string::npos)
+      << run;
+
+  struct Bad {
+    const char* option;
+    const char* message;
+  };
+  const Bad bad[] = {
+      {"--keep=yes", "option --keep takes no value"},
+      {"--language=", "--language wants a number"},
+      {"--timings=0", "option --timings takes no value"},
+      {"--colour=red", "unknown option --colour"},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.option);
+    const SimRun failed = ToSimRun(hostsim::RunProgram({HOSTSIM_EXE, "--root", m_root, b.option, PROBE_DIR}));
+    EXPECT_EQ(failed.exit, 1) << failed;
+    EXPECT_NE(failed.err.find(b.message), std::string::npos) << failed;
+  }
+}
+
+// Sets an environment variable for one test, and puts the old value back.
+class ScopedEnvironment {
+public:
+  ScopedEnvironment(const char* name, const std::string& value) : m_name(name) {
+    if (const char* old = std::getenv(name))
+      m_old = old;
+    m_had = std::getenv(name) != nullptr;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (m_had)
+      setenv(m_name, m_old.c_str(), 1);
+    else
+      unsetenv(m_name);
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+  const char* m_name;
+  std::string m_old;
+  bool m_had = false;
+};
+
+TEST_F(HostsimTest, ControlFoldersOfKilledHostsimsAreSweptAtTheNextStart) {
+  const pid_t dead = fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0)
+    _exit(0);
+  int status = 0;
+  ASSERT_EQ(waitpid(dead, &status, 0), dead);
+  const std::string tmp = m_dir + "/tmp";
+  const std::string deadName = "hostsim-control-" + std::to_string(dead);
+  const std::string live = std::to_string(getpid());
+  WriteFile(tmp + "/" + deadName + "-aaaaaa/activity", "line 3: wait 100");
+  // Its hostsim is gone, but its host process (here: this test) runs on.
+  WriteFile(tmp + "/" + deadName + "-bbbbbb/host.pid", live + "\n");
+  WriteFile(tmp + "/hostsim-control-" + live + "-cccccc/activity", "");
+  WriteFile(tmp + "/hostsim-control-XyZ123/activity", "");
+  WriteFile(tmp + "/other-" + std::to_string(dead) + "/file", "");
+
+  const ScopedEnvironment environment("TMPDIR", tmp);
+  const SimRun run = hostsim({});
+  ASSERT_EQ(run.exit, 0) << run;
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(tmp))
+    left.push_back(entry.path().filename().string());
+  std::vector<std::string> expected = {deadName + "-bbbbbb", "hostsim-control-" + live + "-cccccc",
+                                       "hostsim-control-XyZ123", "other-" + std::to_string(dead)};
+  std::sort(left.begin(), left.end());
+  std::sort(expected.begin(), expected.end());
+  // Only the folder of the killed hostsim went; the run's own control folder went at its end.
+  EXPECT_EQ(left, expected);
+}
+
+TEST_F(HostsimTest, HostsimsStartedTogetherOnOneRootAllRun) {
+  // The first start lays out the Mac; the later ones replace the host executable and the opener link.
+  ASSERT_EQ(hostsim({}).exit, 0);
+  constexpr int kTogether = 6;
+  std::vector<SimRun> runs(kTogether);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kTogether; ++i) {
+    threads.emplace_back([&, i] {
+      runs[static_cast<size_t>(i)] =
+          ToSimRun(hostsim::RunProgram({HOSTSIM_EXE, "--root", m_root, PROBE_DIR}));
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  for (const SimRun& run : runs)
+    EXPECT_EQ(run.exit, 0) << run;
+  const fs::path opener = m_root + "/usr/bin/open";
+  EXPECT_TRUE(fs::is_symlink(opener));
+  EXPECT_TRUE(fs::exists(opener)) << "the link leads to the host executable";
+  for (const auto& entry : fs::directory_iterator(m_root + "/usr/bin"))
+    EXPECT_EQ(entry.path().filename(), "open") << "no temporary is left";
 }
 
 } // namespace

@@ -44,23 +44,48 @@ TEST(ScriptWords, SplitLikeAPosixShell) {
 }
 
 TEST(ScriptWords, CommandsAreCheckedBeforeAnythingRuns) {
-  const Words good[] = {{"load", "A"},        {"answer", "yes", "no", "ok", "cancel"},
-                        {"html", "p", "d"},   {"html", "p", "d", "a"},
-                        {"fail", "get", "x"}, {"remove", "panel", "P"},
-                        {"language", "14"},   {"restart"},
-                        {"run", "/bin/true"}, {"state"}};
+  const Words good[] = {{"load", "A"},
+                        {"answer", "yes", "no", "ok", "cancel"},
+                        {"html", "p", "d"},
+                        {"html", "p", "d", "a"},
+                        {"fail", "get", "x"},
+                        {"remove", "panel", "P"},
+                        {"language", "14"},
+                        {"restart"},
+                        {"run", "/bin/true"},
+                        {"state"},
+                        {"wait", "0.5"},
+                        {"wait", "0"},
+                        {"waitfor", "progress done"},
+                        {"waitfor", "x", "2.5"},
+                        {"cancel"}};
   for (const Words& words : good) {
     SCOPED_TRACE(words[0]);
     std::string error;
     EXPECT_TRUE(hostsim::ValidateCommand(words, &error)) << error;
   }
-  const Words bad[] = {{"clik", "x"},           {"load"},
-                       {"load", "a", "b"},      {"answer", "maybe"},
-                       {"remove", "menu", "x"}, {"language", "15"},
-                       {"language", "2x"},      {"fail", "get"},
-                       {"online", "now"},       {"run"}};
+  const Words bad[] = {{"clik", "x"},
+                       {"load"},
+                       {"load", "a", "b"},
+                       {"answer", "maybe"},
+                       {"remove", "menu", "x"},
+                       {"language", "15"},
+                       {"language", "2x"},
+                       {"fail", "get"},
+                       {"online", "now"},
+                       {"run"},
+                       {"wait"},
+                       {"wait", "-1"},
+                       {"wait", "1s"},
+                       {"wait", "nan"},
+                       {"wait", "inf"},
+                       {"wait", "100000"},
+                       {"waitfor", ""},
+                       {"waitfor", "x", "soon"},
+                       {"waitfor", "x", "1", "2"},
+                       {"cancel", "now"}};
   for (const Words& words : bad) {
-    SCOPED_TRACE(words[0] + " " + (words.size() > 1 ? words[1] : ""));
+    SCOPED_TRACE(words[0] + " " + (words.size() > 1 ? words.back() : ""));
     std::string error;
     EXPECT_FALSE(hostsim::ValidateCommand(words, &error));
     EXPECT_FALSE(error.empty());
