@@ -454,9 +454,9 @@ private:
   enum class Phase { Hidden, Delayed, Visible };
   bool checked(const char* member);
   void appear();
-  // A "progress" event when the value moved a tenth of the range or a second has passed since the
-  // last one, or at once when `force`.
-  void reportProgress(bool force);
+  // A "progress" event for a new value or message, when the value moved a tenth of the range or a
+  // second has passed since the last line: a message rewritten on every step cannot flood the transcript.
+  void reportProgress();
   std::string substituted() const;
 
   std::string m_owner;
@@ -471,6 +471,7 @@ private:
   Phase m_phase = Phase::Hidden;
   std::chrono::steady_clock::time_point m_appearAt;
   int m_reportedValue = 0;
+  std::string m_reportedMessage;
   std::chrono::steady_clock::time_point m_reportedAt;
 };
 

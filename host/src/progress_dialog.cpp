@@ -63,10 +63,11 @@ bool ProgressDialogImpl::show(const std::string& title, const std::string& messa
 void ProgressDialogImpl::appear() {
   m_phase = Phase::Visible;
   m_reportedValue = m_value;
+  m_reportedMessage = substituted();
   m_reportedAt = Clock::now();
   Record(TranscriptEvent{"progress_shown", {}}
              .addText("title", m_title)
-             .addText("message", substituted())
+             .addText("message", m_reportedMessage)
              .addNumber("minimum", m_minimum)
              .addNumber("maximum", m_maximum)
              .addNumber("value", m_value)
@@ -79,35 +80,37 @@ void ProgressDialogImpl::appearIfDue(Clock::time_point now) {
     appear();
 }
 
-void ProgressDialogImpl::reportProgress(bool force) {
+void ProgressDialogImpl::reportProgress() {
   if (!visible())
+    return;
+  const std::string text = substituted();
+  const long long moved = static_cast<long long>(m_value) - m_reportedValue;
+  if (moved == 0 && text == m_reportedMessage)
     return;
   const auto now = Clock::now();
   const long long range = static_cast<long long>(m_maximum) - m_minimum;
-  const long long moved = static_cast<long long>(m_value) - m_reportedValue;
   const bool tenth = moved != 0 && (moved < 0 ? -moved : moved) * 10 >= range;
-  const bool second = moved != 0 && now - m_reportedAt >= std::chrono::seconds(1);
-  if (!force && !tenth && !second)
+  if (!tenth && now - m_reportedAt < std::chrono::seconds(1))
     return;
   m_reportedValue = m_value;
+  m_reportedMessage = text;
   m_reportedAt = now;
-  Record(TranscriptEvent{"progress", {}}.addNumber("value", m_value).addText("message", substituted()));
+  Record(TranscriptEvent{"progress", {}}.addNumber("value", m_value).addText("message", text));
 }
 
 bool ProgressDialogImpl::progressValue(int value) {
   if (!checked("progressValue"))
     return false;
   m_value = std::min(std::max(value, m_minimum), m_maximum);
-  reportProgress(/*force=*/false);
+  reportProgress();
   return true;
 }
 
 bool ProgressDialogImpl::message(const std::string& value) {
   if (!checked("message"))
     return false;
-  const bool changed = value != m_message;
   m_message = value;
-  reportProgress(/*force=*/changed);
+  reportProgress();
   return true;
 }
 

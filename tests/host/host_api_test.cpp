@@ -544,17 +544,19 @@ TEST_F(ProgressTest, ShowSubstitutesAndProgressPrintsOncePerTenth) {
   EXPECT_EQ(events[11].type, "progress_hidden");
   EXPECT_FALSE(events[11].boolean("cancelled"));
 
-  // A new message prints at once; hiding a hidden dialog prints nothing.
+  // A new message waits for the next line like a new value; hiding a hidden dialog prints nothing.
   hostsim::ClearTranscript();
   EXPECT_TRUE(dialog->show("T", "a %v", 0, 10));
   EXPECT_TRUE(dialog->message("b %v"));
   EXPECT_EQ(dialog->message(), "b %v");
+  EXPECT_EQ(ProgressEvents().size(), 1u);
+  EXPECT_TRUE(dialog->progressValue(1));
   EXPECT_TRUE(dialog->hide());
   EXPECT_TRUE(dialog->hide());
   const auto again = ProgressEvents();
   ASSERT_EQ(again.size(), 3u);
   EXPECT_EQ(again[1].type, "progress");
-  EXPECT_EQ(again[1].text("message"), "b 0");
+  EXPECT_EQ(again[1].text("message"), "b 1");
 }
 
 TEST_F(ProgressTest, SmallStepsPrintAfterASecondAndADelayedDialogAppearsWhenIdle) {
@@ -575,12 +577,15 @@ TEST_F(ProgressTest, SmallStepsPrintAfterASecondAndADelayedDialogAppearsWhenIdle
   EXPECT_EQ(events[0].text("message"), "500");
 
   dialog->progressValue(501);
+  dialog->message("%v!");
   EXPECT_EQ(ProgressEvents().size(), 1u);
   std::this_thread::sleep_for(std::chrono::milliseconds(1050));
   dialog->progressValue(502);
+  dialog->message("%v?");
   events = ProgressEvents();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1].number("value"), 502);
+  EXPECT_EQ(events[1].text("message"), "502!");
 
   // Hidden during its delay, a dialog never appears.
   Ptr<ProgressDialog> quick = Ui()->createProgressDialog();
