@@ -83,8 +83,8 @@ private:
   long long m_openOffset = 0;
   bool m_printing = false;
   std::string m_lastCommand;
-  // Readable lines printed since the previous script line began (what waitfor searches), and where the
-  // current line's begin.
+  // Readable lines printed since the previous script line began (what waitfor searches), and the index
+  // of the first one printed by the current line.
   std::vector<std::string> m_lines;
   size_t m_currentLineStart = 0;
   TranscriptEvent m_longest;
