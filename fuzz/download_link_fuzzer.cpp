@@ -1,7 +1,7 @@
 // The download-link answer: where the package address is cut out of whatever the server sends.
 #include "fuzz_support.h"
 
-#include "update/new_version_internal.h"
+#include "update/update_protocol.h"
 
 #include <cstdint>
 #include <string>

@@ -1,10 +1,9 @@
 // The version query's answer, whatever the server or a man in the middle sends: the no-newer-version
-// test, the split into download identifier and offered version, and what those values become (the
-// question shown to the user and the download-link URL).
+// test, the split into download identifier and offered version, and what the identifier becomes (the
+// download-link URL).
 #include "fuzz_support.h"
 
-#include "update/new_version_internal.h"
-#include "update/version_check_internal.h"
+#include "update/update_protocol.h"
 
 #include <cstdint>
 #include <string>
@@ -48,9 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(split.id.find('|') == std::string::npos);
     FUZZ_CHECK(split.version.find('|') == std::string::npos);
   }
-
-  const std::string question = NewVersionQuestion(split.version, "2.4");
-  FUZZ_CHECK(question.find(split.version) != std::string::npos);
 
   // The identifier travels in the download-link URL: it may not add keys, end the query or break out
   // of the origin, however it is made.

@@ -2,7 +2,8 @@
 // the version read from it.
 #include "fuzz_support.h"
 
-#include "update/version_check_internal.h"
+#include "update/update_protocol.h"
+#include "update/version_check.h"
 
 #include <cstdint>
 #include <string>

@@ -3,6 +3,7 @@
 #include "host_support.h"
 #include "installer.h"
 
+#include "update/new_version.h"
 #include "update/update_client.h"
 #include "update/version_check.h"
 
@@ -17,8 +18,6 @@ constexpr const char* kButtonId = "idCzButton";
 constexpr const char* kButtonName = "Aktivace CZ";
 constexpr const char* kButtonResources = "resources/Czech";
 constexpr const char* kPanelId = "SolidScriptsAddinsPanel";
-constexpr const char* kNewVersionToolbarId = "QATRight";
-constexpr const char* kNewVersionId = "newVerAddIn";
 
 bool Run() {
   app = Application::get();
@@ -91,13 +90,13 @@ bool Stop() {
   if (!checkReturn(toolbar))
     return false;
   if (definitions) {
-    const Ptr<CommandDefinition> newVersionDefinition = definitions->itemById(kNewVersionId);
+    const Ptr<CommandDefinition> newVersionDefinition = definitions->itemById(kNewVersionCommandId);
     if (newVersionDefinition)
       newVersionDefinition->deleteMe();
   }
   const Ptr<ToolbarControls> toolbarControls = toolbar->controls();
   if (toolbarControls) {
-    const Ptr<CommandControl> newVersionButton = toolbarControls->itemById(kNewVersionId);
+    const Ptr<CommandControl> newVersionButton = toolbarControls->itemById(kNewVersionCommandId);
     if (newVersionButton)
       newVersionButton->deleteMe();
   }

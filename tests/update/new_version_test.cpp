@@ -1,6 +1,5 @@
 #include "update/new_version.h"
-#include "update/new_version_internal.h"
-#include "update/version_check.h"
+#include "update/offer_state.h"
 
 #include "update/http_fetch.h"
 #include "update_test_support.h"
@@ -23,25 +22,6 @@ TEST(NewVersionQuestion, ThreeLinesWithTheirOwnSeparators) {
   EXPECT_EQ(NewVersionQuestion("", ""), "K dispozici je nová verze České lokalizace \n"
                                         "Nebyl nalezen soubor s číslem instalované verze\n\r"
                                         "Chceste stáhnout novou verzi České lokalizace?");
-}
-
-TEST(PackageAddress, CutsAfterTheMarkerAndAfterTheExtension) {
-  struct Case {
-    const char* answer;
-    const char* address;
-  };
-  const Case cases[] = {
-      {"URL=https://h/p/Orvandel-2.5.pkg", "https://h/p/Orvandel-2.5.pkg"},
-      {"Location: URL=https://h/a.pkg?x=1\n", "https://h/a.pkg"},
-      {"URL=h/a.pkg.pkg URL=https://other/b.pkg", "h/a.pkg"},
-      {"https://h/a.pkg?x=1\n", "https://h/a.pkg?x=1\n"}, // no marker: used whole, no cut
-      {"URL=https://h/a.zip\n", "https://h/a.zip\n"},
-      {"URL=", ""},
-  };
-  for (const Case& expected : cases) {
-    SCOPED_TRACE(expected.answer);
-    EXPECT_EQ(PackageAddress(expected.answer), expected.address);
-  }
 }
 
 // The maker's server for the new-version command: a link query that answers what the test sets and

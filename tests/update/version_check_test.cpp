@@ -1,5 +1,5 @@
+#include "update/offer_state.h"
 #include "update/version_check.h"
-#include "update/version_check_internal.h"
 
 #include "update_test_support.h"
 
@@ -9,28 +9,6 @@ using orvandel::app;
 using orvandel::ui;
 
 namespace {
-
-TEST(NthOccurrence, CountsFromTheSecondCharacter) {
-  struct Case {
-    const char* text;
-    int n;
-    std::int32_t position;
-  };
-  const Case cases[] = {
-      {"Zandrelmac|17|2.5|x", 0, 0},
-      {"Zandrelmac|17|2.5|x", 1, 10},
-      {"Zandrelmac|17|2.5|x", 3, 17},
-      {"Zandrelmac|17|2.5|x", 4, -1},
-      {"|17|2.5|x", 1, 3}, // the '|' at index 0 never counts
-      {"", 1, -1},
-      {"||", 1, 1},
-      {"||", 2, -1},
-  };
-  for (const Case& expected : cases) {
-    SCOPED_TRACE(std::string(expected.text) + " n=" + std::to_string(expected.n));
-    EXPECT_EQ(NthOccurrence(expected.text, "|", expected.n), expected.position);
-  }
-}
 
 class VersionFileTest : public updatetest::UpdateTest {};
 
@@ -57,16 +35,6 @@ TEST_F(VersionFileTest, VersionIsTheLastLineLessItsFirstCharacter) {
   }
   EXPECT_EQ(ReadLocalVersion(folder() + "/missing.txt"), "");
   EXPECT_EQ(ReadLocalVersion(folder()), ""); // a folder does not read as a file
-}
-
-TEST(EncodeQueryValue, EncodesOnlyWhatAUrlCannotCarry) {
-  EXPECT_EQ(EncodeQueryValue("2.5"), "2.5");
-  EXPECT_EQ(EncodeQueryValue("17"), "17");
-  EXPECT_EQ(EncodeQueryValue("1.0-beta_2~x"), "1.0-beta_2~x");
-  EXPECT_EQ(EncodeQueryValue("1.0\r"), "1.0%0D");
-  EXPECT_EQ(EncodeQueryValue(" 2.5 "), "%202.5%20");
-  EXPECT_EQ(EncodeQueryValue("a&b=c#d+e%f"), "a%26b%3Dc%23d%2Be%25f");
-  EXPECT_EQ(EncodeQueryValue("č"), "%C4%8D");
 }
 
 // A maker's server whose version query answers what the test sets, recording each query's cv.

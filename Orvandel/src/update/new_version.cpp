@@ -2,11 +2,10 @@
 
 #include "host_support.h"
 #include "http_fetch.h"
-#include "new_version_internal.h"
+#include "offer_state.h"
 #include "platform.h"
+#include "update_protocol.h"
 #include "utilities.h"
-#include "version_check.h"
-#include "version_check_internal.h"
 
 #include <cstdlib>
 
@@ -15,11 +14,9 @@ using orvandel::ui;
 
 namespace {
 
-constexpr const char* kCommandId = "newVerAddIn";
 constexpr const wchar_t* kCommandName = L"Nová verze České lokalizace";
 constexpr const wchar_t* kCommandTooltip = L"Nová verze České lokalizace Fusion 360.";
 constexpr const char* kCommandResources = "resources/NewCzech";
-constexpr const char* kToolbarId = "QATRight";
 constexpr const char* kPositionId = "UserDisplayNameCommand";
 
 constexpr const wchar_t* kQuestionOffered = L"K dispozici je nová verze České lokalizace ";
@@ -135,37 +132,22 @@ std::string NewVersionQuestion(const std::string& offered, const std::string& in
   return text;
 }
 
-std::string PackageAddress(const std::string& linkAnswer) {
-  const std::size_t marker = linkAnswer.find("URL=");
-  if (marker == std::string::npos)
-    return linkAnswer;
-  std::string address = linkAnswer.substr(marker + 4);
-  const std::size_t extension = address.find(".pkg");
-  if (extension != std::string::npos)
-    address.resize(extension + 4);
-  return address;
-}
-
-std::string DownloadLinkUrl(const std::string& serverBaseUrl, const std::string& id) {
-  return serverBaseUrl + "/dl_file.asp?ID=" + EncodeQueryValue(id);
-}
-
 void NewVersionUI() {
   if (!ui)
     return;
   Ptr<Toolbars> toolbars = ui->toolbars();
-  Ptr<Toolbar> toolbar = toolbars ? toolbars->itemById(kToolbarId) : nullptr;
+  Ptr<Toolbar> toolbar = toolbars ? toolbars->itemById(kNewVersionToolbarId) : nullptr;
   if (!toolbar)
     return;
   Ptr<CommandDefinitions> definitions = ui->commandDefinitions();
   if (!checkReturn(definitions))
     return;
   Ptr<CommandDefinition> definition = definitions->addButtonDefinition(
-      kCommandId, ws2s(kCommandName), ws2s(kCommandTooltip), kCommandResources);
+      kNewVersionCommandId, ws2s(kCommandName), ws2s(kCommandTooltip), kCommandResources);
   if (!checkReturn(definition))
     return;
   Ptr<ToolbarControls> controls = toolbar->controls();
-  if (!controls || controls->itemById(kCommandId))
+  if (!controls || controls->itemById(kNewVersionCommandId))
     return;
   controls->addCommand(definition, kPositionId, /*isBefore=*/true);
   Ptr<CommandCreatedEvent> created = definition->commandCreated();

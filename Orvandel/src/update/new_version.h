@@ -6,17 +6,29 @@
 
 #include <string>
 
+// The button's command definition and control id, and the toolbar that holds it (stop removes both).
+constexpr const char* kNewVersionCommandId = "newVerAddIn";
+constexpr const char* kNewVersionToolbarId = "QATRight";
+
 // Puts the "newVerAddIn" button before the user-name control of "QATRight". Does nothing without that
 // toolbar. The definition is created before the control is looked for, so while a definition of that
 // id exists the host refuses it and checkReturn shows the host's error; a control already in the
 // toolbar is not added twice.
 void NewVersionUI();
 
+// "K dispozici je nová verze ..." with the offered and the installed version, three lines.
+std::string NewVersionQuestion(const std::string& offered, const std::string& installed);
+
 // The download-link query's answer text (logs the URL and the error at level 0 when it fails).
 std::string GetDownloadLink();
+std::string GetDownloadLinkFrom(const std::string& serverBaseUrl);
+
 // Resolves the package address and downloads it to ~/Downloads/Orvandel-installer.pkg, then tells
 // the user the outcome. An empty link answer ends it silently.
 void downloadLatestVersion();
+// The same with the server origin and the home folder as parameters. home empty: HOME is not set;
+// nothing is downloaded and the user is told so.
+void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home);
 
 namespace orvandel {
 

@@ -1,12 +1,21 @@
-// The version check's parts, with the add-in folder and the server origin as parameters.
+// The conversation with the maker's web server as text: the queries sent and the answers read. Pure:
+// no host, no libcurl, no file; the fuzz targets link this file alone.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+// The server's whole version-query answer when the installed version is the newest.
+constexpr const char* kNoNewerVersionAnswer = "Zandrelmac\n";
+
 // The query values as they go into a URL: bytes that a URL may carry in a query value stay as they
 // are, every other byte becomes %XX. Plain versions and ids ("2.5", "17") come back unchanged.
 std::string EncodeQueryValue(const std::string& value);
+
+// The version query URL for an installed version.
+std::string VersionQueryUrl(const std::string& serverBaseUrl, const std::string& version);
+// The download-link query URL for a download identifier.
+std::string DownloadLinkUrl(const std::string& serverBaseUrl, const std::string& id);
 
 // Position of the n-th occurrence of pattern in text, -1 when there are fewer. The search starts at
 // index 1, so an occurrence at index 0 never counts; n = 0 gives 0.
@@ -23,16 +32,7 @@ struct VersionAnswer {
 };
 VersionAnswer SplitVersionAnswer(const std::string& answer);
 
-// The version held by the version file at path: its last line less the line's first character,
-// nothing trimmed. Empty when the file is missing or unreadable; an empty last line gives empty.
-std::string ReadLocalVersion(const std::string& path);
-// "<add-in folder>/version.txt"; empty when the add-in folder is unknown.
-std::string LocalVersionFile();
-std::string GetLocalVersion();
-
-// The whole check against the given version file and server origin (CheckNewVersion passes the
-// add-in's own file and ServerBaseUrl()).
-bool CheckNewVersionAt(const std::string& versionFile, const std::string& serverBaseUrl);
-
-// The version query URL for an installed version.
-std::string VersionQueryUrl(const std::string& serverBaseUrl, const std::string& version);
+// The package address in a link answer: from just after the first "URL=" up to and including the
+// first ".pkg" after it; the rest after "URL=" when it holds no ".pkg"; the whole answer without
+// "URL=".
+std::string PackageAddress(const std::string& linkAnswer);

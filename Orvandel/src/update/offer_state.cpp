@@ -1,0 +1,5 @@
+#include "offer_state.h"
+
+std::string localVersion;
+std::string serverVersion;
+std::string idServerVersion;

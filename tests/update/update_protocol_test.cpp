@@ -1,0 +1,58 @@
+#include "update/update_protocol.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(NthOccurrence, CountsFromTheSecondCharacter) {
+  struct Case {
+    const char* text;
+    int n;
+    std::int32_t position;
+  };
+  const Case cases[] = {
+      {"Zandrelmac|17|2.5|x", 0, 0},
+      {"Zandrelmac|17|2.5|x", 1, 10},
+      {"Zandrelmac|17|2.5|x", 3, 17},
+      {"Zandrelmac|17|2.5|x", 4, -1},
+      {"|17|2.5|x", 1, 3}, // the '|' at index 0 never counts
+      {"", 1, -1},
+      {"||", 1, 1},
+      {"||", 2, -1},
+  };
+  for (const Case& expected : cases) {
+    SCOPED_TRACE(std::string(expected.text) + " n=" + std::to_string(expected.n));
+    EXPECT_EQ(NthOccurrence(expected.text, "|", expected.n), expected.position);
+  }
+}
+
+TEST(EncodeQueryValue, EncodesOnlyWhatAUrlCannotCarry) {
+  EXPECT_EQ(EncodeQueryValue("2.5"), "2.5");
+  EXPECT_EQ(EncodeQueryValue("17"), "17");
+  EXPECT_EQ(EncodeQueryValue("1.0-beta_2~x"), "1.0-beta_2~x");
+  EXPECT_EQ(EncodeQueryValue("1.0\r"), "1.0%0D");
+  EXPECT_EQ(EncodeQueryValue(" 2.5 "), "%202.5%20");
+  EXPECT_EQ(EncodeQueryValue("a&b=c#d+e%f"), "a%26b%3Dc%23d%2Be%25f");
+  EXPECT_EQ(EncodeQueryValue("č"), "%C4%8D");
+}
+
+TEST(PackageAddress, CutsAfterTheMarkerAndAfterTheExtension) {
+  struct Case {
+    const char* answer;
+    const char* address;
+  };
+  const Case cases[] = {
+      {"URL=https://h/p/Orvandel-2.5.pkg", "https://h/p/Orvandel-2.5.pkg"},
+      {"Location: URL=https://h/a.pkg?x=1\n", "https://h/a.pkg"},
+      {"URL=h/a.pkg.pkg URL=https://other/b.pkg", "h/a.pkg"},
+      {"https://h/a.pkg?x=1\n", "https://h/a.pkg?x=1\n"}, // no marker: used whole, no cut
+      {"URL=https://h/a.zip\n", "https://h/a.zip\n"},
+      {"URL=", ""},
+  };
+  for (const Case& expected : cases) {
+    SCOPED_TRACE(expected.answer);
+    EXPECT_EQ(PackageAddress(expected.answer), expected.address);
+  }
+}
+
+} // namespace
