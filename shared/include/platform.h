@@ -8,6 +8,10 @@
 //   HOSTSIM_OPENER           program that opens an address in the simulated browser (else the system's)
 //   HOSTSIM_SERVER_BASE_URL  origin of the update server, instead of the product's
 //   HOSTSIM_CA_FILE          CA bundle that verifies the update server, instead of the system's
+//   HOSTSIM_PKGUTIL          program that stands for /usr/sbin/pkgutil: takes the same arguments and
+//                            prints the same signature report; unset on Linux, no package can be checked
+//   HOSTSIM_QUARANTINE_ATTRIBUTE  name of the extended attribute that stands for the quarantine
+//                            attribute, instead of the system's (tests name one the system refuses)
 // Release builds compile none of this in and use the constants of product_constants.h.
 #pragma once
 
@@ -59,3 +63,24 @@ int CopyFileData(int in, int out);
 // Brings what was written to fd onto the storage itself, past the drive's own cache where the system
 // tells the two apart. 0 or an errno.
 int FlushToStorage(int fd);
+
+// --- Downloads ----------------------------------------------------------------------------------
+
+// The quarantine attribute's value as browsers write it: "0081;<seconds since 1970, 8 hex digits>;
+// <agent>;" (downloaded from the internet; no event identifier).
+std::string QuarantineValue(std::time_t when, const std::string& agent);
+// Marks the file at path as downloaded from the internet by agent, so that the system checks its
+// signature and notarization when the user opens it: the extended attribute com.apple.quarantine on
+// macOS, user.com.apple.quarantine on Linux. 0, or the errno of the failure (ENOTSUP or EOPNOTSUPP
+// where the file system keeps no extended attributes).
+int MarkAsDownloaded(const std::string& path, const std::string& agent);
+
+// What a program printed on its standard output and how it ended.
+struct ProgramReport {
+  bool started = false;
+  int exitStatus = -1; // -1 when it did not exit normally
+  std::string output;  // the first 64 KiB of standard output
+};
+// Runs `pkgutil --check-signature path` without a shell and collects its report (standard error is
+// discarded): /usr/sbin/pkgutil on macOS; Linux has none (not started) unless HOSTSIM_PKGUTIL names one.
+ProgramReport CheckPackageSignature(const std::string& path);

@@ -11,6 +11,7 @@
 #include <sys/clonefile.h>
 #include <sys/proc.h>
 #include <sys/proc_info.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -71,4 +72,18 @@ int FlushToStorage(int fd) {
       return errno;
   }
   return 0;
+}
+
+const char* QuarantineAttributeName() {
+  return "com.apple.quarantine";
+}
+
+int SetExtendedAttribute(const std::string& path, const char* name, const std::string& value) {
+  return ::setxattr(path.c_str(), name, value.data(), value.size(), /*position=*/0, /*options=*/0) == 0
+             ? 0
+             : errno;
+}
+
+const char* SystemPackageChecker() {
+  return "/usr/sbin/pkgutil";
 }

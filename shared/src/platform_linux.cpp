@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/auxv.h>
 #include <sys/sendfile.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -102,4 +103,17 @@ int FlushToStorage(int fd) {
       return errno;
   }
   return 0;
+}
+
+const char* QuarantineAttributeName() {
+  // ext4 and tmpfs keep attributes of the user namespace only.
+  return "user.com.apple.quarantine";
+}
+
+int SetExtendedAttribute(const std::string& path, const char* name, const std::string& value) {
+  return ::setxattr(path.c_str(), name, value.data(), value.size(), 0) == 0 ? 0 : errno;
+}
+
+const char* SystemPackageChecker() {
+  return "";
 }

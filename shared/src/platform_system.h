@@ -1,5 +1,14 @@
 // What platform_posix.cpp asks of the system file (platform_darwin.cpp or platform_linux.cpp).
 #pragma once
 
+#include <string>
+
 // The program that opens an address in the default browser when no simulation override names one.
 const char* SystemOpener();
+
+// The name of the quarantine extended attribute on this system.
+const char* QuarantineAttributeName();
+// setxattr with this system's signature: 0 or the errno.
+int SetExtendedAttribute(const std::string& path, const char* name, const std::string& value);
+// The program that checks an installer package's signature; empty when the system has none.
+const char* SystemPackageChecker();

@@ -1,5 +1,8 @@
+#include "scripted_tls.h"
 #include "update/http_fetch.h"
 #include "update_test_support.h"
+
+#include <zlib.h>
 
 #include <chrono>
 
@@ -150,6 +153,25 @@ TEST_F(FetchTest, OtherSchemesAreRefusedBeforeAnythingIsRead) {
   EXPECT_EQ(Entries(folder()), std::vector<std::string>{"secret.txt"});
 }
 
+TEST_F(FetchTest, BothSchemeOptionsRefuseOtherSchemes) {
+  EXPECT_EQ(SchemeOptionsFor(0x075400), SchemeOptions::Bitmask); // 7.84.0
+  EXPECT_EQ(SchemeOptionsFor(0x075500), SchemeOptions::Text);    // 7.85.0
+  loopback::Server plain;
+  ASSERT_TRUE(plain.Start());
+  m_server.server().Get("/to-plain", [&plain](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect(plain.Origin() + "/answer");
+  });
+  for (const SchemeOptions options : {SchemeOptions::Text, SchemeOptions::Bitmask}) {
+    SCOPED_TRACE(options == SchemeOptions::Text ? "text options" : "bitmask options");
+    ScopedSchemeOptions forced(options);
+    EXPECT_EQ(FetchText(Url("/answer")).text, "Zandrelmac|17|2.5|x");
+    EXPECT_EQ(FetchText(plain.Origin() + "/answer").code, CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_EQ(FetchText(Url("/to-plain")).code, CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_TRUE(FetchFile(Url("/package"), folder() + "/out.pkg").ok());
+  }
+  EXPECT_EQ(plain.requests(), 0);
+}
+
 TEST_F(FetchTest, RedirectLoopEndsAfterTenRedirects) {
   const TextFetch fetch = FetchText(Url("/loop"));
   EXPECT_EQ(fetch.code, CURLE_TOO_MANY_REDIRECTS);
@@ -183,6 +205,7 @@ TEST_F(FetchTest, StalledAndSilentServersAreReleasedWithinTheLimits) {
   // Each case shortens only the limit it is about, so that no other limit can release the transfer.
   FetchLimits stall;
   stall.stallSeconds = 1;
+  stall.fileSlowSeconds = 1;
   FetchLimits handshake;
   handshake.connectTimeoutMs = 500;
   const Case cases[] = {
@@ -239,6 +262,7 @@ TEST_F(FetchTest, FailedDownloadKeepsThePreviousFile) {
       {"/missing", FileFetchOutcome::HttpStatus, CURLE_OK},
       {"/broken", FileFetchOutcome::HttpStatus, CURLE_OK},
       {"/truncated", FileFetchOutcome::TransferFailed, CURLE_PARTIAL_FILE},
+      {"/empty", FileFetchOutcome::Empty, CURLE_OK},
   };
   const std::string target = folder() + "/Orvandel-installer.pkg";
   const std::string previous = Package().substr(0, 4096);
@@ -251,6 +275,111 @@ TEST_F(FetchTest, FailedDownloadKeepsThePreviousFile) {
     EXPECT_EQ(ReadFile(target), previous);
     EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
   }
+}
+
+// "xar!" and count bytes of 'x' compressed with gzip: a few KiB on the wire for megabytes decoded.
+std::string GzipBomb(std::size_t count) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string input = "xar!" + std::string(count, 'x');
+  std::string output(deflateBound(&stream, static_cast<uLong>(input.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(input.data());
+  stream.avail_in = static_cast<uInt>(input.size());
+  stream.next_out = reinterpret_cast<Bytef*>(output.data());
+  stream.avail_out = static_cast<uInt>(output.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  output.resize(stream.total_out);
+  deflateEnd(&stream);
+  return output;
+}
+
+std::string Chunked(const std::string& body) {
+  char size[32];
+  std::snprintf(size, sizeof size, "%zx\r\n", body.size());
+  return size + body + "\r\n0\r\n\r\n";
+}
+
+TEST_F(FetchTest, AnswersWithoutAKnownEndOrOverTheLimitKeepThePreviousFile) {
+  FetchLimits limits;
+  limits.fileMaxBytes = 1024 * 1024;
+  ScopedFetchLimits shortened(limits);
+  const std::string body = "xar!" + std::string(2996, 'p');
+  struct Case {
+    const char* name;
+    std::string answer;
+    FileFetchOutcome outcome;
+  };
+  const Case cases[] = {
+      {"ended by closing, HTTP/1.1", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body,
+       FileFetchOutcome::Undelimited},
+      {"ended by closing, HTTP/1.0", "HTTP/1.0 200 OK\r\n\r\n" + body, FileFetchOutcome::Undelimited},
+      // 8 MiB decoded from a few KiB on the wire: only counting decoded bytes stops it.
+      {"transfer-encoding bomb",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n" + Chunked(GzipBomb(8 << 20)),
+       FileFetchOutcome::TooLarge},
+      {"declared length over the limit",
+       "HTTP/1.1 200 OK\r\nContent-Length: 2000000\r\n\r\n" + std::string(2000000, 'q'),
+       FileFetchOutcome::TooLarge},
+  };
+  const std::string target = folder() + "/Orvandel-installer.pkg";
+  WriteFile(target, "previous package");
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    loopback::ScriptedTlsServer server(
+        [&test](loopback::ScriptedConnection& connection) { connection.Send(test.answer); });
+    ASSERT_TRUE(server.ok());
+    const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", target);
+    EXPECT_EQ(fetch.outcome, test.outcome) << DescribeFileFetch(fetch);
+    EXPECT_LE(fetch.bytes, limits.fileMaxBytes);
+    EXPECT_EQ(ReadFile(target), "previous package");
+    EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  }
+}
+
+TEST_F(FetchTest, ChunkedAnswerIsComplete) {
+  const std::string body = "xar!" + std::string(5000, 'c');
+  loopback::ScriptedTlsServer server([&body](loopback::ScriptedConnection& connection) {
+    connection.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(body));
+  });
+  ASSERT_TRUE(server.ok());
+  const std::string target = folder() + "/Orvandel-installer.pkg";
+  const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", target);
+  EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
+  EXPECT_EQ(ReadFile(target), body);
+}
+
+TEST_F(FetchTest, TrickleBelowTheFloorEnds) {
+  FetchLimits limits;
+  limits.fileMinBytesPerSecond = 1024;
+  limits.fileSlowSeconds = 2;
+  ScopedFetchLimits shortened(limits);
+  loopback::ScriptedTlsServer server([](loopback::ScriptedConnection& connection) {
+    if (!connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nxar!"))
+      return;
+    // 20 bytes a second: alive, but far below the floor.
+    while (!connection.Stopping() && connection.Send("tttt"))
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  });
+  ASSERT_TRUE(server.ok());
+  const auto start = std::chrono::steady_clock::now();
+  const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", folder() + "/out.pkg");
+  EXPECT_EQ(fetch.code, CURLE_OPERATION_TIMEDOUT);
+  EXPECT_LT(SecondsSince(start), 8.0);
+  EXPECT_TRUE(Entries(folder()).empty());
+}
+
+TEST_F(FetchTest, RefusedFileKeepsThePreviousOne) {
+  const std::string target = folder() + "/Orvandel-installer.pkg";
+  WriteFile(target, "previous package");
+  std::string seen;
+  const FileFetch fetch = FetchFile(Url("/package"), target, [&seen](const std::string& path) {
+    seen = ReadFile(path);
+    return false;
+  });
+  EXPECT_EQ(fetch.outcome, FileFetchOutcome::Refused);
+  EXPECT_EQ(seen, Package()); // the check saw the whole answer
+  EXPECT_EQ(ReadFile(target), "previous package");
+  EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
 }
 
 TEST_F(FetchTest, TargetThatCannotBeCreatedStartsNoTransfer) {

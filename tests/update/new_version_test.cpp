@@ -4,13 +4,48 @@
 #include "update/http_fetch.h"
 #include "update_test_support.h"
 
+#include <sys/xattr.h>
+
+#include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <regex>
 
 using adsk::core::DialogNo;
 using adsk::core::DialogYes;
 
 namespace {
+
+// Sets an environment variable for its lifetime and restores the previous state afterwards.
+class ScopedVariable {
+public:
+  ScopedVariable(const char* name, const std::string& value) : m_name(name) {
+    if (const char* previous = std::getenv(name))
+      m_previous = previous;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (m_previous)
+      ::setenv(m_name, m_previous->c_str(), 1);
+    else
+      ::unsetenv(m_name);
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+  const char* m_name;
+  std::optional<std::string> m_previous;
+};
+
+// The quarantine attribute of the simulation; empty when the file has none.
+std::string QuarantineOf(const std::string& path) {
+  char value[256];
+  const ssize_t size = ::getxattr(path.c_str(), "user.com.apple.quarantine", value, sizeof value);
+  return size < 0 ? std::string() : std::string(value, static_cast<std::size_t>(size));
+}
 
 const std::string kQuestionTitle = "Nová verze České lokalizace";
 const std::string kDownloaded = "Instalační balíček nové verze české lokalizace najdete v Downloads";
@@ -34,10 +69,30 @@ protected:
     http.Get("/dl_file.asp", [this](const httplib::Request& request, httplib::Response& response) {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_ids.push_back(request.get_param_value("ID"));
-      response.set_content(m_linkAnswer, "text/plain");
+      response.status = m_linkStatus;
+      if (m_linkMode == LinkMode::Whole) {
+        response.set_content(m_linkAnswer, "text/plain");
+      } else if (m_linkMode == LinkMode::CutShort) {
+        // Announces twice the answer, sends it and closes the connection.
+        const std::string answer = m_linkAnswer;
+        response.set_content_provider(2 * answer.size(), "text/plain",
+                                      [answer](size_t offset, size_t, httplib::DataSink& sink) {
+                                        return offset == 0 && sink.write(answer.data(), answer.size());
+                                      });
+      } else {
+        response.set_chunked_content_provider(
+            "text/plain", [this](size_t, httplib::DataSink&) { return m_server.WaitForShutdown(); });
+      }
     });
-    http.Get("/download/Orvandel-2.5.pkg", [](const httplib::Request&, httplib::Response& response) {
+    http.Get("/download/Orvandel-2.5.pkg", [this](const httplib::Request&, httplib::Response& response) {
+      ++m_packageRequests;
       response.set_content(NewPackage(), "application/octet-stream");
+    });
+    http.Get("/download/login.pkg", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("<html><body>Přihlaste se</body></html>", "text/html");
+    });
+    http.Get("/download/empty.pkg", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("", "application/octet-stream");
     });
     http.Get("/download/missing.pkg", [](const httplib::Request&, httplib::Response& response) {
       response.status = 404;
@@ -57,10 +112,14 @@ protected:
   }
   std::string Downloads() const { return folder() + "/Downloads"; }
   std::string Target() const { return Downloads() + "/Orvandel-installer.pkg"; }
-  void LinkAnswer(const std::string& answer) {
+  enum class LinkMode { Whole, CutShort, Stalled };
+  void LinkAnswer(const std::string& answer, int status = 200, LinkMode mode = LinkMode::Whole) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_linkAnswer = answer;
+    m_linkStatus = status;
+    m_linkMode = mode;
   }
+  std::string GoodLink() const { return "URL=" + m_server.Origin() + "/download/Orvandel-2.5.pkg"; }
   std::vector<std::string> Ids() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_ids;
@@ -73,7 +132,9 @@ protected:
     std::string error;
     ASSERT_TRUE(hostsim::ClickCommand("newVerAddIn", &error)) << error;
   }
-  void Download() { DownloadLatestVersionTo(m_server.Origin(), folder()); }
+  void Download(const std::string& teamId = "") {
+    DownloadLatestVersionTo(m_server.Origin(), folder(), teamId);
+  }
   // Text of every message box, in order.
   static std::vector<std::string> Messages() {
     std::vector<std::string> texts;
@@ -83,10 +144,13 @@ protected:
   }
 
   loopback::Server m_server{loopback::Certificate::Trusted};
+  std::atomic<int> m_packageRequests{0};
 
 private:
   std::mutex m_mutex;
   std::string m_linkAnswer;
+  int m_linkStatus = 200;
+  LinkMode m_linkMode = LinkMode::Whole;
   std::vector<std::string> m_ids;
 };
 
@@ -141,27 +205,63 @@ TEST_F(NewVersionTest, UnknownInstalledVersionAsksWithAnEmptyId) {
   EXPECT_EQ(Ids(), std::vector<std::string>{""});
 }
 
-TEST_F(NewVersionTest, EmptyLinkAnswerEndsSilently) {
+TEST_F(NewVersionTest, FailedLinkQueryDownloadsNothingAndSaysWhy) {
+  FetchLimits limits;
+  limits.stallSeconds = 1;
+  ScopedFetchLimits shortened(limits);
+  struct Case {
+    const char* name;
+    std::string answer;
+    int status;
+    LinkMode mode;
+    std::string reason;    // Czech, in the message
+    std::string logReason; // English, the second log line
+  };
+  const std::string link = GoodLink();
+  const Case cases[] = {
+      {"no bytes", "", 200, LinkMode::Whole, "server neposlal žádnou odpověď", "empty answer"},
+      {"not found page holding an address", "<html>" + link + "</html>", 404, LinkMode::Whole,
+       "server odpověděl chybou HTTP 404", "HTTP status 404"},
+      {"cut short", link, 200, LinkMode::CutShort, "přenos skončil předčasně",
+       curl_easy_strerror(CURLE_PARTIAL_FILE)},
+      {"stalled", "", 200, LinkMode::Stalled, "server přestal odpovídat nebo posílá data příliš pomalu",
+       curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)},
+  };
   WriteFile(Target(), "previous package");
-  LinkAnswer("");
-  Download();
-  EXPECT_EQ(Ids().size(), 1u);
-  EXPECT_TRUE(Messages().empty());
-  EXPECT_EQ(ReadFile(Target()), "previous package");
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    hostsim::ClearTranscript();
+    LinkAnswer(test.answer, test.status, test.mode);
+    Download();
+    EXPECT_EQ(m_packageRequests.load(), 0);
+    EXPECT_EQ(ReadFile(Target()), "previous package");
+    EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
+    EXPECT_EQ(Messages(),
+              std::vector<std::string>{
+                  "Adresu instalačního balíčku nové verze se nepodařilo získat: " + test.reason + "."});
+    const auto lines = Events("log");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text("message"), "QUORLEX: " + m_server.Origin() + "/dl_file.asp?ID=17");
+    EXPECT_EQ(lines[1].text("message"), "QUORLEX: " + test.logReason);
+    for (const auto& line : lines) {
+      EXPECT_EQ(line.number("level"), 0);
+      EXPECT_EQ(line.number("type"), 0);
+    }
+  }
 }
 
-TEST_F(NewVersionTest, FailedLinkQueryLogsUrlAndErrorAtLevelZero) {
+TEST_F(NewVersionTest, UnreachableLinkServerLogsUrlAndErrorAtLevelZero) {
   const std::string origin = "https://127.0.0.1:" + std::to_string(loopback::ClosedPort());
-  DownloadLatestVersionTo(origin, folder());
+  DownloadLatestVersionTo(origin, folder(), "");
   const auto lines = Events("log");
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].text("message"), "QUORLEX: " + origin + "/dl_file.asp?ID=17");
   EXPECT_EQ(lines[1].text("message"), std::string("QUORLEX: ") + curl_easy_strerror(CURLE_COULDNT_CONNECT));
-  for (const auto& line : lines) {
+  for (const auto& line : lines)
     EXPECT_EQ(line.number("level"), 0);
-    EXPECT_EQ(line.number("type"), 0);
-  }
-  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"Adresu instalačního balíčku nové verze se nepodařilo získat: "
+                                     "server není dostupný."});
 }
 
 TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
@@ -179,6 +279,10 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
                               "zabezpečený protokol HTTPS."},
       {"<html>\nerror page\n</html>",
        "Stažení nové verze České lokalizace se nezdařilo: adresa balíčku je neplatná."},
+      {"URL=" + m_server.Origin() + "/download/login.pkg",
+       "Stažení nové verze České lokalizace se nezdařilo: server neposlal instalační balíček."},
+      {"URL=" + m_server.Origin() + "/download/empty.pkg",
+       "Stažení nové verze České lokalizace se nezdařilo: server neposlal žádná data."},
   };
   WriteFile(Target(), previous);
   for (const Case& expected : cases) {
@@ -199,7 +303,7 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
 }
 
 TEST_F(NewVersionTest, NoHomeDownloadsNothingAndSaysSo) {
-  DownloadLatestVersionTo(m_server.Origin(), "");
+  DownloadLatestVersionTo(m_server.Origin(), "", "");
   EXPECT_EQ(Messages(),
             std::vector<std::string>{
                 "Stažení nové verze České lokalizace se nezdařilo: není nastavena proměnná HOME."});
@@ -214,6 +318,98 @@ TEST_F(NewVersionTest, MissingDownloadsFolderStartsNoTransfer) {
       std::vector<std::string>{
           "Stažení nové verze České lokalizace se nezdařilo: ve složce Downloads nelze vytvořit soubor."});
   EXPECT_EQ(m_server.requests(), 1); // the link query alone
+}
+
+TEST_F(NewVersionTest, GoodDownloadCarriesTheQuarantineAttribute) {
+  LinkAnswer(GoodLink());
+  const std::time_t before = std::time(nullptr);
+  Download();
+  ASSERT_EQ(Messages(), std::vector<std::string>{kDownloaded});
+  EXPECT_EQ(ReadFile(Target()), NewPackage());
+  // Flags of a download, the time in hex seconds, the agent; as browsers write it.
+  const std::string value = QuarantineOf(Target());
+  std::smatch parts;
+  ASSERT_TRUE(std::regex_match(value, parts, std::regex("0081;([0-9a-f]{8});Orvandel;"))) << value;
+  const std::time_t written = static_cast<std::time_t>(std::stoll(parts[1].str(), nullptr, 16));
+  EXPECT_GE(written, before);
+  EXPECT_LE(written, std::time(nullptr));
+  EXPECT_TRUE(hostsim::LogMessages().empty());
+}
+
+TEST_F(NewVersionTest, RefusedQuarantineAttributeStillDeliversThePackage) {
+  // An attribute namespace the kernel does not know is refused as on a file system without any.
+  ScopedVariable attribute("HOSTSIM_QUARANTINE_ATTRIBUTE", "nosuchnamespace.quarantine");
+  LinkAnswer(GoodLink());
+  Download();
+  EXPECT_EQ(Messages(), std::vector<std::string>{kDownloaded});
+  EXPECT_EQ(ReadFile(Target()), NewPackage());
+  const auto lines = hostsim::LogMessages();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("QUORLEX: (downloadLatestVersion) quarantine attribute could not be set: ", 0), 0u)
+      << lines[0];
+}
+
+TEST_F(NewVersionTest, PinnedTeamAcceptsOnlyItsOwnInstallerSignature) {
+  const std::string arguments = folder() + "/pkgutil-arguments";
+  ScopedVariable checker("HOSTSIM_PKGUTIL", QUORLEX_PKGUTIL_STANDIN);
+  ScopedVariable recorded("STANDIN_ARGUMENTS", arguments);
+  struct Case {
+    const char* report;
+    const char* exitStatus;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"other_team.txt", "0", false},        {"unsigned.txt", "1", false},
+      {"apple_development.txt", "0", false}, {"no_chain.txt", "0", false},
+      {"signed_by_team.txt", "0", true},
+  };
+  LinkAnswer(GoodLink());
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.report);
+    hostsim::ClearTranscript();
+    WriteFile(Target(), "previous package");
+    ScopedVariable report("STANDIN_REPORT", std::string(QUORLEX_SIGNATURE_REPORTS) + "/" + test.report);
+    ScopedVariable status("STANDIN_EXIT", test.exitStatus);
+    Download("QX7T2M9K4B");
+    // The checker saw the downloaded file before it replaced the previous package.
+    const std::string seen = ReadFile(arguments);
+    EXPECT_EQ(seen.rfind("--check-signature\n" + Downloads() + "/.Orvandel-installer.pkg.", 0), 0u) << seen;
+    if (test.accepted) {
+      EXPECT_EQ(Messages(), std::vector<std::string>{kDownloaded});
+      EXPECT_EQ(ReadFile(Target()), NewPackage());
+    } else {
+      EXPECT_EQ(Messages(),
+                std::vector<std::string>{"Stažení nové verze České lokalizace se nezdařilo: balíček "
+                                         "není podepsán výrobcem České lokalizace."});
+      EXPECT_EQ(ReadFile(Target()), "previous package");
+      const auto lines = hostsim::LogMessages();
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_EQ(lines[0].rfind("QUORLEX: (downloadLatestVersion) download failed: signature refused: ", 0),
+                0u)
+          << lines[0];
+    }
+    EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  }
+}
+
+TEST_F(NewVersionTest, PinnedTeamWithoutAChecker) {
+  WriteFile(Target(), "previous package");
+  LinkAnswer(GoodLink());
+  Download("QX7T2M9K4B");
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{
+                "Stažení nové verze České lokalizace se nezdařilo: podpis balíčku nelze ověřit."});
+  EXPECT_EQ(ReadFile(Target()), "previous package");
+}
+
+TEST_F(NewVersionTest, AddressWithALineBreakCannotForgeALogLine) {
+  LinkAnswer("URL=https://127.0.0.1:1/a\nQUORLEX: forged.pkg");
+  Download();
+  const auto lines = hostsim::LogMessages();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("(https://127.0.0.1:1/a\\nQUORLEX: forged.pkg)"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[0].find('\n'), std::string::npos);
+  EXPECT_EQ(Messages().size(), 1u);
 }
 
 } // namespace

@@ -55,4 +55,19 @@ TEST(PackageAddress, CutsAfterTheMarkerAndAfterTheExtension) {
   }
 }
 
+TEST(EscapeForLog, ControlCharactersCannotStartALine) {
+  EXPECT_EQ(EscapeForLog("https://h/a.pkg"), "https://h/a.pkg");
+  EXPECT_EQ(EscapeForLog("a\nQUORLEX: forged\r"), "a\\nQUORLEX: forged\\r");
+  EXPECT_EQ(EscapeForLog(std::string("\0\t\x1b\x7f", 4)), "\\x00\\x09\\x1b\\x7f");
+  EXPECT_EQ(EscapeForLog("č \\n"), "č \\n"); // UTF-8 and a literal backslash stay
+}
+
+TEST(IsFlatPackageStart, OnlyTheXarMagic) {
+  EXPECT_TRUE(IsFlatPackageStart("xar!"));
+  EXPECT_TRUE(IsFlatPackageStart(std::string("xar!\0\x1c", 6)));
+  EXPECT_FALSE(IsFlatPackageStart("xar"));
+  EXPECT_FALSE(IsFlatPackageStart("<html>"));
+  EXPECT_FALSE(IsFlatPackageStart(""));
+}
+
 } // namespace

@@ -95,11 +95,17 @@ TEST_F(CheckTest, AnyOtherAnswerIsAnOfferSplitAtTheBars) {
     std::string answer;
     std::string id;
     std::string offered;
+    std::string logged; // the offered version as the log shows it
   };
   const Case cases[] = {
-      {"Zandrelmac|17|2.5|x", "17", "2.5"},       {"Zandrelmac|17|2.5", "17", "2.5"},
-      {"Zandrelmac|17", "17", "Zandrelmac|17"},   {"|17|2.5|x", "2.5", "x"}, // a leading '|' is no separator
-      {"Zandrelmac", "Zandrelmac", "Zandrelmac"}, {"Zandrelmac\r\n", "Zandrelmac\r\n", "Zandrelmac\r\n"},
+      {"Zandrelmac|17|2.5|x", "17", "2.5", "2.5"},
+      {"Zandrelmac|17|2.5", "17", "2.5", "2.5"},
+      {"Zandrelmac|17", "17", "Zandrelmac|17", "Zandrelmac|17"},
+      {"|17|2.5|x", "2.5", "x", "x"}, // a leading '|' is no separator
+      {"Zandrelmac", "Zandrelmac", "Zandrelmac", "Zandrelmac"},
+      {"Zandrelmac\r\n", "Zandrelmac\r\n", "Zandrelmac\r\n", "Zandrelmac\\r\\n"},
+      // A line of its own in the version may not become a forged log line.
+      {"Zandrelmac|17|2.5\nQUORLEX: forged|x", "17", "2.5\nQUORLEX: forged", "2.5\\nQUORLEX: forged"},
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.answer);
@@ -112,7 +118,7 @@ TEST_F(CheckTest, AnyOtherAnswerIsAnOfferSplitAtTheBars) {
     EXPECT_EQ(hostsim::LogMessages(), (std::vector<std::string>{
                                           "QUORLEX: (CheckNewVersion) start function",
                                           "QUORLEX: (CheckNewVersion) local ver: 1.0",
-                                          "QUORLEX: (CheckNewVersion) server ver: " + expected.offered,
+                                          "QUORLEX: (CheckNewVersion) server ver: " + expected.logged,
                                           "QUORLEX: (CheckNewVersion) end function",
                                       }));
     const std::vector<std::string> controls = hostsim::ControlIds("QATRight");

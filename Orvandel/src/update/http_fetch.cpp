@@ -6,14 +6,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <random>
+#include <string_view>
 
 namespace {
 
 FetchLimits g_limits;
+std::optional<SchemeOptions> g_forcedSchemeOptions;
 
 struct CurlCleanup {
   void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
@@ -42,6 +46,16 @@ HeaderList BuildHeaders() {
   return headers;
 }
 
+SchemeOptions ActiveSchemeOptions() {
+  if (g_forcedSchemeOptions)
+    return *g_forcedSchemeOptions;
+  static const SchemeOptions detected = [] {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    return info ? SchemeOptionsFor(info->version_num) : SchemeOptions::Bitmask;
+  }();
+  return detected;
+}
+
 // The options every request shares, in their fixed order, then the bounds that keep the host
 // responsive and the transfer on HTTPS. The header list must outlive the transfer: libcurl keeps the
 // pointer. CURLE_OK, or the code of an option libcurl refused; no transfer may run after a refusal.
@@ -61,15 +75,30 @@ CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, Wr
   set(CURLOPT_WRITEDATA, sink);
 
   // The first request and every redirect speak HTTPS alone; a refused scheme fails before any byte.
-  set(CURLOPT_PROTOCOLS_STR, "https");
-  set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  // libcurl before 7.85 knows only the bitmask options, and an option it refuses would end the chain.
+  if (ActiveSchemeOptions() == SchemeOptions::Text) {
+#if LIBCURL_VERSION_NUM >= 0x075500
+    set(CURLOPT_PROTOCOLS_STR, "https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
+#endif
+  } else {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    set(CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTPS));
+    set(CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTPS));
+#pragma GCC diagnostic pop
+  }
   set(CURLOPT_MAXREDIRS, limits.maxRedirects);
   // The connect limit covers the TLS handshake too, so a server that never answers it is released.
   set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
-  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
-  if (wholeTransferLimit)
+  if (wholeTransferLimit) {
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
     set(CURLOPT_TIMEOUT_MS, limits.textTotalMs);
+  } else {
+    set(CURLOPT_LOW_SPEED_LIMIT, limits.fileMinBytesPerSecond);
+    set(CURLOPT_LOW_SPEED_TIME, limits.fileSlowSeconds);
+  }
   // Time-outs must not use signals inside the host's process.
   set(CURLOPT_NOSIGNAL, 1L);
   const std::string caFile = ServerCaFile();
@@ -83,6 +112,53 @@ long ResponseStatus(CURL* handle) {
   if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
     return 0;
   return status;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size())
+    return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  }
+  return true;
+}
+
+// Whether the answer being received is sent in chunks, whose end libcurl checks. Reset by every status
+// line, so that only the final answer of a redirect chain counts.
+struct ResponseFraming {
+  bool chunked = false;
+};
+
+std::size_t RecordFraming(char* buffer, std::size_t size, std::size_t count, void* userData) noexcept {
+  auto* framing = static_cast<ResponseFraming*>(userData);
+  const std::string_view line(buffer, size * count);
+  constexpr std::string_view kTransferEncoding = "transfer-encoding:";
+  if (StartsWithIgnoringCase(line, "HTTP/")) {
+    framing->chunked = false;
+  } else if (StartsWithIgnoringCase(line, kTransferEncoding)) {
+    std::string value(line.substr(kTransferEncoding.size()));
+    for (char& character : value)
+      character = static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
+    if (value.find("chunked") != std::string::npos)
+      framing->chunked = true;
+  }
+  return size * count;
+}
+
+// True when the end of the final answer was announced: a length, chunks, or HTTP/2 and later, whose
+// streams end explicitly. An HTTP/1 answer without either ends when the connection closes, which a
+// transfer cut short does too.
+bool HasKnownEnd(CURL* handle, const ResponseFraming& framing) {
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length >= 0)
+    return true;
+  long version = 0;
+  if (curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+      version >= CURL_HTTP_VERSION_2_0)
+    return true;
+  return framing.chunked;
 }
 
 struct TemporaryFile {
@@ -138,6 +214,23 @@ ScopedFetchLimits::~ScopedFetchLimits() {
   g_limits = m_previous;
 }
 
+SchemeOptions SchemeOptionsFor(unsigned libcurlVersionNumber) {
+#if LIBCURL_VERSION_NUM >= 0x075500
+  return libcurlVersionNumber >= 0x075500 ? SchemeOptions::Text : SchemeOptions::Bitmask;
+#else
+  // Built against headers that do not name the text options.
+  (void)libcurlVersionNumber;
+  return SchemeOptions::Bitmask;
+#endif
+}
+
+ScopedSchemeOptions::ScopedSchemeOptions(SchemeOptions options) {
+  g_forcedSchemeOptions = options;
+}
+ScopedSchemeOptions::~ScopedSchemeOptions() {
+  g_forcedSchemeOptions.reset();
+}
+
 std::size_t callBack(void* contents, std::size_t size, std::size_t nmemb, void* userData) noexcept {
   auto* buffer = static_cast<ResponseBuffer*>(userData);
   const std::size_t delivered = size * nmemb;
@@ -157,7 +250,15 @@ std::size_t callBack(void* contents, std::size_t size, std::size_t nmemb, void* 
 }
 
 std::size_t write_data(void* ptr, std::size_t size, std::size_t nmemb, void* stream) noexcept {
-  return std::fwrite(ptr, size, nmemb, static_cast<std::FILE*>(stream));
+  auto* sink = static_cast<FileSink*>(stream);
+  const std::uint64_t delivered = static_cast<std::uint64_t>(size) * nmemb;
+  if (delivered > sink->limit || sink->bytes > sink->limit - delivered) {
+    sink->tooLarge = true;
+    return 0;
+  }
+  const std::size_t written = std::fwrite(ptr, size, nmemb, sink->file);
+  sink->bytes += static_cast<std::uint64_t>(written) * size;
+  return written;
 }
 
 TextFetch FetchText(const std::string& url) {
@@ -188,7 +289,7 @@ TextFetch FetchText(const std::string& url) {
   return result;
 }
 
-FileFetch FetchFile(const std::string& url, const std::string& path) {
+FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept) {
   FileFetch result;
   CurlHandle handle(curl_easy_init());
   if (!handle) {
@@ -201,33 +302,60 @@ FileFetch FetchFile(const std::string& url, const std::string& path) {
     result.systemError = errno;
     return result;
   }
+  // Whatever ends this function before the rename, the temporary file goes with it.
+  struct Remover {
+    const std::string& path;
+    bool keep = false;
+    ~Remover() {
+      if (!keep)
+        ::unlink(path.c_str());
+    }
+  } remover{temporary.path};
+
+  FileSink sink;
+  sink.file = temporary.file.get();
+  ResponseFraming framing;
   HeaderList headers = BuildHeaders();
-  result.code = headers ? Configure(handle.get(), url, headers.get(), write_data, temporary.file.get(),
+  result.code = headers ? Configure(handle.get(), url, headers.get(), write_data, &sink,
                                     /*wholeTransferLimit=*/false)
                         : CURLE_OUT_OF_MEMORY;
+  if (result.code == CURLE_OK)
+    result.code = curl_easy_setopt(handle.get(), CURLOPT_HEADERFUNCTION, RecordFraming);
+  if (result.code == CURLE_OK)
+    result.code = curl_easy_setopt(handle.get(), CURLOPT_HEADERDATA, &framing);
+  bool knownEnd = false;
   if (result.code == CURLE_OK) {
     result.code = curl_easy_perform(handle.get());
     result.status = ResponseStatus(handle.get());
+    knownEnd = HasKnownEnd(handle.get(), framing);
   }
   handle.reset();
+  result.bytes = sink.bytes;
   const bool closed = std::fclose(temporary.file.release()) == 0;
   const int closeError = errno;
 
-  if (result.code != CURLE_OK) {
+  if (sink.tooLarge) {
+    result.outcome = FileFetchOutcome::TooLarge;
+  } else if (result.code != CURLE_OK) {
     result.outcome = FileFetchOutcome::TransferFailed;
   } else if (result.status != 200) {
     result.outcome = FileFetchOutcome::HttpStatus;
+  } else if (sink.bytes == 0) {
+    result.outcome = FileFetchOutcome::Empty;
+  } else if (!knownEnd) {
+    result.outcome = FileFetchOutcome::Undelimited;
   } else if (!closed) {
     result.outcome = FileFetchOutcome::CannotFinish;
     result.systemError = closeError;
+  } else if (accept && !accept(temporary.path)) {
+    result.outcome = FileFetchOutcome::Refused;
   } else if (std::rename(temporary.path.c_str(), path.c_str()) != 0) {
     result.outcome = FileFetchOutcome::CannotFinish;
     result.systemError = errno;
   } else {
+    remover.keep = true;
     result.outcome = FileFetchOutcome::Complete;
-    return result;
   }
-  ::unlink(temporary.path.c_str());
   return result;
 }
 
@@ -255,6 +383,14 @@ std::string DescribeFileFetch(const FileFetch& fetch) {
     return curl_easy_strerror(fetch.code);
   case FileFetchOutcome::HttpStatus:
     return "HTTP status " + std::to_string(fetch.status);
+  case FileFetchOutcome::Empty:
+    return "empty answer";
+  case FileFetchOutcome::Undelimited:
+    return "answer without a length, ended by closing the connection";
+  case FileFetchOutcome::TooLarge:
+    return "answer longer than " + std::to_string(CurrentFetchLimits().fileMaxBytes) + " bytes";
+  case FileFetchOutcome::Refused:
+    return "file refused";
   case FileFetchOutcome::CannotFinish:
     return std::string("cannot finish the file: ") + std::strerror(fetch.systemError);
   }

@@ -5,7 +5,10 @@
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,10 +20,15 @@ constexpr const char* HEADER_USER_AGENT =
 // Bounds of every request. One process-wide set; tests shorten it with ScopedFetchLimits.
 struct FetchLimits {
   long connectTimeoutMs = 10000; // name resolution, TCP and TLS handshake together
-  long stallSeconds = 30;        // a transfer that moves no byte for this long is ended
+  long stallSeconds = 30;        // a text fetch that moves no byte for this long is ended
   long textTotalMs = 60000;      // whole text fetch, redirects included
   long maxRedirects = 10;
   std::size_t textMaxBytes = 1024 * 1024; // a longer text answer ends the transfer
+  // A file fetch ends when it stays below fileMinBytesPerSecond for fileSlowSeconds, or when its
+  // decoded bytes (what the write function is given) pass fileMaxBytes.
+  long fileMinBytesPerSecond = 1024;
+  long fileSlowSeconds = 60;
+  std::uint64_t fileMaxBytes = std::uint64_t{1} << 30;
 };
 const FetchLimits& CurrentFetchLimits();
 
@@ -49,11 +57,34 @@ struct ResponseBuffer {
   bool tooLarge = false;
 };
 
+// Sink of a file fetch: the open target file and the decoded bytes written into it so far.
+struct FileSink {
+  std::FILE* file = nullptr;
+  std::uint64_t bytes = 0;
+  std::uint64_t limit = CurrentFetchLimits().fileMaxBytes;
+  bool tooLarge = false;
+};
+
 // Write function of a text fetch: appends to the ResponseBuffer given as userData. Returns the bytes
 // taken; 0 (the buffer unchanged) when the block cannot grow or the answer would pass its limit.
 std::size_t callBack(void* contents, std::size_t size, std::size_t nmemb, void* userData) noexcept;
-// Write function of a file fetch: fwrite into the FILE* given as stream; returns what fwrite returns.
+// Write function of a file fetch: fwrite into the FileSink given as stream; returns what fwrite
+// returns, 0 (nothing written) when the answer would pass the sink's limit.
 std::size_t write_data(void* ptr, std::size_t size, std::size_t nmemb, void* stream) noexcept;
+
+// Which options restrict the schemes of a request and its redirects: the text options of libcurl
+// 7.85 and later, else the older bitmask options. Decided from the running library's version number.
+enum class SchemeOptions { Text, Bitmask };
+SchemeOptions SchemeOptionsFor(unsigned libcurlVersionNumber);
+// Makes every request of its lifetime use the given options whatever the running libcurl offers,
+// so that tests run the older path too; restores the automatic choice afterwards.
+class ScopedSchemeOptions {
+public:
+  explicit ScopedSchemeOptions(SchemeOptions options);
+  ~ScopedSchemeOptions();
+  ScopedSchemeOptions(const ScopedSchemeOptions&) = delete;
+  ScopedSchemeOptions& operator=(const ScopedSchemeOptions&) = delete;
+};
 
 struct TextFetch {
   CURLcode code = CURLE_OK; // CURLE_FAILED_INIT when no handle could be made
@@ -72,6 +103,11 @@ enum class FileFetchOutcome {
   NoHandle,       // libcurl gave no handle: no transfer was made
   TransferFailed, // libcurl ended the transfer with an error (see code)
   HttpStatus,     // the server answered with a status other than 200
+  Empty,          // HTTP 200 without a single byte
+  Undelimited,    // an HTTP/1 answer with neither a length nor chunks, ended by closing the connection:
+                  // it cannot be told apart from one cut short
+  TooLarge,       // more decoded bytes than FetchLimits::fileMaxBytes
+  Refused,        // the caller's check refused the complete file
   CannotFinish    // the file could not be written to the end, closed or renamed (see systemError)
 };
 
@@ -79,14 +115,19 @@ struct FileFetch {
   FileFetchOutcome outcome = FileFetchOutcome::NoHandle;
   CURLcode code = CURLE_OK;
   long status = 0;
-  int systemError = 0; // errno of CannotCreate and CannotFinish
+  int systemError = 0;     // errno of CannotCreate and CannotFinish
+  std::uint64_t bytes = 0; // decoded bytes written
   bool ok() const { return outcome == FileFetchOutcome::Complete; }
 };
 
+// Looks at the complete, closed temporary file before it replaces the target; false refuses it.
+using FileAcceptance = std::function<bool(const std::string& temporaryPath)>;
+
 // GET of url into the file at path. The answer streams into a temporary file in the same folder that
-// replaces path only when the transfer is complete with HTTP 200; otherwise the temporary file is
-// removed and whatever stood at path is left as it was.
-FileFetch FetchFile(const std::string& url, const std::string& path);
+// replaces path only when the transfer is complete with HTTP 200, at least one byte, a known end and
+// the acceptance's consent; otherwise the temporary file is removed and whatever stood at path is left
+// as it was.
+FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept = nullptr);
 
 // One English line that says what went wrong, for the host's log. Empty for a success.
 std::string DescribeTextFetch(const TextFetch& fetch);

@@ -3,11 +3,15 @@
 #include "host_support.h"
 #include "http_fetch.h"
 #include "offer_state.h"
+#include "package_signature.h"
 #include "platform.h"
 #include "update_protocol.h"
 #include "utilities.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 
 using namespace adsk::core;
 using orvandel::ui;
@@ -26,11 +30,78 @@ constexpr const wchar_t* kQuestionLast = L"Chceste stáhnout novou verzi České
 constexpr const wchar_t* kQuestionTitle = L"Nová verze České lokalizace";
 constexpr const wchar_t* kDownloaded = L"Instalační balíček nové verze české lokalizace najdete v Downloads";
 constexpr const wchar_t* kDownloadFailed = L"Stažení nové verze České lokalizace se nezdařilo: ";
+constexpr const wchar_t* kLinkFailed = L"Adresu instalačního balíčku nové verze se nepodařilo získat: ";
 
 constexpr const char* kDownloadsTarget = "/Downloads/Orvandel-installer.pkg";
+constexpr const char* kRoutine = "downloadLatestVersion";
+// The name the quarantine attribute gives as the program that downloaded the package.
+constexpr const char* kQuarantineAgent = "Orvandel";
+
+#ifndef QUORLEX_PACKAGE_TEAM_ID
+#define QUORLEX_PACKAGE_TEAM_ID ""
+#endif
+// The maker's Developer ID team; empty: the package's signature is left to the system alone.
+constexpr const char* kPackageTeamId = QUORLEX_PACKAGE_TEAM_ID;
+
+// Why a transfer failed at the network level, in words for the user; address names what was fetched.
+std::wstring TransferFailureReason(CURLcode code, const std::wstring& address) {
+  switch (code) {
+  case CURLE_UNSUPPORTED_PROTOCOL:
+    return address + L" nepoužívá zabezpečený protokol HTTPS";
+  case CURLE_URL_MALFORMAT:
+    return address + L" je neplatná";
+  case CURLE_COULDNT_RESOLVE_HOST:
+  case CURLE_COULDNT_CONNECT:
+    return L"server není dostupný";
+  case CURLE_OPERATION_TIMEDOUT:
+    return L"server přestal odpovídat nebo posílá data příliš pomalu";
+  case CURLE_PEER_FAILED_VERIFICATION:
+  case CURLE_SSL_CONNECT_ERROR:
+  case CURLE_SSL_CACERT_BADFILE:
+    return L"zabezpečené spojení se serverem se nepodařilo ověřit";
+  case CURLE_PARTIAL_FILE:
+  case CURLE_RECV_ERROR:
+  case CURLE_GOT_NOTHING:
+    return L"přenos skončil předčasně";
+  case CURLE_TOO_MANY_REDIRECTS:
+    return L"server přesměrovává příliš mnohokrát";
+  case CURLE_WRITE_ERROR:
+    return L"přijatá data nelze uložit";
+  default:
+    return L"chyba přenosu";
+  }
+}
+
+// "1 GiB", "4 MiB" or "1000 B": the size a limit allows.
+std::wstring SizeText(std::uint64_t bytes) {
+  constexpr std::uint64_t kMiB = 1024 * 1024;
+  if (bytes >= 1024 * kMiB && bytes % (1024 * kMiB) == 0)
+    return std::to_wstring(bytes / (1024 * kMiB)) + L" GiB";
+  if (bytes >= kMiB && bytes % kMiB == 0)
+    return std::to_wstring(bytes / kMiB) + L" MiB";
+  return std::to_wstring(bytes) + L" B";
+}
+
+std::wstring LinkFailureReason(const TextFetch& fetch) {
+  if (fetch.tooLarge)
+    return L"odpověď serveru je příliš dlouhá";
+  if (fetch.code != CURLE_OK)
+    return TransferFailureReason(fetch.code, L"adresa serveru");
+  if (fetch.status != 200)
+    return L"server odpověděl chybou HTTP " + std::to_wstring(fetch.status);
+  return L"server neposlal žádnou odpověď";
+}
+
+// What the package check found, for the message and the log.
+enum class PackageVerdict { Accepted, NotAPackage, SignatureUnchecked, SignatureRefused };
+
+struct PackageCheck {
+  PackageVerdict verdict = PackageVerdict::Accepted;
+  std::string reason; // English, for the log
+};
 
 // Why the download failed, in words for the user.
-std::wstring DownloadFailureReason(const FileFetch& fetch) {
+std::wstring DownloadFailureReason(const FileFetch& fetch, const PackageCheck& check) {
   switch (fetch.outcome) {
   case FileFetchOutcome::Complete:
     return std::wstring();
@@ -40,36 +111,68 @@ std::wstring DownloadFailureReason(const FileFetch& fetch) {
     return L"přenos nelze zahájit";
   case FileFetchOutcome::HttpStatus:
     return L"server odpověděl chybou HTTP " + std::to_wstring(fetch.status);
+  case FileFetchOutcome::Empty:
+    return L"server neposlal žádná data";
+  case FileFetchOutcome::Undelimited:
+    return L"server neuvedl délku balíčku, takže nelze ověřit, že dorazil celý";
+  case FileFetchOutcome::TooLarge:
+    return L"balíček je větší než " + SizeText(CurrentFetchLimits().fileMaxBytes);
   case FileFetchOutcome::CannotFinish:
     return L"soubor nelze uložit do složky Downloads";
+  case FileFetchOutcome::Refused:
+    switch (check.verdict) {
+    case PackageVerdict::NotAPackage:
+      return L"server neposlal instalační balíček";
+    case PackageVerdict::SignatureUnchecked:
+      return L"podpis balíčku nelze ověřit";
+    case PackageVerdict::SignatureRefused:
+      return L"balíček není podepsán výrobcem České lokalizace";
+    case PackageVerdict::Accepted:
+      break;
+    }
+    return L"balíček byl odmítnut";
   case FileFetchOutcome::TransferFailed:
     break;
   }
-  switch (fetch.code) {
-  case CURLE_UNSUPPORTED_PROTOCOL:
-    return L"adresa balíčku nepoužívá zabezpečený protokol HTTPS";
-  case CURLE_URL_MALFORMAT:
-    return L"adresa balíčku je neplatná";
-  case CURLE_COULDNT_RESOLVE_HOST:
-  case CURLE_COULDNT_CONNECT:
-    return L"server balíčku není dostupný";
-  case CURLE_OPERATION_TIMEDOUT:
-    return L"server přestal odpovídat";
-  case CURLE_PEER_FAILED_VERIFICATION:
-  case CURLE_SSL_CONNECT_ERROR:
-  case CURLE_SSL_CACERT_BADFILE:
-    return L"zabezpečené spojení se serverem se nepodařilo ověřit";
-  case CURLE_PARTIAL_FILE:
-  case CURLE_RECV_ERROR:
-  case CURLE_GOT_NOTHING:
-    return L"přenos skončil před koncem souboru";
-  case CURLE_TOO_MANY_REDIRECTS:
-    return L"server přesměrovává příliš mnohokrát";
-  case CURLE_WRITE_ERROR:
+  if (fetch.code == CURLE_WRITE_ERROR)
     return L"soubor nelze zapsat do složky Downloads";
-  default:
-    return L"chyba přenosu";
+  return TransferFailureReason(fetch.code, L"adresa balíčku");
+}
+
+// The first bytes of the file at path (at most four); empty when it cannot be read.
+std::string FirstBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  char bytes[4] = {};
+  file.read(bytes, sizeof bytes);
+  return std::string(bytes, static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+}
+
+// The checks a downloaded file passes before it may replace the previous package: a flat installer
+// package, signed by teamId when one is set. An accepted file is marked as downloaded from the
+// internet before it is renamed into place, so that it is never in Downloads unmarked.
+bool AcceptPackage(const std::string& path, const std::string& teamId, PackageCheck* check) {
+  if (!IsFlatPackageStart(FirstBytes(path))) {
+    check->verdict = PackageVerdict::NotAPackage;
+    check->reason = "not an installer package";
+    return false;
   }
+  if (!teamId.empty()) {
+    const ProgramReport report = CheckPackageSignature(path);
+    if (!report.started) {
+      check->verdict = PackageVerdict::SignatureUnchecked;
+      check->reason = "the signature checker cannot be started";
+      return false;
+    }
+    const SignatureVerdict signature = ReadSignatureReport(report.output, report.exitStatus, teamId);
+    if (!signature.accepted) {
+      check->verdict = PackageVerdict::SignatureRefused;
+      check->reason = "signature refused: " + signature.reason;
+      return false;
+    }
+  }
+  if (const int error = MarkAsDownloaded(path, kQuarantineAgent))
+    LogRoutine(kRoutine, std::string(" quarantine attribute could not be set: ") + std::strerror(error));
+  return true;
 }
 
 void ShowMessage(const std::string& text, MessageBoxIconTypes icon) {
@@ -78,8 +181,20 @@ void ShowMessage(const std::string& text, MessageBoxIconTypes icon) {
 }
 
 void ReportDownloadFailure(const std::wstring& reason, const std::string& logReason) {
-  LogRoutine("downloadLatestVersion", " download failed: " + logReason);
+  LogRoutine(kRoutine, " download failed: " + EscapeForLog(logReason));
   ShowMessage(ws2s(kDownloadFailed + reason + L"."), WarningIconType);
+}
+
+// The download-link query; a failure is logged as the URL and the reason, both at level 0.
+TextFetch QueryDownloadLink(const std::string& serverBaseUrl) {
+  const std::string url = DownloadLinkUrl(serverBaseUrl, idServerVersion);
+  TextFetch answer = FetchText(url);
+  const std::string failure = DescribeTextFetch(answer);
+  if (!failure.empty()) {
+    LogLine(EscapeForLog(url), ErrorLogLevel);
+    LogLine(EscapeForLog(failure), ErrorLogLevel);
+  }
+  return answer;
 }
 
 } // namespace
@@ -155,32 +270,32 @@ void NewVersionUI() {
     created->add(&orvandel::_quickCmdCreated);
 }
 
-std::string GetDownloadLinkFrom(const std::string& serverBaseUrl) {
-  const std::string url = DownloadLinkUrl(serverBaseUrl, idServerVersion);
-  const TextFetch answer = FetchText(url);
-  if (answer.code != CURLE_OK) {
-    LogLine(url, ErrorLogLevel);
-    LogLine(curl_easy_strerror(answer.code), ErrorLogLevel);
-  }
-  return answer.text;
-}
-
 std::string GetDownloadLink() {
-  return GetDownloadLinkFrom(ServerBaseUrl());
+  const TextFetch answer = QueryDownloadLink(ServerBaseUrl());
+  return DescribeTextFetch(answer).empty() ? answer.text : std::string();
 }
 
-void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home) {
-  const std::string link = GetDownloadLinkFrom(serverBaseUrl);
-  if (link.empty())
+void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home,
+                             const std::string& teamId) {
+  // A failed link query drives nothing: what arrived before the failure is no address.
+  const TextFetch link = QueryDownloadLink(serverBaseUrl);
+  if (!DescribeTextFetch(link).empty()) {
+    ShowMessage(ws2s(kLinkFailed + LinkFailureReason(link) + L"."), WarningIconType);
     return;
-  const std::string address = PackageAddress(link);
+  }
+  const std::string address = PackageAddress(link.text);
   if (home.empty()) {
     ReportDownloadFailure(L"není nastavena proměnná HOME", "HOME is not set");
     return;
   }
-  const FileFetch fetch = FetchFile(address, home + kDownloadsTarget);
+  PackageCheck check;
+  const FileFetch fetch = FetchFile(address, home + kDownloadsTarget, [&](const std::string& path) {
+    return AcceptPackage(path, teamId, &check);
+  });
   if (!fetch.ok()) {
-    ReportDownloadFailure(DownloadFailureReason(fetch), DescribeFileFetch(fetch) + " (" + address + ")");
+    const std::string why =
+        fetch.outcome == FileFetchOutcome::Refused ? check.reason : DescribeFileFetch(fetch);
+    ReportDownloadFailure(DownloadFailureReason(fetch, check), why + " (" + address + ")");
     return;
   }
   ShowMessage(ws2s(kDownloaded), NoIconIconType);
@@ -188,5 +303,5 @@ void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string
 
 void downloadLatestVersion() {
   const char* home = std::getenv("HOME");
-  DownloadLatestVersionTo(ServerBaseUrl(), home ? home : "");
+  DownloadLatestVersionTo(ServerBaseUrl(), home ? home : "", kPackageTeamId);
 }

@@ -19,16 +19,19 @@ void NewVersionUI();
 // "K dispozici je nová verze ..." with the offered and the installed version, three lines.
 std::string NewVersionQuestion(const std::string& offered, const std::string& installed);
 
-// The download-link query's answer text (logs the URL and the error at level 0 when it fails).
+// The download-link query's answer text; empty when the query failed (transport error, status other
+// than 200, no bytes, over the text limit), which is logged as the URL and the reason at level 0.
 std::string GetDownloadLink();
-std::string GetDownloadLinkFrom(const std::string& serverBaseUrl);
 
-// Resolves the package address and downloads it to ~/Downloads/Orvandel-installer.pkg, then tells
-// the user the outcome. An empty link answer ends it silently.
+// Asks the server for the package address and downloads the package to
+// ~/Downloads/Orvandel-installer.pkg, then tells the user the outcome in one message. The previous
+// package stays byte for byte unless a complete installer package (signed by the build's team, when
+// one is set) replaces it; the new one carries the quarantine attribute.
 void downloadLatestVersion();
-// The same with the server origin and the home folder as parameters. home empty: HOME is not set;
-// nothing is downloaded and the user is told so.
-void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home);
+// The same with the server origin, the home folder and the signing team as parameters. home empty:
+// HOME is not set; nothing is downloaded and the user is told so. teamId empty: no signature check.
+void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home,
+                             const std::string& teamId);
 
 namespace orvandel {
 

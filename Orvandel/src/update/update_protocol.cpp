@@ -85,3 +85,28 @@ std::string PackageAddress(const std::string& linkAnswer) {
     address.resize(extension + 4);
   return address;
 }
+
+bool IsFlatPackageStart(const std::string& firstBytes) {
+  return firstBytes.compare(0, 4, "xar!") == 0;
+}
+
+std::string EscapeForLog(const std::string& text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (byte == '\n') {
+      escaped += "\\n";
+    } else if (byte == '\r') {
+      escaped += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      escaped += "\\x";
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 0x0F];
+    } else {
+      escaped += character;
+    }
+  }
+  return escaped;
+}

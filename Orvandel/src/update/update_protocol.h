@@ -36,3 +36,10 @@ VersionAnswer SplitVersionAnswer(const std::string& answer);
 // first ".pkg" after it; the rest after "URL=" when it holds no ".pkg"; the whole answer without
 // "URL=".
 std::string PackageAddress(const std::string& linkAnswer);
+
+// True when the file begins as a flat installer package does, with the bytes "xar!".
+bool IsFlatPackageStart(const std::string& firstBytes);
+
+// Server-controlled text made safe for one log line: line feed and carriage return become \n and \r,
+// every other control character (and DEL) \xNN with lower-case hex digits; the rest stays as it is.
+std::string EscapeForLog(const std::string& text);

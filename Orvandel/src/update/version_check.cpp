@@ -52,7 +52,7 @@ bool CheckNewVersionAt(const std::string& versionFile, const std::string& server
     const std::string failure = DescribeTextFetch(answer);
     if (!failure.empty()) {
       // Without an answer nothing is known about a newer version, so nothing is offered.
-      LogRoutine(kRoutine, " version query failed: " + failure);
+      LogRoutine(kRoutine, " version query failed: " + EscapeForLog(failure));
     } else {
       const VersionAnswer split = SplitVersionAnswer(answer.text);
       serverVersion = split.version;
@@ -65,8 +65,8 @@ bool CheckNewVersionAt(const std::string& versionFile, const std::string& server
 
   if (noticeDue)
     NewVersionUI();
-  LogRoutine(kRoutine, " local ver: " + localVersion);
-  LogRoutine(kRoutine, " server ver: " + serverVersion);
+  LogRoutine(kRoutine, " local ver: " + EscapeForLog(localVersion));
+  LogRoutine(kRoutine, " server ver: " + EscapeForLog(serverVersion));
   LogRoutine(kRoutine, " end function");
   return noticeDue;
 }

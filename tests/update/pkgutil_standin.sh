@@ -1,0 +1,7 @@
+#!/bin/sh
+# Stands for /usr/sbin/pkgutil in the update tests: `--check-signature FILE` prints the report in
+# $STANDIN_REPORT and exits with $STANDIN_EXIT (default 0); the arguments go to $STANDIN_ARGUMENTS.
+[ -n "$STANDIN_ARGUMENTS" ] && printf '%s\n' "$@" > "$STANDIN_ARGUMENTS"
+[ "$1" = "--check-signature" ] && [ -f "$2" ] || exit 64
+cat "$STANDIN_REPORT"
+exit "${STANDIN_EXIT:-0}"
