@@ -2,9 +2,15 @@
 #include "update/http_fetch.h"
 #include "update_test_support.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <zlib.h>
 
+#include <csignal>
+
 #include <chrono>
+
+extern char** environ;
 
 using loopback::Certificate;
 
@@ -380,6 +386,45 @@ TEST_F(FetchTest, RefusedFileKeepsThePreviousOne) {
   EXPECT_EQ(seen, Package()); // the check saw the whole answer
   EXPECT_EQ(ReadFile(target), "previous package");
   EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+}
+
+TEST_F(FetchTest, KilledDownloadLeavesNothingForTheNextOne) {
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\nxar!" + std::string(60000, 'k');
+  loopback::ScriptedTlsServer stalled([&head](loopback::ScriptedConnection& connection) {
+    connection.Send(head);
+    while (!connection.Stopping())
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  });
+  ASSERT_TRUE(stalled.ok());
+  const std::string target = folder() + "/Orvandel-installer.pkg";
+  WriteFile(target, "previous package");
+
+  const std::string url = stalled.Origin() + "/p.pkg";
+  std::vector<char*> argv = {const_cast<char*>(QUORLEX_FETCH_FILE_CHILD), const_cast<char*>(url.c_str()),
+                             const_cast<char*>(target.c_str()), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  // Killed once its temporary file holds part of what the server sent (the stream buffers the rest).
+  std::string partial;
+  for (int wait = 0; wait < 500 && partial.size() < 4096; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const std::string& name : Entries(folder()))
+      if (name != "Orvandel-installer.pkg")
+        partial = ReadFile(folder() + "/" + name);
+  }
+  ::kill(child, SIGKILL);
+  // Dead but not reaped: a zombie counts as dead.
+  siginfo_t info{};
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_EQ(partial.compare(0, 4, "xar!"), 0);
+  ASSERT_EQ(Entries(folder()).size(), 2u);
+
+  const FileFetch fetch = FetchFile(Url("/package"), target);
+  EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
+  EXPECT_EQ(ReadFile(target), Package());
+  EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  int status = 0;
+  ::waitpid(child, &status, 0);
 }
 
 TEST_F(FetchTest, TargetThatCannotBeCreatedStartsNoTransfer) {

@@ -1,17 +1,16 @@
 #include "http_fetch.h"
 
 #include "platform.h"
+#include "temporary_file.h"
+#include "unique_handles.h"
 #include "utilities.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <random>
 #include <string_view>
 
 namespace {
@@ -19,18 +18,8 @@ namespace {
 FetchLimits g_limits;
 std::optional<SchemeOptions> g_forcedSchemeOptions;
 
-struct CurlCleanup {
-  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
-};
-struct SlistFree {
-  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
-};
-struct FileClose {
-  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
-using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
-using File = std::unique_ptr<std::FILE, FileClose>;
+using CurlHandle = std::unique_ptr<CURL, CReleaser<curl_easy_cleanup>>;
+using HeaderList = std::unique_ptr<curl_slist, CReleaser<curl_slist_free_all>>;
 using WriteFunction = std::size_t (*)(void*, std::size_t, std::size_t, void*) noexcept;
 
 // Both header lines, in their order; empty when the list cannot be built.
@@ -161,46 +150,6 @@ bool HasKnownEnd(CURL* handle, const ResponseFraming& framing) {
   return framing.chunked;
 }
 
-struct TemporaryFile {
-  std::string path;
-  File file;
-};
-
-// A new file beside target, named after it and hidden, created exclusively so that nothing else is
-// overwritten. Sets errno and returns no file on failure.
-TemporaryFile CreateTemporaryBeside(const std::string& target) {
-  const std::string folder = DirectoryOf(target);
-  const std::size_t separator = target.find_last_of("/\\");
-  const std::string name = separator == std::string::npos ? target : target.substr(separator + 1);
-  const std::string prefix =
-      (separator == std::string::npos ? std::string() : folder + "/") + "." + name + ".";
-
-  std::random_device seed;
-  std::mt19937 generator(seed());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(generator() & 0xffffffU));
-    std::string path = prefix + suffix + ".part";
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (descriptor < 0) {
-      if (errno == EEXIST)
-        continue;
-      return TemporaryFile();
-    }
-    File file(::fdopen(descriptor, "wb"));
-    if (!file) {
-      const int error = errno;
-      ::close(descriptor);
-      ::unlink(path.c_str());
-      errno = error;
-      return TemporaryFile();
-    }
-    return TemporaryFile{std::move(path), std::move(file)};
-  }
-  errno = EEXIST;
-  return TemporaryFile();
-}
-
 } // namespace
 
 const FetchLimits& CurrentFetchLimits() {
@@ -296,24 +245,22 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
     result.outcome = FileFetchOutcome::NoHandle;
     return result;
   }
-  TemporaryFile temporary = CreateTemporaryBeside(path);
-  if (!temporary.file) {
+  // Downloads left behind by killed processes go first; the live ones of other processes stay.
+  const std::string folder = DirectoryOf(path);
+  if (!folder.empty())
+    SweepDeadTemporaries(folder);
+  TemporaryFile temporary = TemporaryFile::CreateBeside(path, 0666);
+  UniqueFile file(temporary.valid() ? ::fdopen(temporary.fd(), "wb") : nullptr);
+  if (!file) {
     result.outcome = FileFetchOutcome::CannotCreate;
-    result.systemError = errno;
+    result.systemError = temporary.valid() ? errno : temporary.error();
     return result;
   }
-  // Whatever ends this function before the rename, the temporary file goes with it.
-  struct Remover {
-    const std::string& path;
-    bool keep = false;
-    ~Remover() {
-      if (!keep)
-        ::unlink(path.c_str());
-    }
-  } remover{temporary.path};
+  temporary.releaseFd();
+  const std::string temporaryPath = (folder.empty() ? std::string() : folder + "/") + temporary.name();
 
   FileSink sink;
-  sink.file = temporary.file.get();
+  sink.file = file.get();
   ResponseFraming framing;
   HeaderList headers = BuildHeaders();
   result.code = headers ? Configure(handle.get(), url, headers.get(), write_data, &sink,
@@ -331,7 +278,9 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
   }
   handle.reset();
   result.bytes = sink.bytes;
-  const bool closed = std::fclose(temporary.file.release()) == 0;
+  // Closed without a flush to the storage: a download can be repeated, and flushing a large package
+  // would take about as long as the transfer.
+  const bool closed = std::fclose(file.release()) == 0;
   const int closeError = errno;
 
   if (sink.tooLarge) {
@@ -347,13 +296,12 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
   } else if (!closed) {
     result.outcome = FileFetchOutcome::CannotFinish;
     result.systemError = closeError;
-  } else if (accept && !accept(temporary.path)) {
+  } else if (accept && !accept(temporaryPath)) {
     result.outcome = FileFetchOutcome::Refused;
-  } else if (std::rename(temporary.path.c_str(), path.c_str()) != 0) {
+  } else if (const int error = temporary.commit()) {
     result.outcome = FileFetchOutcome::CannotFinish;
-    result.systemError = errno;
+    result.systemError = error;
   } else {
-    remover.keep = true;
     result.outcome = FileFetchOutcome::Complete;
   }
   return result;

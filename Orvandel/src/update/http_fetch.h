@@ -2,6 +2,8 @@
 // one blocking transfer with its own handle, header list and sink; nothing is kept between requests.
 #pragma once
 
+#include "unique_handles.h"
+
 #include <curl/curl.h>
 
 #include <cstddef>
@@ -44,14 +46,10 @@ private:
   FetchLimits m_previous;
 };
 
-struct FreeDeleter {
-  void operator()(void* block) const noexcept { std::free(block); }
-};
-
 // Sink of a text fetch. Whenever memory is set it holds size received bytes and one zero byte after
 // them. tooLarge records that callBack refused a delivery because of the text limit.
 struct ResponseBuffer {
-  std::unique_ptr<char, FreeDeleter> memory;
+  UniqueMalloc<char> memory;
   std::size_t size = 0;
   std::size_t limit = CurrentFetchLimits().textMaxBytes;
   bool tooLarge = false;
