@@ -1,6 +1,6 @@
 // The version query's answer, whatever the server or a man in the middle sends: the no-newer-version
-// test, the split into download identifier and offered version, and what the identifier becomes (the
-// download-link URL).
+// test, the split into download identifier and offered version, and what those become (the offered
+// version's log text, the download-link URL).
 #include "fuzz_support.h"
 
 #include "update/update_protocol.h"
@@ -46,6 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (NthOccurrence(answer, "|", 3) >= 0) {
     FUZZ_CHECK(split.id.find('|') == std::string::npos);
     FUZZ_CHECK(split.version.find('|') == std::string::npos);
+  }
+
+  // The offered version goes into a log line: escaped, it holds no control character at all.
+  for (const char character : EscapeForLog(split.version)) {
+    const auto byte = static_cast<unsigned char>(character);
+    FUZZ_CHECK(byte >= 0x20 && byte != 0x7F);
   }
 
   // The identifier travels in the download-link URL: it may not add keys, end the query or break out

@@ -65,6 +65,10 @@ echo "Language preference set:     $language"
 package="$home/Downloads/Orvandel-installer.pkg"
 if [ -f "$package" ]; then
   echo "Installer package:           $(stat -c %s "$package") bytes in ~/Downloads/Orvandel-installer.pkg"
+  # The simulation's stand-in for macOS's com.apple.quarantine, which makes the system check the
+  # package's signature when the user opens it.
+  quarantine=$(getfattr --only-values -n user.com.apple.quarantine "$package" 2>/dev/null || echo "none")
+  echo "  quarantine attribute:      $quarantine"
 else
   echo "Installer package:           missing"
 fi

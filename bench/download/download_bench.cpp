@@ -120,13 +120,15 @@ int main(int argc, char** argv) {
     }
 
     const std::size_t total = static_cast<std::size_t>(mib) * 1024 * 1024;
+    // An installer package as the client accepts it: it begins with "xar!".
+    static const std::string first = "xar!" + std::string(256 * 1024 - 4, 'Q');
     static const std::string block(256 * 1024, 'Q');
     loopback::Server server(loopback::Certificate::Trusted);
     server.server().Get("/big.pkg", [total](const httplib::Request&, httplib::Response& response) {
       response.set_content_provider(total, "application/octet-stream",
                                     [](size_t offset, size_t length, httplib::DataSink& sink) {
-                                      (void)offset;
-                                      return sink.write(block.data(), std::min(length, block.size()));
+                                      const std::string& bytes = offset == 0 ? first : block;
+                                      return sink.write(bytes.data(), std::min(length, bytes.size()));
                                     });
     });
     if (!server.Start()) {
