@@ -24,7 +24,7 @@ if [ -z "$build" ]; then
 fi
 
 # The tests that hold each kind of case, by name.
-network='^(FetchTest\.(OtherSchemes|RedirectLoop|TextAnswerOverTheLimit|Stalled|Untrusted|FailedDownload|TargetThatCannot)|NewVersionTest\.(EmptyLinkAnswer|FailedLinkQuery|FailedDownload|MissingDownloadsFolder)|CheckTest\.FailedQuery)'
+network='^(FetchTest\.(OtherSchemes|BothSchemeOptions|RedirectLoop|TextAnswerOverTheLimit|Stalled|Untrusted|FailedDownload|AnswersWithoutAKnownEnd|TrickleBelow|KilledDownload|RefusedFile|TargetThatCannot)|NewVersionTest\.(FailedLinkQuery|UnreachableLinkServer|FailedDownload|PinnedTeam|RefusedQuarantine|AddressWithALineBreak|MissingDownloadsFolder)|CheckTest\.FailedQuery)'
 guards='^(Uninstall\.(EndsSilently|RemovesLinked|ReportsFileSystemError|DryRun)|RunUninstaller\.Refuses|UninstallerProgram\.(Refuses|ChangesNothing))'
 
 log="$(mktemp -d "${TMPDIR:-/tmp}/quorlex-reliability-XXXXXX")"

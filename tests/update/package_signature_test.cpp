@@ -54,6 +54,7 @@ TEST(ReadSignatureReport, ForgedOrMangledReportsAreRefused) {
        replaced("Quorlex s.r.o. (QX7T2M9K4B)", "QX7T2M9K4B (AB12CD34EF)")},
       {"self-made root", replaced("3. Apple Root CA", "3. Apple Root CA Forged")},
       {"leaf alone", good.substr(0, good.find("    2. "))},
+      {"no team in the certificate", replaced(" (QX7T2M9K4B)", "")},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
@@ -61,6 +62,8 @@ TEST(ReadSignatureReport, ForgedOrMangledReportsAreRefused) {
     EXPECT_FALSE(verdict.accepted);
     EXPECT_FALSE(verdict.reason.empty());
   }
+  // Without a team nothing passes, not even a certificate that names none.
+  EXPECT_FALSE(ReadSignatureReport(replaced(" (QX7T2M9K4B)", ""), 0, "").accepted);
 }
 
 } // namespace

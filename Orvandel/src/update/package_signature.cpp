@@ -66,7 +66,7 @@ SignatureVerdict ReadSignatureReport(const std::string& report, int exitStatus, 
     verdict.reason = "no certificate chain";
   else if (!StartsWith(chain.front(), "Developer ID Installer: "))
     verdict.reason = "signed with " + chain.front();
-  else if (TeamOf(chain.front()) != teamId)
+  else if (TeamOf(chain.front()).empty() || TeamOf(chain.front()) != teamId)
     verdict.reason = "signed by team " + TeamOf(chain.front()) + ", not " + teamId;
   else if (chain.size() < 2 || chain.back() != "Apple Root CA")
     verdict.reason = "certificate chain does not end with Apple Root CA";

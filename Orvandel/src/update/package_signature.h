@@ -12,5 +12,5 @@ struct SignatureVerdict {
 // Accepted only when the program exited with 0, the status says the package was signed by a developer
 // certificate issued by Apple, and the certificate chain starts with a "Developer ID Installer"
 // certificate of teamId and ends with "Apple Root CA". Anything else, an unreadable report included,
-// is refused with the reason.
+// is refused with the reason; so is every report when teamId is empty.
 SignatureVerdict ReadSignatureReport(const std::string& report, int exitStatus, const std::string& teamId);
