@@ -70,7 +70,7 @@ counter_kills="$(sed -n 's/.* trials, \([0-9]*\) killed.*/\1/p' <<<"$counter_lin
 row "Start-counter rewrites killed (SIGKILL) at random moments" "${counter_kills:-0}" "$counter_failed"
 
 run_tests "$network" network
-row "Network fault scenarios (tests: refused schemes, redirect loop, oversized answer, stalls, untrusted certificate, failed transfers)" \
+row "Network fault scenarios (tests: refused schemes, redirect loop, oversized answer, stalls, untrusted certificate, failed transfers, answers without a known end, trickles, killed downloads, refused packages)" \
   "${count:-0}" "$failed"
 run_tests "$guards" guards
 row "Uninstaller guard cases (tests: no home, wrong folder, links, file-system errors, dry run)" "${count:-0}" "$failed"
