@@ -5,7 +5,6 @@
 #include "unique_handles.h"
 #include "utilities.h"
 
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -46,10 +45,11 @@ SchemeOptions ActiveSchemeOptions() {
 }
 
 // The options every request shares, in their fixed order, then the bounds that keep the host
-// responsive and the transfer on HTTPS. The header list must outlive the transfer: libcurl keeps the
+// responsive and the transfer on HTTPS: a text fetch has a whole-transfer limit and may only stall, a
+// file fetch must keep a minimum speed. The header list must outlive the transfer: libcurl keeps the
 // pointer. CURLE_OK, or the code of an option libcurl refused; no transfer may run after a refusal.
 CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, WriteFunction write, void* sink,
-                   bool wholeTransferLimit) {
+                   bool textFetch) {
   const FetchLimits& limits = CurrentFetchLimits();
   CURLcode code = CURLE_OK;
   auto set = [&](CURLoption option, auto value) {
@@ -80,7 +80,7 @@ CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, Wr
   set(CURLOPT_MAXREDIRS, limits.maxRedirects);
   // The connect limit covers the TLS handshake too, so a server that never answers it is released.
   set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
-  if (wholeTransferLimit) {
+  if (textFetch) {
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
     set(CURLOPT_TIMEOUT_MS, limits.textTotalMs);
@@ -225,7 +225,7 @@ TextFetch FetchText(const std::string& url) {
   }
   result.code = curl_easy_setopt(handle.get(), CURLOPT_CUSTOMREQUEST, "GET");
   if (result.code == CURLE_OK)
-    result.code = Configure(handle.get(), url, headers.get(), callBack, &buffer, /*wholeTransferLimit=*/true);
+    result.code = Configure(handle.get(), url, headers.get(), callBack, &buffer, /*textFetch=*/true);
   if (result.code == CURLE_OK) {
     result.code = curl_easy_perform(handle.get());
     result.status = ResponseStatus(handle.get());
@@ -264,7 +264,7 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
   ResponseFraming framing;
   HeaderList headers = BuildHeaders();
   result.code = headers ? Configure(handle.get(), url, headers.get(), write_data, &sink,
-                                    /*wholeTransferLimit=*/false)
+                                    /*textFetch=*/false)
                         : CURLE_OUT_OF_MEMORY;
   if (result.code == CURLE_OK)
     result.code = curl_easy_setopt(handle.get(), CURLOPT_HEADERFUNCTION, RecordFraming);
