@@ -1,6 +1,7 @@
 #include "update/new_version.h"
 #include "update/offer_state.h"
 
+#include "scripted_tls.h"
 #include "update/http_fetch.h"
 #include "update_test_support.h"
 
@@ -93,6 +94,9 @@ protected:
     });
     http.Get("/download/empty.pkg", [](const httplib::Request&, httplib::Response& response) {
       response.set_content("", "application/octet-stream");
+    });
+    http.Get("/download/huge.pkg", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("xar!" + std::string(2 << 20, 'h'), "application/octet-stream");
     });
     http.Get("/download/missing.pkg", [](const httplib::Request&, httplib::Response& response) {
       response.status = 404;
@@ -410,6 +414,36 @@ TEST_F(NewVersionTest, AddressWithALineBreakCannotForgeALogLine) {
   EXPECT_NE(lines[0].find("(https://127.0.0.1:1/a\\nQUORLEX: forged.pkg)"), std::string::npos) << lines[0];
   EXPECT_EQ(lines[0].find('\n'), std::string::npos);
   EXPECT_EQ(Messages().size(), 1u);
+}
+
+TEST_F(NewVersionTest, PackageOverTheLimitOrWithoutAKnownEndIsRefused) {
+  FetchLimits limits;
+  limits.fileMaxBytes = 1 << 20;
+  ScopedFetchLimits shortened(limits);
+  loopback::ScriptedTlsServer closing([](loopback::ScriptedConnection& connection) {
+    connection.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nxar!" + std::string(3000, 'c'));
+  });
+  ASSERT_TRUE(closing.ok());
+  struct Case {
+    std::string link;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"URL=" + m_server.Origin() + "/download/huge.pkg", "balíček je větší než 1 MiB"},
+      {"URL=" + closing.Origin() + "/p.pkg",
+       "server neuvedl délku balíčku, takže nelze ověřit, že dorazil celý"},
+  };
+  WriteFile(Target(), "previous package");
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.link);
+    hostsim::ClearTranscript();
+    LinkAnswer(test.link);
+    Download();
+    EXPECT_EQ(Messages(), std::vector<std::string>{
+                              "Stažení nové verze České lokalizace se nezdařilo: " + test.reason + "."});
+    EXPECT_EQ(ReadFile(Target()), "previous package");
+    EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  }
 }
 
 } // namespace
