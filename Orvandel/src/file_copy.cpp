@@ -178,7 +178,7 @@ void CopyEntries(int sourceFd, const std::string& source, int targetFd, const st
     const FolderIdentity identity{status.st_dev, status.st_ino};
     for (const FolderIdentity& ancestor : ancestors) {
       if (ancestor == identity)
-        Fail("copy", sourcePath, ELOOP);
+        throw fs::filesystem_error("copy", fs::path(sourcePath), make_error_code(CopyError::linkLoop));
     }
     const UniqueFd childSource(openat(sourceFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!childSource.valid())
@@ -205,6 +205,24 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 }
 
 } // namespace
+
+const std::error_category& CopyErrorCategory() {
+  class Category final : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "copy"; }
+    std::string message(int value) const override {
+      return value == static_cast<int>(CopyError::linkLoop)
+                 ? "symbolic link leads back into a folder being copied"
+                 : "unknown copy error";
+    }
+  };
+  static const Category category;
+  return category;
+}
+
+std::error_code make_error_code(CopyError error) {
+  return {static_cast<int>(error), CopyErrorCategory()};
+}
 
 void CopyFileUpdating(const std::string& source, const std::string& target) {
   const auto [sourceFolder, sourceName] = SplitPath(source);

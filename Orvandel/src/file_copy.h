@@ -7,8 +7,16 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 namespace filecopy {
+
+// Errors of the copy's own making, distinct from the system's: a link in the source that leads back
+// into a folder being copied (the system's own "too many levels of symbolic links" means a link chain
+// that resolves nowhere, such as a link to itself).
+enum class CopyError { linkLoop = 1 };
+const std::error_category& CopyErrorCategory();
+std::error_code make_error_code(CopyError error);
 
 // Copies source to target when target is missing or older than source. A link at the target is
 // replaced, never written through; an equal or newer target is kept. Links in source are followed.
@@ -17,10 +25,14 @@ void CopyFileUpdating(const std::string& source, const std::string& target);
 // Copies every entry of the source folder into the target folder under the same name, sub-folders
 // recursively, each file by the rule of CopyFileUpdating. A missing target folder is created (its
 // parent must exist); nothing at the target is deleted. Links in the source are followed; one that
-// leads back into a folder being copied is an error (too many levels of symbolic links) instead of an
-// endless descent. Files other than regular ones and folders are an error. An entry of the source
-// folder itself named heldBack (when not empty) is left out.
+// leads back into a folder being copied is an error (CopyError::linkLoop) instead of an endless descent.
+// Files other than regular ones and folders are an error. An entry of the source folder itself named heldBack
+// (when not empty) is left out.
 void CopyFolderUpdating(const std::string& source, const std::string& target,
                         const std::string& heldBack = "");
 
 } // namespace filecopy
+
+namespace std {
+template <> struct is_error_code_enum<filecopy::CopyError> : true_type {};
+} // namespace std

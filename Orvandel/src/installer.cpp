@@ -8,10 +8,19 @@
 #include <product_constants.h>
 #include <utilities.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 using namespace adsk::core;
 using orvandel::app;
@@ -42,35 +51,77 @@ void Show(const std::string& text) {
     ui->messageBox(text, "", static_cast<MessageBoxButtonTypes>(0), static_cast<MessageBoxIconTypes>(0));
 }
 
+// An error of the run that is not the file system's, with its text for the log and for the user.
+class InstallationError : public std::runtime_error {
+public:
+  InstallationError(const char* english, const wchar_t* czech)
+      : std::runtime_error(english), m_czech(czech) {}
+  const wchar_t* czech() const { return m_czech; }
+
+private:
+  const wchar_t* m_czech;
+};
+
 void SetCzechLanguage() {
   const Ptr<Preferences> preferences = app ? app->preferences() : nullptr;
   const Ptr<GeneralPreferences> general = preferences ? preferences->generalPreferences() : nullptr;
   if (!general)
-    throw std::runtime_error("the host gave no general preferences");
+    throw InstallationError("the host gave no general preferences", L"aplikace nevrátila obecné předvolby");
   general->userLanguage(static_cast<UserLanguages>(2));
 }
 
-// The reason for the user, in Czech where the system's text is a common one.
-std::string CzechReason(const std::error_code& code) {
-  if (code.category() == std::generic_category() || code.category() == std::system_category()) {
-    switch (code.value()) {
-    case EACCES:
-    case EPERM:
-      return Wstr2Str(L"přístup byl odepřen");
-    case ENOENT:
-      return Wstr2Str(L"soubor nebo složka neexistuje");
-    case ENOSPC:
-    case EDQUOT:
-      return Wstr2Str(L"na disku není dost místa");
-    case EROFS:
-      return Wstr2Str(L"disk je jen pro čtení");
-    case ELOOP:
-      return Wstr2Str(L"symbolický odkaz vede zpět do kopírované složky");
-    default:
-      break;
-    }
+// The system's reason in Czech for the user; the log keeps the system's own text.
+std::wstring CzechReason(const std::error_code& code) {
+  if (code == filecopy::CopyError::linkLoop)
+    return L"symbolický odkaz vede zpět do kopírované složky";
+  if (code.category() != std::generic_category() && code.category() != std::system_category())
+    return L"neznámá chyba";
+  switch (code.value()) {
+  case EACCES:
+    return L"přístup byl odepřen";
+  case EPERM:
+    return L"operace není povolena";
+  case ENOENT:
+    return L"soubor nebo složka neexistuje";
+  case ENOTDIR:
+    return L"není složka";
+  case EISDIR:
+    return L"je to složka";
+  case EMFILE:
+  case ENFILE:
+    return L"příliš mnoho otevřených souborů";
+  case ENOSPC:
+  case EDQUOT:
+    return L"na disku není dost místa";
+  case EFBIG:
+    return L"soubor je příliš velký";
+  case EROFS:
+    return L"disk je jen pro čtení";
+  case ELOOP:
+    return L"příliš mnoho úrovní symbolických odkazů";
+  case ENAMETOOLONG:
+    return L"název nebo cesta je příliš dlouhá";
+  case EIO:
+    return L"chyba čtení nebo zápisu na disk";
+  case ENOTEMPTY:
+    return L"složka není prázdná";
+  case EEXIST:
+    return L"soubor již existuje";
+  case EBUSY:
+  case ETXTBSY:
+    return L"soubor nebo složka se právě používá";
+  case ENOMEM:
+    return L"nedostatek paměti";
+  case ENOTSUP:
+#if EOPNOTSUPP != ENOTSUP
+  case EOPNOTSUPP:
+#endif
+    return L"operace není podporována";
+  case EINVAL:
+    return L"neplatný argument";
+  default:
+    return L"systémová chyba č. " + std::to_wstring(code.value());
   }
-  return code.message();
 }
 
 std::string FailedPaths(const fs::filesystem_error& error) {
@@ -81,17 +132,75 @@ std::string FailedPaths(const fs::filesystem_error& error) {
 }
 
 // The one report of a run that an error ended: a log line and a message box.
-void ReportFailure(const std::string& paths, const std::string& reason, const std::string& reasonForUser) {
+void ReportFailure(const std::string& paths, const std::string& reason, const std::wstring& reasonForUser) {
   try {
     Log(" installation failed: " + (paths.empty() ? reason : paths + ": " + reason));
     std::string text = Wstr2Str(kFailureMessage);
     if (!paths.empty())
       text += "\n" + Wstr2Str(kFailureFileLabel) + paths;
-    text += "\n" + Wstr2Str(kFailureReasonLabel) + reasonForUser;
+    text += "\n" + Wstr2Str(kFailureReasonLabel + reasonForUser);
     Show(text);
   } catch (...) {
     // Nothing is left to report with: the host must not see the exception.
   }
+}
+
+[[noreturn]] void FailRemoving(const std::string& path, int error) {
+  throw fs::filesystem_error("remove", fs::path(path), std::error_code(error, std::generic_category()));
+}
+
+// True when anything is at path, a dangling link included.
+bool HasEntry(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
+// Removes the entry at path (a link as the link, not what it points to). An absent entry is no error.
+void RemoveEntry(const std::string& path) {
+  if (std::remove(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
+    FailRemoving(path, errno);
+}
+
+// Removes the tree at path; a link is removed as the link, never followed. An entry that is absent, or
+// that vanishes while the tree is removed (another host or the host's updater removing the same tree),
+// is no error. A folder's names are read before its sub-folders are entered, so one descriptor is open
+// at a time whatever the depth.
+void RemoveTree(const std::string& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR)
+      return;
+    FailRemoving(path, errno);
+  }
+  if (!S_ISDIR(status.st_mode)) {
+    RemoveEntry(path);
+    return;
+  }
+  std::vector<std::string> names;
+  {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(path.c_str()), closedir);
+    if (!listing) {
+      if (errno == ENOENT)
+        return;
+      FailRemoving(path, errno);
+    }
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(listing.get());
+      if (!entry) {
+        if (errno != 0)
+          FailRemoving(path, errno);
+        break;
+      }
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..")
+        names.push_back(name);
+    }
+  }
+  for (const std::string& name : names)
+    RemoveTree(path + "/" + name);
+  if (rmdir(path.c_str()) != 0 && errno != ENOENT)
+    FailRemoving(path, errno);
 }
 
 void RunInstallation(bool force, const InstallPlaces& places) {
@@ -113,6 +222,12 @@ void RunInstallation(bool force, const InstallPlaces& places) {
     Log(" target files with translate exists.");
     return;
   }
+  // The marker tells later starts that the installation is complete. A forced run takes it away before
+  // its first copy and places it at its end, so that a forced run ended early (an error, a force-quit
+  // host) leaves a mix of package versions that the next start completes, not one it takes as done.
+  const bool packageHasMarker = HasEntry(camSource + kMarkerName);
+  if (force && packageHasMarker)
+    RemoveEntry(marker);
 
   if (DirectoryExists(baseSource)) {
     Log(" source files with Orvandel  exists.");
@@ -144,7 +259,7 @@ void RunInstallation(bool force, const InstallPlaces& places) {
   // error ends before then leaves no marker, so the next start without force completes it instead of
   // taking the Czech files as in place.
   const auto placeMarker = [&] {
-    if (FileExists(camSource + kMarkerName))
+    if (packageHasMarker)
       filecopy::CopyFileUpdating(camSource + kMarkerName, marker);
   };
   filecopy::CopyFolderUpdating(camSource, camTranslations, kMarkerName);
@@ -195,10 +310,16 @@ void InstallCzechFiles(bool force, const InstallPlaces& places) {
     RunInstallation(force, places);
   } catch (const fs::filesystem_error& error) {
     ReportFailure(FailedPaths(error), error.code().message(), CzechReason(error.code()));
+  } catch (const std::system_error& error) {
+    ReportFailure(std::string(), error.what(), CzechReason(error.code()));
+  } catch (const InstallationError& error) {
+    ReportFailure(std::string(), error.what(), error.czech());
+  } catch (const std::bad_alloc&) {
+    ReportFailure(std::string(), "out of memory", L"nedostatek paměti");
   } catch (const std::exception& error) {
-    ReportFailure(std::string(), error.what(), error.what());
+    ReportFailure(std::string(), error.what(), L"neočekávaná chyba");
   } catch (...) {
-    ReportFailure(std::string(), "unknown error", "unknown error");
+    ReportFailure(std::string(), "unknown error", L"neznámá chyba");
   }
 }
 
@@ -208,33 +329,47 @@ void copyFileFromDirToAnotherDir(std::string source, std::string target) {
 
 void RemoveFromOldDestination(const char* productionFolder, std::string currentBuild) {
   for (const fs::directory_entry& entry : fs::directory_iterator(productionFolder)) {
+    // A build folder that vanishes meanwhile (the host's updater) is no longer a folder: passed over.
     if (!fs::is_directory(entry.path()))
       continue;
     const std::string build = entry.path().string();
     if (build.find(currentBuild) != std::string::npos)
       continue;
-    for (const char* single : legacy::kSingleFiles) {
-      if (FileExists(build + single))
-        fs::remove(build + single);
-    }
+    for (const char* single : legacy::kSingleFiles)
+      RemoveEntry(build + single);
     for (const char* tree : legacy::kTrees) {
-      // Without its trailing separator a link at the legacy path is removed as the link; with it,
-      // remove_all would follow the link and empty the folder it points to.
+      // Without its trailing separator a link at the legacy path is removed as the link.
       std::string path = build + tree;
       while (path.size() > 1 && path.back() == '/')
         path.pop_back();
-      fs::remove_all(path);
+      RemoveTree(path);
     }
   }
 }
 
 bool FindProductionFolder(const std::string& executableDirectory, std::string* productionFolder,
                           std::string* currentBuild) {
-  const auto found = executableDirectory.find("production");
-  if (found == std::string::npos)
-    return false;
-  *productionFolder = executableDirectory.substr(0, found + 11);
-  const std::string rest = executableDirectory.substr(productionFolder->size());
-  *currentBuild = rest.substr(0, rest.find_first_of("/\\"));
-  return true;
+  // The last component named "production" that a build's name follows: the host runs from
+  // production/BUILD/..., and a home, user or disk name before it may hold the word too.
+  constexpr std::string_view kProduction = "production";
+  const std::string_view path = executableDirectory;
+  bool found = false;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find_first_of("/\\", start);
+    if (end == std::string_view::npos)
+      end = path.size();
+    if (path.substr(start, end - start) == kProduction && end < path.size()) {
+      std::size_t buildEnd = path.find_first_of("/\\", end + 1);
+      if (buildEnd == std::string_view::npos)
+        buildEnd = path.size();
+      if (buildEnd > end + 1) {
+        *productionFolder = executableDirectory.substr(0, end + 1);
+        *currentBuild = executableDirectory.substr(end + 1, buildEnd - end - 1);
+        found = true;
+      }
+    }
+    start = end + 1;
+  }
+  return found;
 }

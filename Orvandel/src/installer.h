@@ -28,12 +28,14 @@ void InstallCzechFiles(bool force, const InstallPlaces& places);
 void copyFileFromDirToAnotherDir(std::string source, std::string target);
 
 // Removes the Czech files of the older bundle from every build folder in productionFolder (which ends
-// with the separator) except those whose path contains currentBuild. Throws
+// with the separator) except those whose path contains currentBuild. What is absent, or vanishes while
+// it is removed (another host cleaning the same builds), is no error. Throws
 // std::filesystem::filesystem_error.
 void RemoveFromOldDestination(const char* productionFolder, std::string currentBuild);
 
 // The production folder and the running build's name from the host executable's folder: the text up
-// to the first "production" and the one character after it, and the name that follows up to the
-// next '/' or '\\'. False when the folder holds no "production".
+// to and including the separator after the last component named exactly "production" that a further
+// component (the build's name) follows, and that name. Components end at '/' or '\\'. False when
+// there is no such component.
 bool FindProductionFolder(const std::string& executableDirectory, std::string* productionFolder,
                           std::string* currentBuild);

@@ -40,9 +40,9 @@ std::string Content(int seed, std::size_t size) {
 }
 
 // A data package big enough that a kill lands inside a copy: four source folders with sub-folders,
-// many small files and some larger ones.
-void MakePackage(const std::string& root) {
-  int n = 0;
+// many small files and some larger ones. Each version has contents of its own.
+void MakePackage(const std::string& root, int version = 0) {
+  int n = version * 1000;
   auto files = [&](const std::string& folder, int count) {
     for (int i = 0; i < count; ++i, ++n)
       WriteFile(folder + "/file" + std::to_string(i) + ".txt", Content(n, i % 10 == 0 ? 48 * 1024 : 700));
@@ -78,17 +78,23 @@ void MakeHome(const std::string& home) {
   }
 }
 
+// A Czech file of the package's own, named "<version>" so that a mix of versions shows.
+void MarkVersion(const std::string& package, int version) {
+  WriteFile(package + "/vornidca/czech_cz.xml", "czech cam " + std::to_string(version));
+}
+
 InstallPlaces PlacesFor(const std::string& package, const std::string& home) {
   return InstallPlaces{package, home, home + kProduction + "b2/Autodesk Fusion.app/Contents/MacOS"};
 }
 
-// One installation run as the first online start of the host makes it (without force), reporting
-// into a fresh in-memory host. A start after a crash must complete what the crash left undone.
-void Install(const InstallPlaces& places) {
+// One installation run as the first online start of the host makes it (without force), or as
+// "Aktivace CZ" does (with force), reporting into a fresh in-memory host. A start after a crash must
+// complete what the crash left undone.
+void Install(const InstallPlaces& places, bool force = false) {
   hostsim::ResetHost();
   app = Application::get();
   ui = app->userInterface();
-  InstallCzechFiles(/*force=*/false, places);
+  InstallCzechFiles(force, places);
 }
 
 // The run finished the installation, or found it finished (a kill after the last copy).
@@ -180,6 +186,52 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   // Kills must land inside the installation, or the trials prove little; on a loaded machine some
   // land after the end.
   EXPECT_GE(killed * 4, kills);
+}
+
+// "Aktivace CZ" over an installed older package, killed (users force-quit the blocked host): the next
+// start completes the newer package instead of taking the mix as installed.
+TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStart) {
+  constexpr int kForcedTrials = 10;
+  const std::string older = tree / "older/Library/Vornid";
+  const std::string newer = tree / "newer/Library/Vornid";
+  MakePackage(older, 1);
+  MarkVersion(older, 1);
+  MakePackage(newer, 2); // written later, so newer than every file of the older package
+  MarkVersion(newer, 2);
+
+  const std::string cleanHome = tree / "clean";
+  MakeHome(cleanHome);
+  Install(PlacesFor(older, cleanHome));
+  long duration = crash::TimeInChild([&] { Install(PlacesFor(newer, cleanHome), /*force=*/true); });
+  const auto clean = Snapshot(cleanHome);
+
+  const std::uint32_t seed = crash::TrialSeed();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<long> moment(0, duration);
+  int killed = 0;
+  for (int trial = 0; trial < kForcedTrials; ++trial) {
+    const std::string home = tree / ("forced" + std::to_string(trial));
+    MakeHome(home);
+    Install(PlacesFor(older, home));
+    const long delay = moment(random);
+    SCOPED_TRACE("trial " + std::to_string(trial) + ", killed after " + std::to_string(delay) + " us");
+    bool finishedWell = false;
+    const pid_t child = crash::StartChild([&] { Install(PlacesFor(newer, home), /*force=*/true); });
+    if (crash::KillAfter(child, delay, &finishedWell))
+      ++killed;
+    else
+      ASSERT_TRUE(finishedWell) << "the forced installation failed by itself";
+
+    Install(PlacesFor(newer, home));
+    EXPECT_TRUE(InstallationComplete());
+    EXPECT_EQ(Differences(clean, Snapshot(home)), "");
+    if (HasFailure())
+      break;
+    fs::remove_all(home);
+  }
+  std::cout << "forced install crash trials: seed " << seed << ", " << killed << " of " << kForcedTrials
+            << " killed during the run\n";
+  EXPECT_GE(killed * 4, kForcedTrials);
 }
 
 // A copy run again clears only what copies of dead processes left: a copy still running elsewhere

@@ -9,6 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace adsk::core;
 using orvandel::app;
@@ -20,6 +25,10 @@ namespace {
 // A log line of the installation run, from its suffix as the run writes it.
 std::string Line(const std::string& suffix) {
   return "QUORLEX: (CopyCzechFiles" + suffix;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 const std::string kSourceMissing =
@@ -46,12 +55,14 @@ const std::vector<std::string> kFullRun = {
 // bundle with its own files, and the data package; the run reports into the in-memory host.
 class Installation : public testing::Test {
 protected:
+  explicit Installation(const std::string& homeBelowTree = "Users/user") : home(tree / homeBelowTree) {}
+
   void SetUp() override {
     hostsim::ResetHost();
     app = Application::get();
     ui = app->userInterface();
-    places = InstallPlaces{tree / "Library/Vornid", tree / "Users/user",
-                           production + "b2/Autodesk Fusion.app/Contents/MacOS"};
+    places =
+        InstallPlaces{tree / "Library/Vornid", home, production + "b2/Autodesk Fusion.app/Contents/MacOS"};
     fs::create_directories(places.executableDirectory);
     fs::create_directories(production + "b1");
     MakeHostBundle(true);
@@ -127,7 +138,8 @@ protected:
   }
 
   TempFolder tree{"orvandel-test-"};
-  std::string production = tree / "Users/user/Library/Application Support/Autodesk/webdeploy/production/";
+  std::string home;
+  std::string production = home + "/Library/Application Support/Autodesk/webdeploy/production/";
   std::string bundle = production + "Autodesk Fusion.app";
   std::string help = bundle + "/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
   std::string marker = bundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml";
@@ -376,6 +388,184 @@ TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
   EXPECT_EQ(ReadFile(marker), "czech cam");
 }
 
+// The marker is a package file like any other: one that cannot be copied ends the run with the
+// failure report instead of the success message, and leaves no marker behind.
+TEST_F(Installation, MarkerThatCannotBeCopiedIsReportedAsAFailure) {
+  MakePackage(true, true, false, true);
+  const std::string packageMarker = places.packageRoot + "/vornidca/czech_cz.xml";
+  fs::create_directories(places.packageRoot + "/vornidca");
+  fs::create_symlink(tree / "nowhere.xml", packageMarker);
+
+  InstallCzechFiles(false, places);
+
+  EXPECT_EQ(hostsim::LogMessages().back(),
+            Line(") installation failed: " + packageMarker + ": No such file or directory"));
+  EXPECT_EQ(MessageBoxes(),
+            std::vector<std::string>{Wstr2Str(L"Instalace češtiny se nezdařila.\nSoubor: ") + packageMarker +
+                                     Wstr2Str(L"\nDůvod: soubor nebo složka neexistuje")});
+  EXPECT_FALSE(Exists(marker));
+}
+
+// A forced run takes the marker away before it copies anything, so that a forced run that ends early
+// (an error here; a force-quit host alike) is completed by the next start instead of taken as done.
+TEST_F(Installation, ForcedRunEndedEarlyIsCompletedByTheNextStart) {
+  MakePackage(true, true, true, true);
+  InstallCzechFiles(false, places);
+  ASSERT_EQ(ReadFile(marker), "czech cam");
+
+  // A newer package, and a host whose English help pages are gone: the forced run ends at copy 5.
+  const std::time_t newer = ModifiedSeconds(marker) + 100;
+  WriteFile(places.packageRoot + "/vornidca/czech_cz.xml", "czech cam 2", newer);
+  WriteFile(places.packageRoot + "/vornidca/extra.xml", "czech extra 2", newer);
+  WriteFile(places.packageRoot + "/vornidhe/cz-html/page.html", "czech help 2", newer);
+  fs::rename(help + "en-html", tree / "en-html");
+  hostsim::ClearTranscript();
+  InstallCzechFiles(true, places);
+  EXPECT_EQ(MessageBoxes().size(), 1u);
+  EXPECT_FALSE(Exists(marker));
+
+  fs::rename(tree / "en-html", help + "en-html");
+  hostsim::ClearTranscript();
+  InstallCzechFiles(false, places);
+  EXPECT_EQ(hostsim::LogMessages(), kFullRun);
+  EXPECT_EQ(ReadFile(marker), "czech cam 2");
+  EXPECT_EQ(ReadFile(help + "cz-html/page.html"), "czech help 2");
+
+  // A package without a marker leaves the installed one alone.
+  fs::remove(places.packageRoot + "/vornidca/czech_cz.xml");
+  fs::rename(help + "en-html", tree / "en-html");
+  hostsim::ClearTranscript();
+  InstallCzechFiles(true, places);
+  EXPECT_EQ(ReadFile(marker), "czech cam 2");
+}
+
+// Other hosts (or the host's own updater) removing the same legacy trees at the same time: entries
+// that vanish under the cleanup are gone, as it wanted, and no error.
+TEST_F(Installation, LegacyCleanupRacingAnotherRemoverSucceeds) {
+  for (int build = 0; build < 4; ++build) {
+    const std::string legacy =
+        production + "old" + std::to_string(build) + "/Autodesk Fusion 360.app/Contents/";
+    for (int folder = 0; folder < 20; ++folder) {
+      for (int file = 0; file < 20; ++file) {
+        const std::string name = "/f" + std::to_string(folder) + "/p" + std::to_string(file) + ".html";
+        WriteFile(legacy + "Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html" + name,
+                  "old");
+        WriteFile(legacy + "Libraries/Neutron/StringTable/cs-CZ" + name, "old");
+      }
+    }
+  }
+
+  // Children start together and each runs the whole cleanup; exit status 1 is an error.
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < 6; ++i) {
+    const pid_t child = fork();
+    if (child == 0) {
+      close(gate[1]);
+      char byte;
+      (void)!read(gate[0], &byte, 1);
+      try {
+        RemoveFromOldDestination(production.c_str(), "b2");
+      } catch (...) {
+        _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  close(gate[0]);
+  close(gate[1]); // every child reads end of file at once
+  for (const pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  }
+  for (int build = 0; build < 4; ++build) {
+    const std::string contents =
+        production + "old" + std::to_string(build) + "/Autodesk Fusion 360.app/Contents/";
+    EXPECT_FALSE(Exists(contents + "Libraries/Neutron/StringTable/cs-CZ"));
+    EXPECT_FALSE(
+        Exists(contents + "Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html"));
+  }
+}
+
+// Every reason the message box gives is Czech; the log line keeps the system's English text.
+TEST_F(Installation, EveryReasonShownToTheUserIsCzech) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::string logged; // the end of the log line
+    std::wstring shown; // the reason in the message box
+  };
+  const std::string stringTable = bundle + "/Contents/Libraries/Neutron/StringTable/";
+  const std::string czechStrings = places.packageRoot + "/vornidfu/cs-CZ/";
+  rlimit savedFiles{};
+  getrlimit(RLIMIT_NOFILE, &savedFiles);
+  const Case cases[] = {
+      {"a file where a folder goes", [&] { WriteFile(bundle + "/Contents/Resources/AIRMAX/cs-CZ", "file"); },
+       ": Not a directory", L"není složka"},
+      {"a folder where a file goes", [&] { fs::create_directories(stringTable + "cs-CZ/strings.xml/x"); },
+       ": Is a directory", L"je to složka"},
+      {"a link to itself", [&] { fs::create_symlink("self.xml", czechStrings + "self.xml"); },
+       ": Too many levels of symbolic links", L"příliš mnoho úrovní symbolických odkazů"},
+      {"a link back into the package", [&] { fs::create_directory_symlink("..", czechStrings + "loop"); },
+       ": symbolic link leads back into a folder being copied",
+       L"symbolický odkaz vede zpět do kopírované složky"},
+      {"no general preferences", [&] { hostsim::FailCall("generalPreferences", "boom"); },
+       ": the host gave no general preferences", L"aplikace nevrátila obecné předvolby"},
+      // Room for the source folder tests and a few descriptors of the copy, not for all of them.
+      {"too many open files",
+       [&] {
+         const int lowestFree = dup(0);
+         close(lowestFree);
+         rlimit limited = savedFiles;
+         limited.rlim_cur = static_cast<rlim_t>(lowestFree) + 2;
+         setrlimit(RLIMIT_NOFILE, &limited);
+       },
+       ": Too many open files", L"příliš mnoho otevřených souborů"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(places.packageRoot);
+    fs::remove_all(bundle);
+    MakeHostBundle(true);
+    MakePackage(true, true, true, true);
+    hostsim::ClearTranscript();
+    hostsim::ClearFailures();
+    c.arrange();
+
+    InstallCzechFiles(false, places);
+    setrlimit(RLIMIT_NOFILE, &savedFiles);
+
+    const std::string logged = hostsim::LogMessages().back();
+    EXPECT_EQ(logged.rfind(Line(") installation failed: "), 0), 0u) << logged;
+    EXPECT_TRUE(EndsWith(logged, c.logged)) << logged;
+    const std::vector<std::string> shown = MessageBoxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(EndsWith(shown[0], Wstr2Str(L"\nDůvod: " + c.shown))) << shown[0];
+  }
+  hostsim::ClearFailures();
+}
+
+// A home on a disk whose name holds "production" is no production folder of the host.
+class InstallationOnProductionDisk : public Installation {
+protected:
+  InstallationOnProductionDisk() : Installation("Volumes/production-disk/production/Users/user") {}
+};
+
+TEST_F(InstallationOnProductionDisk, InstallsAndCleansTheOtherBuilds) {
+  MakePackage(true, true, true, true);
+  const std::string legacy =
+      production + "b1/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/cs-CZ";
+  WriteFile(legacy + "/strings.xml", "old");
+
+  InstallCzechFiles(false, places);
+
+  EXPECT_EQ(hostsim::LogMessages(), kFullRun);
+  EXPECT_FALSE(Exists(legacy));
+}
+
 TEST(ProductionFolder, IsFoundFromTheHostExecutableFolder) {
   struct Case {
     const char* executableDirectory;
@@ -389,9 +579,16 @@ TEST(ProductionFolder, IsFoundFromTheHostExecutableFolder) {
        true, "/Users/u/Library/Application Support/Autodesk/webdeploy/production/", "b1"},
       {"/x/production/b1\\y/z", true, "/x/production/", "b1"},
       {"/x/production/b1", true, "/x/production/", "b1"},
-      // The first occurrence counts, and the character after it is taken whatever it is.
-      {"/production-old/production/b1", true, "/production-", "old"},
-      {"/x/production", true, "/x/production", ""},
+      // Only a whole component counts, and the last one: the host runs from production/BUILD/....
+      {"/production-old/production/b1", true, "/production-old/production/", "b1"},
+      {"/Volumes/production-disk/Users/u/production/b1/MacOS", true,
+       "/Volumes/production-disk/Users/u/production/", "b1"},
+      {"/Users/production/webdeploy/production/b1/MacOS", true, "/Users/production/webdeploy/production/",
+       "b1"},
+      {"/x/production", false, "", ""},
+      {"/x/production/", false, "", ""},
+      {"/x/productions/b1", false, "", ""},
+      {"/x/my-production/b1", false, "", ""},
       {"/Applications/Host.app/Contents/MacOS", false, "", ""},
   };
   for (const Case& c : cases) {
