@@ -107,15 +107,28 @@ TemporaryFile WriteTemporary(const Entry& source, const Entry& target) {
   return temporary;
 }
 
+void Report(const CopyObserver& observer, const Entry& target, bool copied) {
+  struct stat status {};
+  // A file removed again at once (by someone else) was placed and is gone: nothing to report.
+  if (fstatat(target.folderFd, target.name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+    observer(Placed{Placed::Kind::file, target.path(), &status, copied});
+}
+
 // The rule for one file: the source (already known to be a regular file, links followed) replaces a
 // missing, dangling or older target.
-void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entry& target) {
+void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entry& target,
+                const CopyObserver& observer) {
   struct stat targetStatus {};
   if (fstatat(target.folderFd, target.name, &targetStatus, 0) == 0) {
     if (S_ISDIR(targetStatus.st_mode))
       Fail("copy", source, target, EISDIR);
-    if (!Older(ModificationTime(targetStatus), ModificationTime(sourceStatus)))
+    const timespec targetTime = ModificationTime(targetStatus);
+    const timespec sourceTime = ModificationTime(sourceStatus);
+    if (!Older(targetTime, sourceTime)) {
+      if (observer && !Older(sourceTime, targetTime) && targetStatus.st_size == sourceStatus.st_size)
+        Report(observer, target, /*copied=*/false);
       return;
+    }
   } else if (errno != ENOENT && errno != ELOOP) {
     // ENOENT also covers a dangling link and ELOOP a link loop: both are replaced like a missing file.
     Fail("status", target, errno);
@@ -124,75 +137,105 @@ void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
   TemporaryFile temporary = WriteTemporary(source, target);
   if (const int error = temporary.commit())
     Fail("copy", source, target, error);
+  if (observer)
+    Report(observer, target, /*copied=*/true);
 }
 
 using FolderIdentity = std::pair<dev_t, ino_t>;
 
-// Copies the entries of one source folder, but for the entry named heldBack (when not null);
-// `ancestors` holds the source folders being copied above it, the folder itself included.
-void CopyEntries(int sourceFd, const std::string& source, int targetFd, const std::string& target,
-                 std::vector<FolderIdentity>& ancestors, const char* heldBack) {
+// A source folder met on the way, and the one it lies in (kNone for the top folder): the chain of a
+// folder's ancestors, to recognise a link that leads back into one of them.
+struct Visited {
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  FolderIdentity identity;
+  std::size_t parent;
+};
+
+// A folder still to copy: its source and target paths and its place among the visited folders.
+struct PendingFolder {
+  std::string source;
+  std::string target;
+  std::size_t visited;
+};
+
+UniqueFd OpenFolder(const std::string& path) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid())
+    Fail("open", path, errno);
+  return fd;
+}
+
+// Creates the target folder when missing (its parent must exist) with the source's permission bits;
+// the owner keeps write and search rights, so that a read-only source folder can still be filled.
+void MakeTargetFolder(const std::string& target, mode_t sourceMode, const CopyObserver& observer) {
+  if (mkdir(target.c_str(), (sourceMode & 0777) | S_IRWXU) == 0) {
+    if (observer)
+      observer(Placed{Placed::Kind::folder, target, nullptr, true});
+  } else if (errno != EEXIST) {
+    Fail("create folder", target, errno);
+  }
+}
+
+// Copies the files of one folder and returns its sub-folders, in listing order, to be copied after
+// it; the entry named heldBack (when not null) is left out. Holds the two folders, the listing and
+// the descriptors of one file copy: a bounded number whatever the depth.
+std::vector<PendingFolder> CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
+                                           const char* heldBack, const CopyObserver& observer) {
+  const UniqueFd sourceFd = OpenFolder(folder.source);
+  const UniqueFd targetFd = OpenFolder(folder.target);
   // Temporaries of copies that a kill ended are removed, so that a run again leaves the folder as an
   // untroubled copy does.
-  SweepDeadTemporaries(targetFd);
+  SweepDeadTemporaries(targetFd.get());
   // The listing gets its own descriptor: closedir closes it, and sourceFd stays usable for openat.
-  const int listingFd = fcntl(sourceFd, F_DUPFD_CLOEXEC, 0);
+  const int listingFd = fcntl(sourceFd.get(), F_DUPFD_CLOEXEC, 0);
   if (listingFd < 0)
-    Fail("list", source, errno);
+    Fail("list", folder.source, errno);
   const UniqueDir listing(fdopendir(listingFd));
   if (!listing) {
     const int error = errno;
     ::close(listingFd);
-    Fail("list", source, error);
+    Fail("list", folder.source, error);
   }
 
+  std::vector<PendingFolder> subFolders;
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(listing.get());
     if (!entry) {
       if (errno != 0)
-        Fail("list", source, errno);
-      return;
+        Fail("list", folder.source, errno);
+      return subFolders;
     }
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
       continue;
     if (heldBack && std::strcmp(name, heldBack) == 0)
       continue;
-    const Entry sourceEntry{sourceFd, source, name};
-    const Entry targetEntry{targetFd, target, name};
+    const Entry sourceEntry{sourceFd.get(), folder.source, name};
+    const Entry targetEntry{targetFd.get(), folder.target, name};
 
     struct stat status {};
-    if (fstatat(sourceFd, name, &status, 0) != 0)
+    if (fstatat(sourceFd.get(), name, &status, 0) != 0)
       Fail("status", sourceEntry, errno);
 
     if (S_ISREG(status.st_mode)) {
-      CopyFileAt(sourceEntry, status, targetEntry);
+      CopyFileAt(sourceEntry, status, targetEntry, observer);
       continue;
     }
-    const std::string sourcePath = sourceEntry.path();
-    const std::string targetPath = targetEntry.path();
+    std::string sourcePath = sourceEntry.path();
     if (!S_ISDIR(status.st_mode))
       Fail("copy", sourcePath, ENOTSUP);
 
     const FolderIdentity identity{status.st_dev, status.st_ino};
-    for (const FolderIdentity& ancestor : ancestors) {
-      if (ancestor == identity)
+    for (std::size_t ancestor = folder.visited; ancestor != Visited::kNone;
+         ancestor = visited[ancestor].parent) {
+      if (visited[ancestor].identity == identity)
         throw fs::filesystem_error("copy", fs::path(sourcePath), make_error_code(CopyError::linkLoop));
     }
-    const UniqueFd childSource(openat(sourceFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!childSource.valid())
-      Fail("open", sourcePath, errno);
-    // The owner keeps write and search rights, so that a read-only source folder can still be filled.
-    if (mkdirat(targetFd, name, (status.st_mode & 0777) | S_IRWXU) != 0 && errno != EEXIST)
-      Fail("create folder", targetPath, errno);
-    const UniqueFd childTarget(openat(targetFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!childTarget.valid())
-      Fail("open", targetPath, errno);
-
-    ancestors.push_back(identity);
-    CopyEntries(childSource.get(), sourcePath, childTarget.get(), targetPath, ancestors, nullptr);
-    ancestors.pop_back();
+    std::string targetPath = targetEntry.path();
+    MakeTargetFolder(targetPath, status.st_mode, observer);
+    visited.push_back(Visited{identity, folder.visited});
+    subFolders.push_back(PendingFolder{std::move(sourcePath), std::move(targetPath), visited.size() - 1});
   }
 }
 
@@ -224,7 +267,7 @@ std::error_code make_error_code(CopyError error) {
   return {static_cast<int>(error), CopyErrorCategory()};
 }
 
-void CopyFileUpdating(const std::string& source, const std::string& target) {
+void CopyFileUpdating(const std::string& source, const std::string& target, const CopyObserver& observer) {
   const auto [sourceFolder, sourceName] = SplitPath(source);
   const auto [targetFolder, targetName] = SplitPath(target);
   if (sourceName.empty())
@@ -247,28 +290,37 @@ void CopyFileUpdating(const std::string& source, const std::string& target) {
     Fail("copy", target, errno);
   SweepDeadTemporaries(targetFd.get());
   CopyFileAt(Entry{sourceFd.get(), sourceFolder, sourceName.c_str()}, status,
-             Entry{targetFd.get(), targetFolder, targetName.c_str()});
+             Entry{targetFd.get(), targetFolder, targetName.c_str()}, observer);
 }
 
-void CopyFolderUpdating(const std::string& source, const std::string& target, const std::string& heldBack) {
-  const UniqueFd sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!sourceFd.valid())
-    Fail("copy", source, errno);
+void CopyFolderUpdating(const std::string& source, const std::string& target, const std::string& heldBack,
+                        const CopyObserver& observer) {
   struct stat status {};
-  if (fstat(sourceFd.get(), &status) != 0)
-    Fail("status", source, errno);
+  {
+    const UniqueFd sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!sourceFd.valid())
+      Fail("copy", source, errno);
+    if (fstat(sourceFd.get(), &status) != 0)
+      Fail("status", source, errno);
+  }
   if (!S_ISDIR(status.st_mode))
     Fail("copy", source, ENOTDIR);
+  MakeTargetFolder(target, status.st_mode, observer);
 
-  if (mkdir(target.c_str(), (status.st_mode & 0777) | S_IRWXU) != 0 && errno != EEXIST)
-    Fail("create folder", target, errno);
-  const UniqueFd targetFd(open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!targetFd.valid())
-    Fail("open", target, errno);
-
-  std::vector<FolderIdentity> ancestors{{status.st_dev, status.st_ino}};
-  CopyEntries(sourceFd.get(), source, targetFd.get(), target, ancestors,
-              heldBack.empty() ? nullptr : heldBack.c_str());
+  // Depth first, each folder opened by its path when its turn comes: no descriptor stays open for
+  // the folders above, so a deep package needs no more than a flat one.
+  std::vector<Visited> visited{Visited{{status.st_dev, status.st_ino}, Visited::kNone}};
+  std::vector<PendingFolder> pending{PendingFolder{source, target, 0}};
+  const char* held = heldBack.empty() ? nullptr : heldBack.c_str();
+  while (!pending.empty()) {
+    const PendingFolder folder = std::move(pending.back());
+    pending.pop_back();
+    std::vector<PendingFolder> subFolders = CopyFolderFiles(folder, visited, held, observer);
+    held = nullptr; // only the top folder holds an entry back
+    // Reversed onto the stack, so that the sub-folders are copied in listing order.
+    for (auto sub = subFolders.rbegin(); sub != subFolders.rend(); ++sub)
+      pending.push_back(std::move(*sub));
+  }
 }
 
 } // namespace filecopy

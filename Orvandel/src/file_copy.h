@@ -6,6 +6,9 @@
 // and the system's reason; what was copied before the failure stays.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -18,9 +21,24 @@ enum class CopyError { linkLoop = 1 };
 const std::error_category& CopyErrorCategory();
 std::error_code make_error_code(CopyError error);
 
+// What a copy placed at its target: a folder it created, or a file it copied there or found there
+// exactly as it would copy it (the source's size and modification time). status is the file's as it
+// stands after the copy (null for a folder).
+struct Placed {
+  enum class Kind { file, folder };
+  Kind kind;
+  std::string path; // the target path
+  const struct stat* status;
+  bool copied; // false for a file found in place
+};
+// Told of every entry a copy placed, as it places it. A copy that finds its target up to date and
+// different from the source (newer) tells nothing of that file.
+using CopyObserver = std::function<void(const Placed&)>;
+
 // Copies source to target when target is missing or older than source. A link at the target is
 // replaced, never written through; an equal or newer target is kept. Links in source are followed.
-void CopyFileUpdating(const std::string& source, const std::string& target);
+void CopyFileUpdating(const std::string& source, const std::string& target,
+                      const CopyObserver& observer = nullptr);
 
 // Copies every entry of the source folder into the target folder under the same name, sub-folders
 // recursively, each file by the rule of CopyFileUpdating. A missing target folder is created (its
@@ -28,8 +46,10 @@ void CopyFileUpdating(const std::string& source, const std::string& target);
 // leads back into a folder being copied is an error (CopyError::linkLoop) instead of an endless descent.
 // Files other than regular ones and folders are an error. An entry of the source folder itself named heldBack
 // (when not empty) is left out.
+// The copy keeps a bounded number of descriptors open whatever the depth of the source; folders are
+// opened by their paths.
 void CopyFolderUpdating(const std::string& source, const std::string& target,
-                        const std::string& heldBack = "");
+                        const std::string& heldBack = "", const CopyObserver& observer = nullptr);
 
 } // namespace filecopy
 

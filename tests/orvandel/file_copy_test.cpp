@@ -237,6 +237,35 @@ TEST(FolderCopy, ReadOnlyTargetFolderGivesAnErrorNamingTheFile) {
   EXPECT_EQ(result, 0);
 }
 
+// The copy holds a bounded number of descriptors whatever the depth of the package: under a low limit
+// (in a child, whose limit ends with it) a deep tree is copied whole.
+TEST(FolderCopy, DeepTreeIsCopiedUnderALowDescriptorLimit) {
+  TempFolder tree{"orvandel-test-"};
+  std::string deep;
+  for (int level = 0; level < 60; ++level)
+    deep += "/d" + std::to_string(level);
+  WriteFile(tree / ("package" + deep + "/deepest.txt"), "deep");
+  WriteFile(tree / "package/d0/d1/beside.txt", "beside");
+
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit limited{24, 24};
+    if (setrlimit(RLIMIT_NOFILE, &limited) != 0)
+      _exit(2);
+    try {
+      filecopy::CopyFolderUpdating(tree / "package", tree / "bundle");
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(ReadFile(tree / ("bundle" + deep + "/deepest.txt")), "deep");
+  EXPECT_EQ(ReadFile(tree / "bundle/d0/d1/beside.txt"), "beside");
+}
+
 TEST(SingleFileCopy, FollowsTheUpdateRule) {
   TempFolder tree{"orvandel-test-"};
   WriteFile(tree / "help/en-html.html", "english", 2000);
