@@ -1,11 +1,14 @@
 #include "installer.h"
 
+#include "bundle_record.h"
 #include "file_copy.h"
 #include "host_support.h"
 
+#include <install_record.h>
 #include <legacy_paths.h>
 #include <platform.h>
 #include <product_constants.h>
+#include <unique_handles.h>
 #include <utilities.h>
 
 #include <dirent.h>
@@ -178,7 +181,7 @@ void RemoveTree(const std::string& path) {
   }
   std::vector<std::string> names;
   {
-    const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(path.c_str()), closedir);
+    const UniqueDir listing(opendir(path.c_str()));
     if (!listing) {
       if (errno == ENOENT)
         return;
@@ -203,13 +206,16 @@ void RemoveTree(const std::string& path) {
     FailRemoving(path, errno);
 }
 
-void RunInstallation(bool force, const InstallPlaces& places) {
+std::string HostBundle(const std::string& home) {
+  return home + "/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app";
+}
+
+void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& recorder) {
   const std::string camSource = places.packageRoot + "/vornidca/";
   const std::string baseSource = places.packageRoot + "/vornidfu/";
   const std::string helpSource = places.packageRoot + "/vornidhe/";
   const std::string qmSource = places.packageRoot + "/VornidQM/";
-  const std::string hostBundle =
-      places.home + "/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app";
+  const std::string hostBundle = HostBundle(places.home);
   const std::string camTranslations =
       hostBundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/";
   const std::string stringTable = hostBundle + "/Contents/Libraries/Neutron/StringTable/";
@@ -229,6 +235,11 @@ void RunInstallation(bool force, const InstallPlaces& places) {
   if (force && packageHasMarker)
     RemoveEntry(marker);
 
+  const filecopy::CopyObserver observer = recorder.observer();
+  const auto copyFolder = [&](const std::string& source, const std::string& target) {
+    filecopy::CopyFolderUpdating(source, target, std::string(), observer);
+  };
+
   if (DirectoryExists(baseSource)) {
     Log(" source files with Orvandel  exists.");
     std::string productionFolder;
@@ -239,9 +250,9 @@ void RunInstallation(bool force, const InstallPlaces& places) {
     } else {
       Log(" no production folder in " + places.executableDirectory + ", old files not deleted.");
     }
-    copyFileFromDirToAnotherDir(baseSource, stringTable);
+    copyFolder(baseSource, stringTable);
     Log(" copy files for Fusion without CAM.");
-    copyFileFromDirToAnotherDir(qmSource, qmFolder);
+    copyFolder(qmSource, qmFolder);
     Log(" copy QM files.");
     SetCzechLanguage();
     Log(" set Orvandel in preferences.");
@@ -257,27 +268,34 @@ void RunInstallation(bool force, const InstallPlaces& places) {
   }
   // The marker comes last, once the run has made every copy it will make: a run that a crash or an
   // error ends before then leaves no marker, so the next start without force completes it instead of
-  // taking the Czech files as in place.
+  // taking the Czech files as in place. Later starts take a run killed right after the marker as
+  // complete, so the record is saved before it, the marker included as the copy will make it (the
+  // source's size and time).
   const auto placeMarker = [&] {
-    if (packageHasMarker)
-      filecopy::CopyFileUpdating(camSource + kMarkerName, marker);
+    if (!packageHasMarker)
+      return;
+    struct stat status {};
+    if (stat((camSource + kMarkerName).c_str(), &status) == 0 && S_ISREG(status.st_mode))
+      observer(filecopy::Placed{filecopy::Placed::Kind::file, marker, &status, /*copied=*/false});
+    recorder.Save(Log);
+    filecopy::CopyFileUpdating(camSource + kMarkerName, marker, observer);
   };
-  filecopy::CopyFolderUpdating(camSource, camTranslations, kMarkerName);
+  filecopy::CopyFolderUpdating(camSource, camTranslations, kMarkerName, observer);
   Log(" copy files for Fusion CAM.");
   if (!FileExists(camHelp + "en-html.html")) {
     placeMarker();
     return;
   }
-  filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html");
+  filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html", observer);
   Log(" copy en-html.html to cz-html.html.");
-  copyFileFromDirToAnotherDir(camHelp + "en-html", camHelp + "cz-html");
+  copyFolder(camHelp + "en-html", camHelp + "cz-html");
   Log(" copy dir en-html to cz-html");
   // The entries of images land directly in cz-html.
-  copyFileFromDirToAnotherDir(camHelp + "images", camHelp + "cz-html");
+  copyFolder(camHelp + "images", camHelp + "cz-html");
   Log(" copy picture of help do dir cz-html");
   if (DirectoryExists(helpSource)) {
     Log(" copy files for Help Fusion.");
-    copyFileFromDirToAnotherDir(helpSource, camHelp);
+    copyFolder(helpSource, camHelp);
   }
   placeMarker();
   Show(Wstr2Str(kSuccessMessage));
@@ -287,7 +305,10 @@ void RunInstallation(bool force, const InstallPlaces& places) {
 } // namespace
 
 InstallPlaces SystemInstallPlaces() {
-  return InstallPlaces{SystemPath(product::kPackageRoot), HomeFolder(), GetExecutableDirectory()};
+  const std::string executableDirectory = GetExecutableDirectory();
+  const std::string addinFolder = GetAddinLocation(executableDirectory);
+  return InstallPlaces{SystemPath(product::kPackageRoot), HomeFolder(), executableDirectory,
+                       addinFolder.empty() ? std::string() : addinFolder + "/" + installrecord::kFileName};
 }
 
 void CopyCzechFiles(bool force) {
@@ -301,13 +322,15 @@ void CopyCzechFiles(bool force) {
 }
 
 void InstallCzechFiles(bool force, const InstallPlaces& places) {
+  std::unique_ptr<BundleRecorder> recorder;
   try {
     Log(" start ...");
     if (places.home.empty()) {
       Log(" home folder unknown (no HOME, no user entry), nothing installed.");
       return;
     }
-    RunInstallation(force, places);
+    recorder = std::make_unique<BundleRecorder>(HostBundle(places.home), places.installRecord);
+    RunInstallation(force, places, *recorder);
   } catch (const fs::filesystem_error& error) {
     ReportFailure(FailedPaths(error), error.code().message(), CzechReason(error.code()));
   } catch (const std::system_error& error) {
@@ -321,6 +344,9 @@ void InstallCzechFiles(bool force, const InstallPlaces& places) {
   } catch (...) {
     ReportFailure(std::string(), "unknown error", L"neznámá chyba");
   }
+  // What the run placed before an error ended it is recorded too.
+  if (recorder)
+    recorder->Save(Log);
 }
 
 void copyFileFromDirToAnotherDir(std::string source, std::string target) {

@@ -11,14 +11,20 @@ struct InstallPlaces {
   std::string packageRoot;         // the data package ("/Library/Vornid" on the Mac)
   std::string home;                // the user's home folder; empty when unknown
   std::string executableDirectory; // folder of the running host executable
+  // The install record (what the runs placed into the host bundle) in the language add-in's folder;
+  // empty when that folder is unknown, and then none is kept.
+  std::string installRecord;
 };
 
-// The package root, the user's home (HOME, else the user database) and the host executable's folder.
+// The package root, the user's home (HOME, else the user database), the host executable's folder and
+// the install record in the language add-in's folder found from it.
 InstallPlaces SystemInstallPlaces();
 
 // One installation attempt with the places of the running system. With force false nothing is done
 // while the Czech files are in place. Throws nothing: a file-system error ends the run at its step and
-// is logged and shown to the user.
+// is logged and shown to the user. Every file the run copies into the host bundle, or finds there as
+// it would copy it, and every folder it creates there is merged into the install record, also when an
+// error ends the run; a record that cannot be written is logged and fails nothing.
 void CopyCzechFiles(bool force);
 // The same with explicit places.
 void InstallCzechFiles(bool force, const InstallPlaces& places);

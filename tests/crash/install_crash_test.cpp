@@ -9,6 +9,8 @@
 #include "test_files.h"
 
 #include <hostsim/control.h>
+#include <install_record.h>
+#include <platform.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@
 #include <iostream>
 #include <random>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace adsk::core;
@@ -83,8 +86,42 @@ void MarkVersion(const std::string& package, int version) {
   WriteFile(package + "/vornidca/czech_cz.xml", "czech cam " + std::to_string(version));
 }
 
+// The install record lies beside the home, out of the trees that are compared.
 InstallPlaces PlacesFor(const std::string& package, const std::string& home) {
-  return InstallPlaces{package, home, home + kProduction + "b2/Autodesk Fusion.app/Contents/MacOS"};
+  fs::create_directories(home + "-addin");
+  return InstallPlaces{package, home, home + kProduction + "b2/Autodesk Fusion.app/Contents/MacOS",
+                       home + "-addin/Orvandel_InstallRecord.txt"};
+}
+
+// The files below home that an installation added, relative to the host bundle.
+std::vector<std::string> FilesAddedToTheBundle(const TreeSnapshot& fresh, const TreeSnapshot& installed) {
+  const std::string bundle = std::string(kProduction).substr(1) + "Autodesk Fusion.app/";
+  std::vector<std::string> added;
+  for (const auto& [path, description] : installed) {
+    if (!fresh.count(path) && path.rfind(bundle, 0) == 0 && description.rfind("file", 0) == 0)
+      added.push_back(path.substr(bundle.size()));
+  }
+  return added;
+}
+
+// Every file the installation added is in the install record as it stands in the bundle.
+void ExpectRecorded(const std::vector<std::string>& added, const InstallPlaces& places) {
+  installrecord::InstallRecord record;
+  std::string error;
+  ASSERT_TRUE(installrecord::ReadInstallRecord(places.installRecord, &record, &error)) << error;
+  const std::string bundle = places.home + kProduction + "Autodesk Fusion.app/";
+  for (const std::string& file : added) {
+    const auto recorded = record.files.find(file);
+    if (recorded == record.files.end()) {
+      ADD_FAILURE() << "not recorded: " << file;
+      return;
+    }
+    struct stat status {};
+    ASSERT_EQ(stat((bundle + file).c_str(), &status), 0) << file;
+    EXPECT_EQ(recorded->second.size, static_cast<std::uint64_t>(status.st_size)) << file;
+    EXPECT_EQ(recorded->second.mtimeSeconds, ModificationTime(status).tv_sec) << file;
+    EXPECT_EQ(recorded->second.mtimeNanoseconds, ModificationTime(status).tv_nsec) << file;
+  }
 }
 
 // One installation run as the first online start of the host makes it (without force), or as
@@ -136,6 +173,10 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   MakeHome(cleanHome);
   long duration = crash::TimeInChild([&] { Install(PlacesFor(package, cleanHome)); });
   const auto clean = Snapshot(cleanHome);
+  const std::string freshHome = tree / "fresh";
+  MakeHome(freshHome);
+  const std::vector<std::string> added = FilesAddedToTheBundle(Snapshot(freshHome), clean);
+  ASSERT_FALSE(added.empty());
   // The first run meets cold caches; the kills aim at the time a run takes once they are warm.
   for (int i = 0; i < 2; ++i) {
     const std::string home = tree / ("timed" + std::to_string(i));
@@ -177,6 +218,7 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
     EXPECT_TRUE(InstallationComplete());
     EXPECT_EQ(TemporaryFiles(home), std::vector<std::string>{});
     EXPECT_EQ(Differences(clean, Snapshot(home)), "");
+    ExpectRecorded(added, places);
     if (HasFailure())
       break;
     fs::remove_all(home);
@@ -204,6 +246,9 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   Install(PlacesFor(older, cleanHome));
   long duration = crash::TimeInChild([&] { Install(PlacesFor(newer, cleanHome), /*force=*/true); });
   const auto clean = Snapshot(cleanHome);
+  const std::string freshHome = tree / "fresh";
+  MakeHome(freshHome);
+  const std::vector<std::string> added = FilesAddedToTheBundle(Snapshot(freshHome), clean);
 
   const std::uint32_t seed = crash::TrialSeed();
   std::mt19937 random(seed);
@@ -225,6 +270,7 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
     Install(PlacesFor(newer, home));
     EXPECT_TRUE(InstallationComplete());
     EXPECT_EQ(Differences(clean, Snapshot(home)), "");
+    ExpectRecorded(added, PlacesFor(newer, home));
     if (HasFailure())
       break;
     fs::remove_all(home);

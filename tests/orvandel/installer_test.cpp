@@ -4,14 +4,19 @@
 #include "test_files.h"
 
 #include <hostsim/control.h>
+#include <install_record.h>
+#include <platform.h>
 #include <utilities.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <set>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,7 +67,9 @@ protected:
     app = Application::get();
     ui = app->userInterface();
     places =
-        InstallPlaces{tree / "Library/Vornid", home, production + "b2/Autodesk Fusion.app/Contents/MacOS"};
+        InstallPlaces{tree / "Library/Vornid", home, production + "b2/Autodesk Fusion.app/Contents/MacOS",
+                      tree / "AddIns/Orvandel/Orvandel_InstallRecord.txt"};
+    fs::create_directories(tree / "AddIns/Orvandel");
     fs::create_directories(places.executableDirectory);
     fs::create_directories(production + "b1");
     MakeHostBundle(true);
@@ -93,6 +100,21 @@ protected:
       WriteFile(places.packageRoot + "/vornidca/czech_cz.xml", "czech cam");
     if (helpPages)
       WriteFile(places.packageRoot + "/vornidhe/cz-html/page.html", "czech help");
+  }
+
+  // The install record as it stands; fails the test when it cannot be read.
+  installrecord::InstallRecord Record() const {
+    installrecord::InstallRecord record;
+    std::string error;
+    EXPECT_TRUE(installrecord::ReadInstallRecord(places.installRecord, &record, &error)) << error;
+    return record;
+  }
+  // A file's entry as the record would hold it now.
+  installrecord::RecordedFile AsItStands(const std::string& relativePath) const {
+    struct stat status {};
+    EXPECT_EQ(stat((bundle + "/" + relativePath).c_str(), &status), 0) << relativePath;
+    return installrecord::RecordedFile{static_cast<std::uint64_t>(status.st_size),
+                                       ModificationTime(status).tv_sec, ModificationTime(status).tv_nsec};
   }
 
   static std::vector<std::string> MessageBoxes() {
@@ -371,6 +393,10 @@ TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
       ReadFile(bundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz_messages.xml"),
       "czech messages");
   EXPECT_FALSE(fs::exists(marker));
+  // What the run placed before the error is recorded.
+  EXPECT_EQ(
+      Record().files.count("Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz_messages.xml"),
+      1u);
 
   WriteFile(help + "en-html/page.html", "help page", 1000); // older than the package's page
   hostsim::ClearTranscript();
@@ -564,6 +590,84 @@ TEST_F(InstallationOnProductionDisk, InstallsAndCleansTheOtherBuilds) {
 
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
   EXPECT_FALSE(Exists(legacy));
+}
+
+TEST_F(Installation, RecordHoldsWhatTheRunsPlacedInTheBundleAsItWasPlaced) {
+  MakePackage(true, true, true, true);
+  WriteFile(production + "b1/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/cs-CZ/old.xml",
+            "old");
+  const std::string helpFolder = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+  const std::string strings = "Contents/Libraries/Neutron/StringTable/cs-CZ/strings.xml";
+  const std::string qm = "Contents/Resources/AIRMAX/cs-CZ/main.qm";
+  const std::vector<std::string> placedFiles = {
+      strings,
+      qm,
+      "Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml",
+      helpFolder + "cz-html.html",
+      helpFolder + "cz-html/page.html", // copied from en-html, then replaced by the help package's
+      helpFolder + "cz-html/picture.png",
+  };
+
+  InstallCzechFiles(false, places);
+
+  installrecord::InstallRecord record = Record();
+  std::vector<std::string> recordedFiles;
+  for (const auto& [path, recorded] : record.files) {
+    recordedFiles.push_back(path);
+    EXPECT_EQ(recorded, AsItStands(path)) << path;
+  }
+  std::vector<std::string> expectedFiles = placedFiles;
+  std::sort(expectedFiles.begin(), expectedFiles.end());
+  EXPECT_EQ(recordedFiles, expectedFiles);
+  // Only the folders the run created, none of the host's.
+  EXPECT_EQ(record.folders,
+            (std::set<std::string>{"Contents/Libraries/Neutron/StringTable/cs-CZ",
+                                   "Contents/Resources/AIRMAX/cs-CZ", helpFolder + "cz-html"}));
+
+  // The host changes one Czech file after the installation (now newer than the package's), and a
+  // newer package replaces another: the record keeps the first as it was placed and follows the second.
+  const installrecord::RecordedFile placedStrings = record.files[strings];
+  WriteFile(bundle + "/" + strings, "changed by the host", ModifiedSeconds(bundle + "/" + strings) + 100);
+  WriteFile(places.packageRoot + "/VornidQM/main.qm", "czech qm 2", ModifiedSeconds(bundle + "/" + qm) + 100);
+  hostsim::ClearTranscript();
+  InstallCzechFiles(true, places);
+
+  EXPECT_EQ(hostsim::LogMessages(), kFullRun);
+  record = Record();
+  EXPECT_EQ(record.files.size(), placedFiles.size());
+  EXPECT_EQ(record.files[strings], placedStrings);
+  EXPECT_EQ(record.files[qm], AsItStands(qm));
+  EXPECT_EQ(ReadFile(bundle + "/" + qm), "czech qm 2");
+}
+
+TEST_F(Installation, RecordThatCannotBeReadOrWrittenFailsNothing) {
+  MakePackage(true, true, true, true);
+  WriteFile(places.installRecord, "not a record\n");
+
+  InstallCzechFiles(false, places);
+
+  std::vector<std::string> logged = hostsim::LogMessages();
+  const auto replaced = std::find_if(logged.begin(), logged.end(), [](const std::string& line) {
+    return line.rfind(Line(") install record unreadable ("), 0) == 0 &&
+           EndsWith(line, "), replaced by a new one.");
+  });
+  EXPECT_NE(replaced, logged.end());
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSuccess});
+  EXPECT_EQ(Record().files.count("Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml"),
+            1u);
+
+  // The record's folder is gone: the installation goes on and says so in the log.
+  places.installRecord = tree / "gone/Orvandel_InstallRecord.txt";
+  fs::remove(marker);
+  hostsim::ClearTranscript();
+  InstallCzechFiles(false, places);
+  logged = hostsim::LogMessages();
+  EXPECT_NE(std::find(logged.begin(), logged.end(),
+                      Line(") install record not written: " + places.installRecord +
+                           ": No such file or directory")),
+            logged.end());
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSuccess});
+  EXPECT_EQ(logged.back(), Line(") finish successful"));
 }
 
 TEST(ProductionFolder, IsFoundFromTheHostExecutableFolder) {
