@@ -83,5 +83,18 @@ test ! -e "$old/Neutron/StringTable/cs-CZ"
 test ! -e "$old/Applications/CAM360/Data/Translations/czech_cz.xml"
 test -f "$old/Applications/CAM360/Data/Translations/english.xml"
 
+# The install record in the add-in's folder lists what the runs placed into the bundle, none of the
+# host's own files, and nothing of the older build.
+record="$root/Users/user/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel/Orvandel_InstallRecord.txt"
+test "$(head -n 1 "$record")" = "# Orvandel install record 1"
+tab="$(printf '\t')"
+grep -q "^F$tab.*${tab}Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml\$" "$record"
+grep -q "^F$tab.*${tab}Contents/Libraries/Neutron/StringTable/cs-CZ/Neutron.xml\$" "$record"
+grep -qx "D${tab}Contents/Resources/AIRMAX/cs-CZ" "$record"
+if grep -E 'en-html\.html$|english\.xml$|Fusion 360\.app' "$record"; then
+  echo "the install record names files that are not the package's" >&2
+  exit 1
+fi
+
 keep=0
 echo "1 passed, 0 failed"
