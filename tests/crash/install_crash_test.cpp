@@ -247,6 +247,14 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   const auto cleanOlder = Snapshot(cleanHome);
   long duration = crash::TimeInChild([&] { Install(PlacesFor(newer, cleanHome), /*force=*/true); });
   const auto clean = Snapshot(cleanHome);
+  // As above: the kills aim at the time a run takes with warm caches.
+  for (int i = 0; i < 2; ++i) {
+    const std::string home = tree / ("timed" + std::to_string(i));
+    MakeHome(home);
+    Install(PlacesFor(older, home));
+    duration =
+        std::min(duration, crash::TimeInChild([&] { Install(PlacesFor(newer, home), /*force=*/true); }));
+  }
   const std::string freshHome = tree / "fresh";
   MakeHome(freshHome);
   const std::vector<std::string> added = FilesAddedToTheBundle(Snapshot(freshHome), clean);
