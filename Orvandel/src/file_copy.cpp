@@ -107,11 +107,12 @@ TemporaryFile WriteTemporary(const Entry& source, const Entry& target) {
   return temporary;
 }
 
-void Report(const CopyObserver& observer, const Entry& target, bool copied) {
+// Tells the observer of the file at target as it stands. A link there (found in place, not placed)
+// and a file removed again at once by someone else are not told.
+void Report(const CopyObserver& observer, const Entry& target) {
   struct stat status {};
-  // A file removed again at once (by someone else) was placed and is gone: nothing to report.
-  if (fstatat(target.folderFd, target.name, &status, AT_SYMLINK_NOFOLLOW) == 0)
-    observer(Placed{Placed::Kind::file, target.path(), &status, copied});
+  if (fstatat(target.folderFd, target.name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
+    observer(Placed{Placed::Kind::file, target.path(), &status});
 }
 
 // The rule for one file: the source (already known to be a regular file, links followed) replaces a
@@ -126,7 +127,7 @@ void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
     const timespec sourceTime = ModificationTime(sourceStatus);
     if (!Older(targetTime, sourceTime)) {
       if (observer && !Older(sourceTime, targetTime) && targetStatus.st_size == sourceStatus.st_size)
-        Report(observer, target, /*copied=*/false);
+        Report(observer, target);
       return;
     }
   } else if (errno != ENOENT && errno != ELOOP) {
@@ -138,7 +139,7 @@ void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
   if (const int error = temporary.commit())
     Fail("copy", source, target, error);
   if (observer)
-    Report(observer, target, /*copied=*/true);
+    Report(observer, target);
 }
 
 using FolderIdentity = std::pair<dev_t, ino_t>;
@@ -170,7 +171,7 @@ UniqueFd OpenFolder(const std::string& path) {
 void MakeTargetFolder(const std::string& target, mode_t sourceMode, const CopyObserver& observer) {
   if (mkdir(target.c_str(), (sourceMode & 0777) | S_IRWXU) == 0) {
     if (observer)
-      observer(Placed{Placed::Kind::folder, target, nullptr, true});
+      observer(Placed{Placed::Kind::folder, target, nullptr});
   } else if (errno != EEXIST) {
     Fail("create folder", target, errno);
   }

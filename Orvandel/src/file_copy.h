@@ -29,7 +29,6 @@ struct Placed {
   Kind kind;
   std::string path; // the target path
   const struct stat* status;
-  bool copied; // false for a file found in place
 };
 // Told of every entry a copy placed, as it places it. A copy that finds its target up to date and
 // different from the source (newer) tells nothing of that file.

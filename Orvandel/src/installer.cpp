@@ -276,7 +276,7 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
       return;
     struct stat status {};
     if (stat((camSource + kMarkerName).c_str(), &status) == 0 && S_ISREG(status.st_mode))
-      observer(filecopy::Placed{filecopy::Placed::Kind::file, marker, &status, /*copied=*/false});
+      observer(filecopy::Placed{filecopy::Placed::Kind::file, marker, &status});
     recorder.Save(Log);
     filecopy::CopyFileUpdating(camSource + kMarkerName, marker, observer);
   };
