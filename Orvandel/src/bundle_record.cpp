@@ -14,8 +14,8 @@ bool SameRecord(const InstallRecord& a, const InstallRecord& b) {
 
 } // namespace
 
-BundleRecorder::BundleRecorder(std::string bundle, std::string recordPath)
-    : m_prefix(std::move(bundle) + "/"), m_recordPath(std::move(recordPath)) {}
+BundleRecorder::BundleRecorder(std::string bundle, std::string recordPath, LogFunction log)
+    : m_prefix(std::move(bundle) + "/"), m_recordPath(std::move(recordPath)), m_log(std::move(log)) {}
 
 filecopy::CopyObserver BundleRecorder::observer() {
   return [this](const filecopy::Placed& placed) { Add(placed); };
@@ -30,7 +30,8 @@ void BundleRecorder::Add(const filecopy::Placed& placed) {
   if (!installrecord::IsSafeRelativePath(relative))
     return;
   if (placed.kind == filecopy::Placed::Kind::folder) {
-    m_placed.folders.insert(std::move(relative));
+    if (m_placed.folders.insert(std::move(relative)).second)
+      Save();
     return;
   }
   const timespec modified = ModificationTime(*placed.status);
@@ -39,7 +40,8 @@ void BundleRecorder::Add(const filecopy::Placed& placed) {
       static_cast<std::int64_t>(modified.tv_nsec)};
 }
 
-void BundleRecorder::Save(const std::function<void(const std::string&)>& log) noexcept {
+void BundleRecorder::Save() noexcept {
+  const LogFunction& log = m_log;
   try {
     if (m_saveFailed || (m_placed.files.empty() && m_placed.folders.empty()))
       return;

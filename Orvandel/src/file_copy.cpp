@@ -166,15 +166,19 @@ UniqueFd OpenFolder(const std::string& path) {
   return fd;
 }
 
-// Creates the target folder when missing (its parent must exist) with the source's permission bits;
-// the owner keeps write and search rights, so that a read-only source folder can still be filled.
-void MakeTargetFolder(const std::string& target, mode_t sourceMode, const CopyObserver& observer) {
-  if (mkdir(target.c_str(), (sourceMode & 0777) | S_IRWXU) == 0) {
-    if (observer)
-      observer(Placed{Placed::Kind::folder, target, nullptr});
-  } else if (errno != EEXIST) {
-    Fail("create folder", target, errno);
+// Creates the folder name in the folder open as parentFd (path names it for the observer and errors)
+// when missing, with the source's permission bits; the owner keeps write and search rights, so that
+// a read-only source folder can still be filled. The observer hears of the folder before it is made,
+// so that a kill right after cannot leave it unrecorded.
+void MakeTargetFolder(int parentFd, const char* name, const std::string& path, mode_t sourceMode,
+                      const CopyObserver& observer) {
+  if (observer) {
+    struct stat existing {};
+    if (fstatat(parentFd, name, &existing, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+      observer(Placed{Placed::Kind::folder, path, nullptr});
   }
+  if (mkdirat(parentFd, name, (sourceMode & 0777) | S_IRWXU) != 0 && errno != EEXIST)
+    Fail("create folder", path, errno);
 }
 
 // Copies the files of one folder and returns its sub-folders, in listing order, to be copied after
@@ -234,7 +238,7 @@ std::vector<PendingFolder> CopyFolderFiles(const PendingFolder& folder, std::vec
         throw fs::filesystem_error("copy", fs::path(sourcePath), make_error_code(CopyError::linkLoop));
     }
     std::string targetPath = targetEntry.path();
-    MakeTargetFolder(targetPath, status.st_mode, observer);
+    MakeTargetFolder(targetFd.get(), name, targetPath, status.st_mode, observer);
     visited.push_back(Visited{identity, folder.visited});
     subFolders.push_back(PendingFolder{std::move(sourcePath), std::move(targetPath), visited.size() - 1});
   }
@@ -306,7 +310,17 @@ void CopyFolderUpdating(const std::string& source, const std::string& target, co
   }
   if (!S_ISDIR(status.st_mode))
     Fail("copy", source, ENOTDIR);
-  MakeTargetFolder(target, status.st_mode, observer);
+  {
+    std::string trimmed = target;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+      trimmed.pop_back();
+    const auto [parentPath, name] = SplitPath(trimmed);
+    const UniqueFd parentFd(
+        open(parentPath.empty() ? "." : parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd.valid())
+      Fail("create folder", target, errno);
+    MakeTargetFolder(parentFd.get(), name.c_str(), target, status.st_mode, observer);
+  }
 
   // Depth first, each folder opened by its path when its turn comes: no descriptor stays open for
   // the folders above, so a deep package needs no more than a flat one.

@@ -21,9 +21,9 @@ enum class CopyError { linkLoop = 1 };
 const std::error_category& CopyErrorCategory();
 std::error_code make_error_code(CopyError error);
 
-// What a copy placed at its target: a folder it created, or a file it copied there or found there
-// exactly as it would copy it (the source's size and modification time). status is the file's as it
-// stands after the copy (null for a folder).
+// What a copy placed at its target: a folder it creates (told just before it is made, in a folder that
+// exists), or a file it copied there or found there exactly as it would copy it (the source's size and
+// modification time). status is the file's as it stands after the copy (null for a folder).
 struct Placed {
   enum class Kind { file, folder };
   Kind kind;

@@ -277,7 +277,7 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
     struct stat status {};
     if (stat((camSource + kMarkerName).c_str(), &status) == 0 && S_ISREG(status.st_mode))
       observer(filecopy::Placed{filecopy::Placed::Kind::file, marker, &status});
-    recorder.Save(Log);
+    recorder.Save();
     filecopy::CopyFileUpdating(camSource + kMarkerName, marker, observer);
   };
   filecopy::CopyFolderUpdating(camSource, camTranslations, kMarkerName, observer);
@@ -329,7 +329,7 @@ void InstallCzechFiles(bool force, const InstallPlaces& places) {
       Log(" home folder unknown (no HOME, no user entry), nothing installed.");
       return;
     }
-    recorder = std::make_unique<BundleRecorder>(HostBundle(places.home), places.installRecord);
+    recorder = std::make_unique<BundleRecorder>(HostBundle(places.home), places.installRecord, Log);
     RunInstallation(force, places, *recorder);
   } catch (const fs::filesystem_error& error) {
     ReportFailure(FailedPaths(error), error.code().message(), CzechReason(error.code()));
@@ -346,7 +346,7 @@ void InstallCzechFiles(bool force, const InstallPlaces& places) {
   }
   // What the run placed before an error ended it is recorded too.
   if (recorder)
-    recorder->Save(Log);
+    recorder->Save();
 }
 
 void copyFileFromDirToAnotherDir(std::string source, std::string target) {

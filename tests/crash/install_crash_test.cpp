@@ -93,24 +93,37 @@ InstallPlaces PlacesFor(const std::string& package, const std::string& home) {
                        home + "-addin/Orvandel_InstallRecord.txt"};
 }
 
-// The files below home that an installation added, relative to the host bundle.
-std::vector<std::string> FilesAddedToTheBundle(const TreeSnapshot& fresh, const TreeSnapshot& installed) {
+// The entries below home that an installation added, relative to the host bundle: files, and
+// folders ("dir" in a snapshot).
+std::vector<std::string> AddedToTheBundle(const TreeSnapshot& fresh, const TreeSnapshot& installed,
+                                          const char* kind) {
   const std::string bundle = std::string(kProduction).substr(1) + "Autodesk Fusion.app/";
   std::vector<std::string> added;
   for (const auto& [path, description] : installed) {
-    if (!fresh.count(path) && path.rfind(bundle, 0) == 0 && description.rfind("file", 0) == 0)
+    if (!fresh.count(path) && path.rfind(bundle, 0) == 0 && description.rfind(kind, 0) == 0)
       added.push_back(path.substr(bundle.size()));
   }
   return added;
 }
 
-// Every file the installation added is in the install record as it stands in the bundle.
-void ExpectRecorded(const std::vector<std::string>& added, const InstallPlaces& places) {
+struct Added {
+  std::vector<std::string> files;
+  std::vector<std::string> folders;
+};
+
+Added AddedToTheBundle(const TreeSnapshot& fresh, const TreeSnapshot& installed) {
+  return Added{AddedToTheBundle(fresh, installed, "file"), AddedToTheBundle(fresh, installed, "dir")};
+}
+
+// Every file and folder the installation added is in the install record, the files as they stand.
+void ExpectRecorded(const Added& added, const InstallPlaces& places) {
   installrecord::InstallRecord record;
   std::string error;
   ASSERT_TRUE(installrecord::ReadInstallRecord(places.installRecord, &record, &error)) << error;
+  for (const std::string& folder : added.folders)
+    EXPECT_EQ(record.folders.count(folder), 1u) << "folder not recorded: " << folder;
   const std::string bundle = places.home + kProduction + "Autodesk Fusion.app/";
-  for (const std::string& file : added) {
+  for (const std::string& file : added.files) {
     const auto recorded = record.files.find(file);
     if (recorded == record.files.end()) {
       ADD_FAILURE() << "not recorded: " << file;
@@ -175,8 +188,9 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   const auto clean = Snapshot(cleanHome);
   const std::string freshHome = tree / "fresh";
   MakeHome(freshHome);
-  const std::vector<std::string> added = FilesAddedToTheBundle(Snapshot(freshHome), clean);
-  ASSERT_FALSE(added.empty());
+  const Added added = AddedToTheBundle(Snapshot(freshHome), clean);
+  ASSERT_FALSE(added.files.empty());
+  ASSERT_FALSE(added.folders.empty());
   // The first run meets cold caches; the kills aim at the time a run takes once they are warm.
   for (int i = 0; i < 2; ++i) {
     const std::string home = tree / ("timed" + std::to_string(i));
@@ -257,7 +271,7 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   }
   const std::string freshHome = tree / "fresh";
   MakeHome(freshHome);
-  const std::vector<std::string> added = FilesAddedToTheBundle(Snapshot(freshHome), clean);
+  const Added added = AddedToTheBundle(Snapshot(freshHome), clean);
 
   const std::uint32_t seed = crash::TrialSeed();
   std::mt19937 random(seed);

@@ -379,6 +379,8 @@ TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
             std::vector<std::string>{Wstr2Str(L"Instalace češtiny se nezdařila.\nSoubor: ") + camFolder +
                                      Wstr2Str(L"\nDůvod: soubor nebo složka neexistuje")});
   EXPECT_FALSE(fs::exists(help + "cz-html.html"));
+  // The folder that could not be made is not recorded as the installation's.
+  EXPECT_EQ(Record().folders.count("Contents/Libraries/Applications/CAM360/Data/Translations"), 0u);
 }
 
 // The marker is written last: a run that an error ends after the CAM translations were copied is not
