@@ -4,8 +4,9 @@ set -euo pipefail
 
 # pkg-config: the test servers find cpp-httplib through it, and no other package here pulls it in.
 # attr: getfattr, with which the demo shows the downloaded package's quarantine attribute.
+# shellcheck, libxml2-utils (xmllint): the installer package's tests check its scripts and distribution.
 packages=(cmake ninja-build pkg-config g++ clang libclang-rt-14-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
-          libcpp-httplib-dev libssl-dev openssl curl rsync ca-certificates attr)
+          libcpp-httplib-dev libssl-dev openssl curl rsync ca-certificates attr shellcheck libxml2-utils)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The packaging scripts parse and pass shellcheck; the installer scripts as POSIX sh (the macOS installer
+# runs them with /bin/sh), so dash's parse and shellcheck's sh dialect catch bashisms. The distribution
+# template is well-formed XML.
+# Usage: lint_test.sh SOURCE_DIR
+set -euo pipefail
+packaging="$1/packaging/macos"
+failed=0
+for script in "$packaging"/scripts/*; do
+  [ "$(head -n 1 "$script")" = "#!/bin/sh" ] || { echo "FAIL: $script is not a #!/bin/sh script" >&2; failed=1; }
+  dash -n "$script" || failed=1
+done
+bash -n "$packaging/build-pkg.sh" || failed=1
+shellcheck --shell=sh "$packaging"/scripts/* || failed=1
+shellcheck "$packaging/build-pkg.sh" "$1"/tests/packaging/*.sh || failed=1
+xmllint --noout "$packaging/distribution.xml" || failed=1
+exit "$failed"
