@@ -19,9 +19,21 @@ old_build="$production/5c1e0b7a9d3f4e2c8b6a1d0e9f8c7b6a"
 old_bundle="$old_build/Autodesk Fusion 360.app"
 addin_tree="$home/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns"
 
-# The simulated Mac: the data package, and Czech files an older package left in another build.
-rm -rf "$root"
-samples/package/install.sh "$root"
+# The package installation, as on a Mac: build-pkg.sh stages the installer package from this build, its
+# payload is laid over the simulated Mac's / between its preinstall and postinstall scripts, and the
+# postinstall script places both add-ins for the user at the screen. That user must be an account of
+# this machine (the add-ins are given to it); its home is hostsim's user's.
+stage=$top/build/demo-package
+rm -rf "$root" "$stage"
+packaging/macos/build-pkg.sh --stage "$stage" --build "$build" >/dev/null
+if [ "$(id -u)" = 0 ]; then account=nobody; else account=$(id -un); fi
+mkdir -p "$root/Users/user"
+[ "$account" = user ] || ln -s user "$root/Users/$account"
+sh "$stage/scripts/preinstall" "$stage" /Library/Vornid/AddIns "$root" >/dev/null
+cp -R "$stage/root/." "$root/"
+INSTALLER_CONSOLE_USER=$account sh "$stage/scripts/postinstall" "$stage" /Library/Vornid/AddIns "$root"
+
+# Czech files an older package left in another build.
 help="$old_bundle/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help"
 mkdir -p "$old_bundle/Contents/Libraries/Applications/CAM360/Data/Translations" "$help/cz-html" \
          "$old_bundle/Contents/Libraries/Neutron/StringTable/cs-CZ"
@@ -46,7 +58,7 @@ done
 transcript=$top/build/demo-transcript.txt
 "$build/host/sim/hostsim" --root "$root" --server "https://127.0.0.1:$port" \
   --cafile "$build/test-tls/ca.pem" --script samples/demo/story.hostsim "$@" \
-  "$build/addins/Orvandel" "$build/addins/Miravelo" | tee "$transcript"
+  "$addin_tree/Orvandel" "$addin_tree/Miravelo" | tee "$transcript"
 
 # The summary: what a person checks at a glance. Its patterns match the transcript in both formats,
 # readable lines and --jsonl objects.
