@@ -8,7 +8,8 @@
 #
 # --stage DIR (a new or empty folder) lays out exactly what pkgbuild and productbuild take: DIR/root/, one
 #   tree laid over the Mac's / holding every payload at its installed path; DIR/scripts/, the installer
-#   scripts; DIR/distribution.xml. The package build stages the same way first.
+#   scripts; DIR/distribution.xml; DIR/resources/, the pages it names. The package build stages the same
+#   way first.
 # --build DIR names a configured and built build folder; without it the script configures and builds the
 #   macos preset on a Mac, the release preset elsewhere. The version and the oldest macOS come from the
 #   build's product.env.
@@ -123,7 +124,7 @@ minimum=$(product_value QUORLEX_MACOS_MINIMUM)
 stage() {
   local dir=$1 root entry name
   root="$dir/root/Library/Vornid"
-  mkdir -p "$root/AddIns" "$dir/scripts"
+  mkdir -p "$root/AddIns" "$dir/scripts" "$dir/resources"
 
   for entry in "$data"/*; do
     if [ -d "$entry" ] && [ ! -L "$entry" ]; then cp -R "$entry" "$root/"; fi
@@ -150,6 +151,8 @@ stage() {
   cp "$here/scripts/preinstall" "$here/scripts/postinstall" "$dir/scripts/"
   chmod 0755 "$dir/scripts/preinstall" "$dir/scripts/postinstall"
 
+  cp "$here/resources/welcome.html" "$here/resources/conclusion.html" "$dir/resources/"
+  chmod 0644 "$dir/resources/"*
   sed -e "s/@QUORLEX_VERSION@/$version/g" -e "s/@QUORLEX_MACOS_MINIMUM@/$minimum/g" \
     "$here/distribution.xml" >"$dir/distribution.xml"
 }
@@ -192,7 +195,8 @@ pkgbuild --root "$work/stage/root/Library/Vornid/AddIns" --install-location /Lib
 sign=()
 [ -z "$identity" ] || sign=(--sign "$identity" --timestamp)
 rm -f "$output"
-productbuild --distribution "$work/stage/distribution.xml" --package-path "$work/components" \
+productbuild --distribution "$work/stage/distribution.xml" --resources "$work/stage/resources" \
+  --package-path "$work/components" \
   ${sign[@]+"${sign[@]}"} "$output"
 
 if [ -z "$identity" ]; then

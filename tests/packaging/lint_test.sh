@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The packaging scripts parse and pass shellcheck; the installer scripts as POSIX sh (the macOS installer
 # runs them with /bin/sh), so dash's parse and shellcheck's sh dialect catch bashisms. The distribution
-# template is well-formed XML.
+# template is well-formed XML, its pages well-formed HTML.
 # Usage: lint_test.sh SOURCE_DIR
 set -euo pipefail
 packaging="$1/packaging/macos"
@@ -14,4 +14,5 @@ bash -n "$packaging/build-pkg.sh" || failed=1
 shellcheck --shell=sh "$packaging"/scripts/* || failed=1
 shellcheck "$packaging/build-pkg.sh" "$1"/tests/packaging/*.sh || failed=1
 xmllint --noout "$packaging/distribution.xml" || failed=1
+xmllint --noout --html "$packaging"/resources/*.html || failed=1
 exit "$failed"

@@ -65,7 +65,7 @@ while read -r path mode; do
   [ "$mode" = x ] && continue
   cmp -s "$build/addins/${path#Library/Vornid/AddIns/}" "$stage/root/$path" || fail "$path differs from the build's"
 done < <(addin_entries)
-[ "$(ls "$stage")" = "$(printf 'distribution.xml\nroot\nscripts')" ] || fail "stage holds: $(ls "$stage")"
+[ "$(ls "$stage")" = "$(printf 'distribution.xml\nresources\nroot\nscripts')" ] || fail "stage holds: $(ls "$stage")"
 [ "$(ls "$stage/scripts")" = "$(printf 'postinstall\npreinstall')" ] || fail "scripts: $(ls "$stage/scripts")"
 for script in postinstall preinstall; do
   [ -x "$stage/scripts/$script" ] || fail "$script is not executable"
@@ -93,6 +93,10 @@ for check in "${checks[@]}"; do
   actual=$(value "${check%% => *}")
   [ "$actual" = "${check#* => }" ] || fail "distribution: ${check%% => *} is '$actual', expected '${check#* => }'"
 done
+# Every page the installer shows is staged where productbuild's --resources looks for it.
+pages=$(xmllint --xpath '/installer-gui-script/*[self::welcome or self::conclusion]/@file' "$distribution" |
+  sed -E 's/ *file="([^"]*)"/\1\n/g' | grep . | sort)
+[ "$pages" = "$(ls "$stage/resources")" ] || fail "distribution names pages '$pages', resources hold '$(ls "$stage/resources")'"
 ! grep -q @ "$distribution" || fail "distribution: a placeholder was left: $(grep @ "$distribution")"
 
 # --- Another data folder: its folders are the payload; files beside them are not.
