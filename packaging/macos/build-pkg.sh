@@ -160,7 +160,9 @@ stage() {
 if [ -n "$stage_dir" ]; then
   mkdir -p "$stage_dir"
   [ -z "$(ls -A "$stage_dir")" ] || die "$stage_dir is not empty"
-  stage "$stage_dir"
+  # Staged aside and moved in whole (modes kept), so that a failed run leaves DIR empty.
+  stage "$work/stage"
+  mv "$work/stage/"* "$stage_dir/"
   echo "build-pkg: staged version $version (macOS $minimum or later) in $stage_dir"
   exit 0
 fi

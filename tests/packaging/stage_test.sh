@@ -111,13 +111,15 @@ diff <(expected_files "$data" | sort) <(staged_files "$work/other" | sort) >"$wo
   fail "--data: staged tree (< expected, > staged): $(cat "$work/other.diff")"
 
 # --- Refused inputs: a clear message, and the stage folder left as it was.
-mkdir -p "$work/bad-version" "$work/no-env" "$work/lacking/vornidfu" "$work/taken"
+mkdir -p "$work/bad-version" "$work/no-env" "$work/unbuilt" "$work/lacking/vornidfu" "$work/taken"
 # shellcheck disable=SC2016 # the command substitution must reach the file unexpanded
 printf 'QUORLEX_VERSION=1.0$(touch %s/ran)\nQUORLEX_MACOS_MINIMUM=14.0\n' "$work" >"$work/bad-version/product.env"
 echo file >"$work/taken/file"
+printf 'QUORLEX_VERSION=1.0\nQUORLEX_MACOS_MINIMUM=14.0\n' >"$work/unbuilt/product.env"
 refusals=(
   "not empty|is not empty|--stage $work/taken --build $build"
   "no product.env|holds no product.env|--stage $work/refused --build $work/no-env"
+  "a build folder without an install|cmake_install.cmake|--stage $work/refused --build $work/unbuilt"
   "a version that is no number|QUORLEX_VERSION is|--stage $work/refused --build $work/bad-version"
   "data lacking a folder|holds no VornidQM/|--stage $work/refused --build $build --data $work/lacking"
   "output with stage|--stage builds none|--stage $work/refused --build $build --output $work/x.pkg"
