@@ -24,6 +24,13 @@ const std::string kClosingMessage =
 const std::string kHostStringTable =
     "/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/en-US/strings.txt";
 
+// The language note, then the closing message as the very last output.
+void ExpectNotesThenClosingMessage(const std::string& out) {
+  ASSERT_GE(out.size(), kClosingMessage.size()) << out;
+  EXPECT_EQ(out.substr(out.size() - kClosingMessage.size()), kClosingMessage) << out;
+  EXPECT_NE(out.find("Preferences > General > Language"), std::string::npos) << out;
+}
+
 std::string LegacyFile(const std::string& build, int index) {
   return build + legacy::kSingleFiles[index];
 }
@@ -50,13 +57,20 @@ bool HoldsAnyLegacyPath(const std::string& build) {
 struct Tree {
   TempFolder temp{"uninstaller-test-"};
   std::string production = temp.path() + "/production/";
-  std::string own = temp.path() + "/AddIns/Orvandel";
+  std::string addins = temp.path() + "/AddIns";
+  std::string own = addins + "/Orvandel";
+  std::string guide = addins + "/Miravelo";
+  std::string packageRoot = temp.path() + "/Library/Vornid";
 
-  Tree() { WriteFile(own + "/Orvandel.so", "library"); }
+  Tree() {
+    WriteFile(own + "/Orvandel.so", "library");
+    WriteFile(own + "/uninstaller", "program");
+  }
 
   int Run(Mode mode = Mode::kRemove) {
     std::ostringstream outStream, errStream;
-    const int status = uninstaller::Uninstall(production, own, mode, outStream, errStream);
+    const int status = uninstaller::Uninstall(
+        uninstaller::Places{production, own, "uninstaller", packageRoot}, mode, outStream, errStream);
     out = outStream.str();
     err = errStream.str();
     return status;
@@ -86,7 +100,7 @@ TEST(Uninstall, RemovesLegacyPathsFromEveryBuildAndNothingElse) {
   fs::create_symlink(tree.temp.path() + "/missing", tree.production + "dangling");
 
   EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
-  EXPECT_EQ(tree.out, kClosingMessage);
+  ExpectNotesThenClosingMessage(tree.out);
   EXPECT_EQ(tree.err, "");
   for (const auto& build : {full, running, onlyHelpTree, without, linkedTarget}) {
     SCOPED_TRACE(build);
@@ -112,7 +126,7 @@ TEST(Uninstall, RemovesOwnFolderWhenNoBuildNeedsCleaning) {
     if (productionExists)
       fs::create_directories(tree.production);
     EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess);
-    EXPECT_EQ(tree.out, kClosingMessage);
+    ExpectNotesThenClosingMessage(tree.out);
     EXPECT_EQ(tree.err, "");
     EXPECT_FALSE(Exists(tree.own));
     EXPECT_EQ(Exists(tree.production), productionExists);
@@ -169,20 +183,127 @@ TEST(Uninstall, ReportsFileSystemErrorWithPathAndKeepsOwnFolder) {
   }
 }
 
-TEST(Uninstall, DryRunListsExactlyWhatWouldGo) {
+TEST(Uninstall, DryRunListsWhatWouldGoAndWhatStays) {
   Tree tree;
   const std::string build = tree.production + "build";
   AddLegacyPaths(build, false, true, false);
   WriteFile(LegacyFile(build, 1), "<html/>");
+  WriteFile(tree.guide + "/Miravelo.so", "guide");
+  WriteFile(tree.packageRoot + "/vornidfu/cs-CZ/Neutron.xml", "cs");
   const std::string before = Listing(tree.temp.path());
 
   EXPECT_EQ(tree.Run(Mode::kDryRun), uninstaller::kExitSuccess);
   std::string expected = LegacyFile(build, 1) + "\n" + LegacyTree(build, 0);
   expected.back() = '\n'; // printed without the tree's trailing separator
-  expected += tree.own + "\n";
+  expected += tree.guide + "\n" + tree.own + "\n";
   EXPECT_NE(tree.out.find("\n" + expected), std::string::npos) << tree.out;
+  EXPECT_NE(tree.out.find("sudo rm -rf /Library/Vornid\n"), std::string::npos) << tree.out;
   EXPECT_EQ(tree.out.find("*****"), std::string::npos);
   EXPECT_EQ(Listing(tree.temp.path()), before);
+}
+
+TEST(Uninstall, DryRunThatHitsAnErrorSaysNothingWasRemoved) {
+  Tree tree;
+  WriteFile(tree.production.substr(0, tree.production.size() - 1), "a plain file");
+  const std::string before = Listing(tree.temp.path());
+  EXPECT_EQ(tree.Run(Mode::kDryRun), uninstaller::kExitFileSystemError);
+  EXPECT_NE(tree.err.find("Nic nebylo odstraneno"), std::string::npos) << tree.err;
+  EXPECT_EQ(Listing(tree.temp.path()), before);
+}
+
+TEST(Uninstall, TreeBelowAPlainFileIsAbsent) {
+  Tree tree;
+  // Where a build folder would hold the older bundle, or the bundle one of the trees' folders.
+  WriteFile(tree.production + "build-bundle-is-file/Autodesk Fusion 360.app", "not a bundle");
+  WriteFile(tree.production + "build-folder-is-file/Autodesk Fusion 360.app/Contents/Libraries/Neutron",
+            "not a folder");
+  EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
+  ExpectNotesThenClosingMessage(tree.out);
+  EXPECT_EQ(ReadFile(tree.production + "build-bundle-is-file/Autodesk Fusion 360.app"), "not a bundle");
+  EXPECT_FALSE(Exists(tree.own));
+}
+
+TEST(Uninstall, RemovesTheGuideAddinOnlyWhenItIsARealGuideFolder) {
+  struct Case {
+    const char* name;
+    void (*prepare)(const Tree&);
+    bool removed;
+  };
+  const Case cases[] = {
+      {"guide folder with its library and start counter",
+       [](const Tree& t) {
+         WriteFile(t.guide + "/Miravelo.so", "guide");
+         WriteFile(t.guide + "/Miravelo_Info.txt", "3");
+         WriteFile(t.guide + "/resources/Pruvodce/16x16.png", "png");
+       },
+       true},
+      {"remains of a run ended while removing the library",
+       [](const Tree& t) { WriteFile(t.guide + "/Miravelo.dylib", "guide"); }, true},
+      {"folder without the guide's library",
+       [](const Tree& t) { WriteFile(t.guide + "/Miravelo_Info.txt", "3"); }, false},
+      {"library is a link",
+       [](const Tree& t) {
+         WriteFile(t.temp.path() + "/elsewhere/Miravelo.so", "guide");
+         WriteFile(t.guide + "/notes.txt", "mine");
+         fs::create_symlink(t.temp.path() + "/elsewhere/Miravelo.so", t.guide + "/Miravelo.so");
+       },
+       false},
+      {"folder is a link to another folder",
+       [](const Tree& t) {
+         WriteFile(t.temp.path() + "/elsewhere/Miravelo.so", "guide");
+         fs::create_directory_symlink(t.temp.path() + "/elsewhere", t.guide);
+       },
+       false},
+      {"a plain file of that name", [](const Tree& t) { WriteFile(t.guide, "a file"); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tree tree;
+    fs::create_directories(tree.temp.path() + "/elsewhere");
+    c.prepare(tree);
+    const std::string linkTarget = Listing(tree.temp.path() + "/elsewhere");
+    EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
+    ExpectNotesThenClosingMessage(tree.out);
+    EXPECT_FALSE(Exists(tree.own));
+    EXPECT_EQ(Exists(tree.guide), !c.removed);
+    EXPECT_EQ(tree.out.find("Zustava: " + tree.guide + " ("), c.removed ? std::string::npos : 0) << tree.out;
+    EXPECT_EQ(Listing(tree.temp.path() + "/elsewhere"), linkTarget);
+  }
+}
+
+TEST(Uninstall, NamesTheDataPackageWithTheCommandThatRemovesIt) {
+  for (const bool installed : {true, false}) {
+    SCOPED_TRACE(installed ? "package installed" : "no package");
+    Tree tree;
+    if (installed)
+      WriteFile(tree.packageRoot + "/VornidQM/main_cs.qm", "qm");
+    EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
+    ExpectNotesThenClosingMessage(tree.out);
+    EXPECT_EQ(tree.out.find("/Library/Vornid zustava") != std::string::npos, installed) << tree.out;
+    EXPECT_EQ(tree.out.find("\n  sudo rm -rf /Library/Vornid\n") != std::string::npos, installed);
+    EXPECT_EQ(Exists(tree.packageRoot), installed);
+  }
+}
+
+TEST(RunUninstaller, RefusesAnOwnFolderOutsideTheHomeBeforeAnyRemoval) {
+  TempFolder temp{"uninstaller-test-"};
+  const std::string userHome = temp.path() + "/Users/user";
+  const std::string otherHome = temp.path() + "/Users/other";
+  const std::string own = userHome + uninstaller::kAddinFolderInHome;
+  WriteFile(own + "/Orvandel.so", "library");
+  WriteFile(own + "/uninstaller", "program");
+  WriteFile(otherHome + uninstaller::kAddinFolderInHome + "/Orvandel.so", "other's library");
+  for (const std::string& home : {otherHome, std::string("/"), userHome + "/Library"}) {
+    SCOPED_TRACE(home);
+    const std::string before = Listing(temp.path());
+    std::ostringstream out, err;
+    EXPECT_EQ(uninstaller::RunUninstaller({}, home.c_str(), own + "/uninstaller", temp.path() + "/Vornid",
+                                          out, err),
+              uninstaller::kExitWrongPlace);
+    EXPECT_NE(err.str().find("bez sudo"), std::string::npos) << err.str();
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(Listing(temp.path()), before);
+  }
 }
 
 TEST(RunUninstaller, RefusesWithoutAbsoluteHomeBeforeAnyRemoval) {
@@ -190,10 +311,11 @@ TEST(RunUninstaller, RefusesWithoutAbsoluteHomeBeforeAnyRemoval) {
   const std::string own = temp.path() + "/API/AddIns/Orvandel";
   WriteFile(own + "/Orvandel.so", "library");
   WriteFile(own + "/uninstaller", "program");
-  for (const char* home : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+  const std::string missingHome = temp.path() + "/Users/nobody-here";
+  for (const char* home : {static_cast<const char*>(nullptr), "", "relative/home", missingHome.c_str()}) {
     SCOPED_TRACE(home ? home : "(unset)");
     std::ostringstream out, err;
-    EXPECT_EQ(uninstaller::RunUninstaller({}, home, own + "/uninstaller", out, err),
+    EXPECT_EQ(uninstaller::RunUninstaller({}, home, own + "/uninstaller", temp.path() + "/Vornid", out, err),
               uninstaller::kExitNoHome);
     EXPECT_NE(err.str().find("HOME"), std::string::npos);
     EXPECT_TRUE(Exists(own + "/Orvandel.so"));

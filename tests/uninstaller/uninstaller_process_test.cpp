@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -27,6 +30,41 @@ struct Result {
   int status = -1;
   std::string out, err;
 };
+
+// Who runs the program where permission bits must count: root ignores them, so as root the program runs
+// as "nobody" on files given to it; as anyone else, as that user.
+struct OrdinaryUser {
+  bool found = false;
+  bool switchTo = false; // true when the program must be started as uid/gid
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+OrdinaryUser FindOrdinaryUser() {
+  OrdinaryUser user;
+  if (geteuid() != 0) {
+    user.found = true;
+    user.uid = geteuid();
+    user.gid = getegid();
+    return user;
+  }
+  if (const passwd* entry = getpwnam("nobody")) {
+    user.found = true;
+    user.switchTo = true;
+    user.uid = entry->pw_uid;
+    user.gid = entry->pw_gid;
+  }
+  return user;
+}
+
+// Gives everything below root (root included) to user, so that it can change what it owns.
+void GiveTree(const std::string& root, const OrdinaryUser& user) {
+  if (!user.switchTo)
+    return;
+  ASSERT_EQ(lchown(root.c_str(), user.uid, user.gid), 0) << root;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    ASSERT_EQ(lchown(entry.path().c_str(), user.uid, user.gid), 0) << entry.path();
+}
 
 // A simulated Mac below a temporary folder: the user's home with two host builds holding the legacy
 // paths, the language add-in's folder with the program and the add-in library, and the guide add-in.
@@ -61,6 +99,15 @@ struct SimulatedMac {
     WriteFile(folder + "/version.txt", "1.0");
   }
 
+  // Lets user reach the temporary folder and own the simulated home.
+  void HandTo(const OrdinaryUser& user) {
+    if (!user.switchTo)
+      return;
+    fs::permissions(temp.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);
+    GiveTree(temp.path() + "/Users", user);
+  }
+
   bool AnyLegacyPathLeft() const {
     for (const char* build : {"build-a", "build-b"}) {
       for (const char* path : legacy::kSingleFiles)
@@ -73,8 +120,10 @@ struct SimulatedMac {
     return false;
   }
 
-  // Starts program directly (no shell) with this environment, HOME replaced by home or removed when null.
-  Result Run(const std::string& program, const std::vector<std::string>& arguments, const char* homeValue) {
+  // Starts program directly (no shell) with this environment, HOME replaced by home or removed when
+  // null; as user when given.
+  Result Run(const std::string& program, const std::vector<std::string>& arguments, const char* homeValue,
+             const OrdinaryUser* user = nullptr) {
     std::vector<std::string> environment;
     for (char** variable = environ; *variable; ++variable)
       if (std::strncmp(*variable, "HOME=", 5) != 0)
@@ -93,21 +142,27 @@ struct SimulatedMac {
     argv.push_back(nullptr);
 
     const std::string outFile = temp.path() + "/stdout", errFile = temp.path() + "/stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t child = 0;
-    Result result;
-    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawned);
-      return result;
+    const bool switchUser = user && user->switchTo;
+    const pid_t child = fork();
+    if (child < 0) {
+      ADD_FAILURE() << "cannot fork: " << std::strerror(errno);
+      return Result{};
+    }
+    if (child == 0) {
+      // Only async-signal-safe calls between fork and exec.
+      const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+        _exit(126);
+      if (switchUser && (setgroups(0, nullptr) != 0 || setgid(user->gid) != 0 || setuid(user->uid) != 0))
+        _exit(126);
+      execve(program.c_str(), argv.data(), envp.data());
+      _exit(127);
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    Result result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = ReadFile(outFile);
     result.err = ReadFile(errFile);
@@ -123,12 +178,16 @@ TEST(UninstallerProgram, CleansBuildsRemovesAddinAndPrintsClosingMessage) {
   SimulatedMac mac;
   const Result result = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str());
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "\n\n*****************************\nSoubory s lokalizaci a AddInu byly odstraneny.\n"
-                        "Okno Terminalu je mozne uzavrit\n*****************************\n\n");
+  const std::string closing =
+      "\n\n*****************************\nSoubory s lokalizaci a AddInu byly odstraneny.\n"
+      "Okno Terminalu je mozne uzavrit\n*****************************\n\n";
+  ASSERT_GT(result.out.size(), closing.size());
+  EXPECT_EQ(result.out.substr(result.out.size() - closing.size()), closing);
   EXPECT_EQ(result.err, "");
   EXPECT_FALSE(mac.AnyLegacyPathLeft());
   EXPECT_FALSE(Exists(mac.addin));
-  EXPECT_EQ(ReadFile(mac.addins + "/Miravelo/Miravelo.so"), "guide");
+  EXPECT_FALSE(Exists(mac.addins + "/Miravelo"));
+  EXPECT_TRUE(fs::is_directory(mac.addins));
   EXPECT_EQ(ReadFile(mac.production + "Autodesk Fusion.app/Contents/Info.plist"), "plist");
 }
 
@@ -137,6 +196,7 @@ TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolde
     const char* name;
     // Lays out the wrong place and returns the path to start the program by.
     std::function<std::string(SimulatedMac&)> prepare;
+    std::function<std::string(SimulatedMac&)> home; // HOME, when not the simulated user's
   };
   const std::vector<Case> cases = {
       {"link in a bin folder",
@@ -144,23 +204,27 @@ TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolde
          fs::create_directories(mac.home + "/bin");
          fs::create_symlink(mac.addin + "/uninstaller", mac.home + "/bin/uninstaller");
          return mac.home + "/bin/uninstaller";
-       }},
+       },
+       nullptr},
       {"copy on the Desktop in a folder of the same name",
        [](SimulatedMac& mac) {
          SimulatedMac::InstallProgram(mac.home + "/Desktop/Orvandel");
          return mac.home + "/Desktop/Orvandel/uninstaller";
-       }},
+       },
+       nullptr},
       {"renamed add-in folder",
        [](SimulatedMac& mac) {
          fs::rename(mac.addin, mac.addins + "/Orvandel-old");
          return mac.addins + "/Orvandel-old/uninstaller";
-       }},
+       },
+       nullptr},
       {"add-in folder is a link to a folder elsewhere",
        [](SimulatedMac& mac) {
          fs::rename(mac.addin, mac.home + "/Orvandel");
          fs::create_directory_symlink(mac.home + "/Orvandel", mac.addin);
          return mac.addin + "/uninstaller";
-       }},
+       },
+       nullptr},
       {"add-in folder is a link into another add-in tree",
        [](SimulatedMac& mac) {
          const std::string other = mac.temp.path() + "/other/API/AddIns/Orvandel";
@@ -168,23 +232,36 @@ TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolde
          fs::rename(mac.addin, other);
          fs::create_directory_symlink(other, mac.addin);
          return mac.addin + "/uninstaller";
-       }},
+       },
+       nullptr},
       {"add-in folder without the add-in library",
        [](SimulatedMac& mac) {
          fs::remove(mac.addin + "/Orvandel.so");
          return mac.addin + "/uninstaller";
-       }},
+       },
+       nullptr},
+      {"HOME names another user's home holding the package too",
+       [](SimulatedMac& mac) {
+         const std::string other = mac.temp.path() + "/Users/other";
+         SimulatedMac::InstallProgram(other + kAddIns + "/Orvandel");
+         WriteFile(other + kProduction + "build-a" + legacy::kSingleFiles[0], "<xml/>");
+         return mac.addin + "/uninstaller";
+       },
+       [](SimulatedMac& mac) { return mac.temp.path() + "/Users/other"; }},
+      {"HOME is /", [](SimulatedMac& mac) { return mac.addin + "/uninstaller"; },
+       [](SimulatedMac&) { return std::string("/"); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedMac mac;
     const std::string program = c.prepare(mac);
     const std::string before = Listing(mac.temp.path());
-    const Result result = mac.Run(program, {}, mac.home.c_str());
+    const std::string home = c.home ? c.home(mac) : mac.home;
+    const Result result = mac.Run(program, {}, home.c_str());
     EXPECT_EQ(result.status, 3);
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find("Nic nebylo odstraneno"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("API/AddIns/Orvandel/uninstaller"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("API/AddIns/Orvandel"), std::string::npos) << result.err;
     EXPECT_EQ(Listing(mac.temp.path()), before);
   }
 }
@@ -224,4 +301,65 @@ TEST(UninstallerProgram, ChangesNothingForDryRunHelpBadArgumentsOrMissingHome) {
       EXPECT_NE(result.out.find(mac.addin + "\n"), std::string::npos) << result.out;
     }
   }
+}
+
+TEST(UninstallerProgram, RunStoppedByAReadOnlyFolderIsFinishedByASecondRun) {
+  const OrdinaryUser user = FindOrdinaryUser();
+  if (!user.found)
+    GTEST_SKIP() << "running as root and no user \"nobody\" to run the program as: root ignores the "
+                    "read-only folder";
+  SimulatedMac mac;
+  const std::string locked = mac.addin + "/resources/Czech";
+  WriteFile(locked + "/16x16.png", "png");
+  mac.HandTo(user);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+
+  const Result first = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str(), &user);
+  fs::permissions(locked, fs::perms::owner_all);
+  EXPECT_EQ(first.status, 1) << first.err;
+  // The entry that could not be removed, not the folder above it; the program and library stay.
+  EXPECT_NE(first.err.find("\"" + locked + "/16x16.png\""), std::string::npos) << first.err;
+  EXPECT_NE(first.err.find("pristup byl odepren"), std::string::npos) << first.err;
+  EXPECT_EQ(first.out.find("*****"), std::string::npos);
+  EXPECT_TRUE(Exists(mac.addin + "/uninstaller"));
+  EXPECT_TRUE(Exists(mac.addin + "/Orvandel.so"));
+  EXPECT_FALSE(mac.AnyLegacyPathLeft());
+
+  const Result second = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str(), &user);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(second.out.find("Soubory s lokalizaci a AddInu byly odstraneny"), std::string::npos);
+  EXPECT_FALSE(Exists(mac.addin));
+}
+
+TEST(UninstallerProgram, RefusalInsideABundleGivesTheAppManagementAdviceAndStops) {
+  const OrdinaryUser user = FindOrdinaryUser();
+  if (!user.switchTo)
+    GTEST_SKIP() << "needs root to give a file to another user (the refusal comes from a sticky folder "
+                    "whose file the running user does not own); not root here";
+  SimulatedMac mac;
+  mac.HandTo(user);
+  // A sticky folder lets only a file's owner remove it: the system refuses with EPERM, as macOS does
+  // inside an app bundle until Terminal may manage apps.
+  const std::string guarded = mac.production + "build-a" + legacy::kSingleFiles[0];
+  const std::string folder = fs::path(guarded).parent_path().string();
+  ASSERT_EQ(lchown(guarded.c_str(), 0, 0), 0);
+  ASSERT_EQ(lchown(folder.c_str(), 0, 0), 0);
+  fs::permissions(folder, fs::perms::all | fs::perms::sticky_bit);
+  const std::string before = Listing(mac.addins);
+
+  const Result first = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str(), &user);
+  EXPECT_EQ(first.status, 1);
+  EXPECT_NE(first.err.find("Nastaveni systemu > Soukromi a zabezpeceni > Sprava aplikaci"), std::string::npos)
+      << first.err;
+  EXPECT_NE(first.err.find(guarded), std::string::npos) << first.err;
+  // Nothing after the refused entry is removed.
+  EXPECT_TRUE(Exists(mac.production + "build-a" + legacy::kSingleFiles[1]));
+  EXPECT_TRUE(Exists(mac.production + "build-b" + legacy::kSingleFiles[0]));
+  EXPECT_EQ(Listing(mac.addins), before);
+
+  ASSERT_EQ(lchown(guarded.c_str(), user.uid, user.gid), 0); // what the permission changes
+  const Result second = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str(), &user);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_FALSE(mac.AnyLegacyPathLeft());
+  EXPECT_FALSE(Exists(mac.addin));
 }

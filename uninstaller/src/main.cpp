@@ -1,6 +1,7 @@
 #include "uninstall.h"
 
 #include "platform.h"
+#include "product_constants.h"
 
 #include <cstdlib>
 #include <exception>
@@ -9,8 +10,8 @@
 int main(int argc, char** argv) {
   try {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return uninstaller::RunUninstaller(arguments, std::getenv("HOME"), ExecutablePath(), std::cout,
-                                       std::cerr);
+    return uninstaller::RunUninstaller(arguments, std::getenv("HOME"), ExecutablePath(),
+                                       SystemPath(product::kPackageRoot), std::cout, std::cerr);
   } catch (const std::exception& error) {
     std::cerr << "Chyba: " << error.what() << "\nOdinstalace nebyla dokoncena.\n";
   } catch (...) {

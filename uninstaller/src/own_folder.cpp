@@ -7,8 +7,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
+#include <system_error>
 
 namespace uninstaller {
 
@@ -33,7 +35,24 @@ std::string FolderOf(const std::string& path) {
 }
 
 OwnFolder Refuse(std::string reason) {
-  return OwnFolder{std::string(), std::move(reason)};
+  return OwnFolder{std::string(), std::string(), std::move(reason)};
+}
+
+// The path with every link resolved; empty when it cannot be resolved (errno tells why).
+std::string Resolved(const std::string& path) {
+  const std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
+  return resolved ? std::string(resolved.get()) : std::string();
+}
+
+// True when folder holds no entry but the one named name.
+bool HoldsOnly(const std::string& folder, const std::string& name) {
+  std::error_code code;
+  std::filesystem::directory_iterator entry(folder, code);
+  for (const std::filesystem::directory_iterator end; !code && entry != end; entry.increment(code)) {
+    if (entry->path().filename() != name)
+      return false;
+  }
+  return !code;
 }
 
 bool IsLink(const std::string& path) {
@@ -53,6 +72,9 @@ bool IsRegularFile(const std::string& path) {
 
 } // namespace
 
+const char* const kAddinFolderInHome =
+    "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel";
+
 OwnFolder LocateOwnFolder(const std::string& executablePath) {
   if (executablePath.empty())
     return Refuse("cestu ke spustenemu programu nelze zjistit");
@@ -62,13 +84,14 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
   if (IsLink(startedFolder))
     return Refuse("slozka " + startedFolder + " je symbolicky odkaz");
 
-  const std::unique_ptr<char, FreeDeleter> resolved(realpath(executablePath.c_str(), nullptr));
-  if (!resolved) {
+  const std::string resolved = Resolved(executablePath);
+  if (resolved.empty()) {
     // Taken before the message is built: its allocations may change errno.
     const int reason = errno;
     return Refuse("cestu " + executablePath + " nelze overit: " + std::strerror(reason));
   }
-  const std::string folder = FolderOf(resolved.get());
+  const std::string folder = FolderOf(resolved);
+  const std::string program = NameOf(resolved);
   const std::string parent = FolderOf(folder);
   const std::string addinName = product::kLanguageAddinName;
 
@@ -78,9 +101,19 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
     return Refuse("slozka " + folder + " nelezi primo ve slozce .../API/AddIns");
   if (!IsRealFolder(folder))
     return Refuse("slozka " + folder + " neni skutecna slozka");
-  if (!IsRegularFile(folder + "/" + addinName + ".so") && !IsRegularFile(folder + "/" + addinName + ".dylib"))
+  if (!IsRegularFile(folder + "/" + addinName + ".so") &&
+      !IsRegularFile(folder + "/" + addinName + ".dylib") && !HoldsOnly(folder, program))
     return Refuse("ve slozce " + folder + " chybi knihovna doplnku " + addinName);
-  return OwnFolder{folder, std::string()};
+  return OwnFolder{folder, program, std::string()};
+}
+
+std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home) {
+  const std::string expected = home + kAddinFolderInHome;
+  if (Resolved(expected) == ownFolder)
+    return std::string();
+  return "odinstalator lezi ve slozce " + ownFolder + ", ale podle promenne HOME (" + home +
+         ") ma lezet ve slozce " + expected +
+         ".\nSpustte jej bez sudo, jako uzivatel, ktery balicek nainstaloval, z jeho domovske slozky";
 }
 
 } // namespace uninstaller

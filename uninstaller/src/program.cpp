@@ -1,5 +1,9 @@
 #include "uninstall.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
 namespace uninstaller {
 
 namespace {
@@ -17,14 +21,35 @@ void WriteHelp(std::ostream& out) {
       << kAddinFolder
       << "/uninstaller\n"
          "\n"
-         "  --dry-run  jen vypise, co by se odstranilo; nic nezmeni\n"
-         "  --help     vypise tento text\n";
+         "  --dry-run  jen vypise, co by se odstranilo a co zustane; nic nezmeni\n"
+         "  --help     vypise tento text\n"
+         "\n"
+         "Navratove hodnoty:\n"
+         "  0  hotovo (nebo jen napoveda ci zkusebni beh)\n"
+         "  1  chyba souboroveho systemu; co uz bylo odstraneno, zustava odstraneno a dalsi spusteni\n"
+         "     dokonci, co zbyva\n"
+         "  2  neznamy parametr\n"
+         "  3  odmitnuto: program nelezi ve slozce doplnku Orvandel domovske slozky z HOME; nic\n"
+         "     nebylo odstraneno\n"
+         "  4  promenna HOME chybi, neni absolutni cestou nebo neoznacuje existujici slozku; nic\n"
+         "     nebylo odstraneno\n";
+}
+
+struct FreeDeleter {
+  void operator()(char* text) const { std::free(text); }
+};
+
+// True when home names an existing folder.
+bool IsFolder(const char* home) {
+  const std::unique_ptr<char, FreeDeleter> resolved(realpath(home, nullptr));
+  return resolved != nullptr;
 }
 
 } // namespace
 
 int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
-                   const std::string& executablePath, std::ostream& out, std::ostream& err) {
+                   const std::string& executablePath, const std::string& packageRoot, std::ostream& out,
+                   std::ostream& err) {
   Mode mode = Mode::kRemove;
   for (const std::string& argument : arguments) {
     if (argument == "--help" || argument == "-h") {
@@ -45,6 +70,10 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
         << "Nic nebylo odstraneno.\n";
     return kExitNoHome;
   }
+  if (!IsFolder(home)) {
+    err << "Chyba: slozka " << home << " z promenne HOME neexistuje.\nNic nebylo odstraneno.\n";
+    return kExitNoHome;
+  }
 
   const OwnFolder own = LocateOwnFolder(executablePath);
   if (!own.refusal.empty()) {
@@ -54,7 +83,13 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
     return kExitWrongPlace;
   }
 
-  return Uninstall(ProductionFolderFor(home), own.path, mode, out, err);
+  const std::string notInHome = CheckOwnFolderInHome(own.path, home);
+  if (!notInHome.empty()) {
+    err << "Odinstalace odmitnuta: " << notInHome << ".\nNic nebylo odstraneno.\n";
+    return kExitWrongPlace;
+  }
+
+  return Uninstall(Places{ProductionFolderFor(home), own.path, own.program, packageRoot}, mode, out, err);
 }
 
 } // namespace uninstaller

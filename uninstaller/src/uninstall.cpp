@@ -1,12 +1,11 @@
 #include "uninstall.h"
 
-#include "legacy_paths.h"
+#include "bundle_files.h"
+#include "install_record.h"
+#include "messages.h"
+#include "product_constants.h"
+#include "removal.h"
 #include "utilities.h"
-
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
 
 namespace uninstaller {
 
@@ -20,112 +19,32 @@ constexpr const char* kClosingPieces[] = {
     "\n",
 };
 
-std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path;
+constexpr const char* kCurrentBundle = "Autodesk Fusion.app";
+
+// Every step of the run, in the order they are carried out: the legacy paths, the recorded files of the
+// current bundle, the guide add-in's folder, the own folder.
+bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& failure) {
+  if (!PlanLegacyPaths(places.production, plan, failure))
+    return false;
+  if (!PlanBundleFiles(places.production + kCurrentBundle, places.ownFolder + "/" + installrecord::kFileName,
+                       plan, failure))
+    return false;
+
+  const std::string guide = product::kGuideAddinName;
+  PlanAddinFolder(DirectoryOf(places.ownFolder) + "/" + guide, {guide + ".so", guide + ".dylib"}, {},
+                  {guide + ".so", guide + ".dylib"}, plan);
+
+  if (!withOwnFolder)
+    return true;
+  const std::string language = product::kLanguageAddinName;
+  plan.steps.push_back(Step{
+      Step::Kind::kAddinFolder, places.ownFolder, {language + ".so", language + ".dylib", places.program}});
+  return true;
 }
 
-// The first failed file-system operation of a run.
-struct Failure {
-  const char* action = "";
-  std::string path;
-  std::error_code code;
-};
-
-class Remover {
-public:
-  Remover(Mode mode, std::ostream& out) : m_mode(mode), m_out(out) {}
-
-  const Failure& failure() const { return m_failure; }
-
-  // Removes the single entry at path when FileExists reports it.
-  bool RemoveEntry(const std::string& path) {
-    if (!FileExists(path))
-      return true;
-    if (m_mode == Mode::kDryRun) {
-      m_out << path << '\n';
-      return true;
-    }
-    std::error_code code;
-    fs::remove(path, code);
-    return code ? Fail("odstraneni", path, code) : true;
-  }
-
-  // Removes the whole tree at path; an absent tree is no error.
-  bool RemoveTree(const std::string& tree) {
-    // Without a trailing separator a link at the end of the path is removed as the link; with one, the
-    // system would follow it and empty the folder it points to.
-    const std::string path = WithoutTrailingSeparators(tree);
-    if (m_mode == Mode::kDryRun) {
-      std::error_code code;
-      const auto status = fs::symlink_status(path, code);
-      if (status.type() == fs::file_type::not_found)
-        return true;
-      if (code)
-        return Fail("zjisteni stavu", path, code);
-      m_out << path << '\n';
-      return true;
-    }
-    std::error_code code;
-    fs::remove_all(path, code);
-    return code ? Fail("odstraneni", path, code) : true;
-  }
-
-  bool CleanBuild(const std::string& buildFolder) {
-    for (const char* single : legacy::kSingleFiles) {
-      if (!RemoveEntry(buildFolder + single))
-        return false;
-    }
-    for (const char* tree : legacy::kTrees) {
-      if (!RemoveTree(buildFolder + tree))
-        return false;
-    }
-    return true;
-  }
-
-  // Cleans every folder entry of the production folder, in the listing's order.
-  bool CleanBuilds(const std::string& productionFolder) {
-    // Tested without the trailing separator: with it, a plain file at that place would read as missing.
-    std::error_code code;
-    const auto status = fs::status(WithoutTrailingSeparators(productionFolder), code);
-    if (status.type() == fs::file_type::not_found)
-      return true;
-    if (code)
-      return Fail("zjisteni stavu", productionFolder, code);
-    if (!fs::is_directory(status))
-      return Fail("cteni slozky", productionFolder, std::make_error_code(std::errc::not_a_directory));
-
-    fs::directory_iterator entry(productionFolder, code);
-    for (const fs::directory_iterator end; !code && entry != end; entry.increment(code)) {
-      const std::string buildFolder = entry->path().string();
-      std::error_code statusCode;
-      const auto entryStatus = entry->status(statusCode);
-      if (entryStatus.type() == fs::file_type::not_found) // a dangling link
-        continue;
-      if (statusCode)
-        return Fail("zjisteni stavu", buildFolder, statusCode);
-      if (fs::is_directory(entryStatus) && !CleanBuild(buildFolder))
-        return false;
-    }
-    return code ? Fail("cteni slozky", productionFolder, code) : true;
-  }
-
-private:
-  bool Fail(const char* action, const std::string& path, std::error_code code) {
-    m_failure = Failure{action, path, code};
-    return false;
-  }
-
-  Mode m_mode;
-  std::ostream& m_out;
-  Failure m_failure;
-};
-
-int ReportFailure(const Failure& failure, std::ostream& err) {
-  err << "Chyba: " << failure.action << " \"" << failure.path << "\" se nezdarilo: " << failure.code.message()
-      << "\nOdinstalace nebyla dokoncena; co uz bylo odstraneno, zustava odstraneno.\n";
-  return kExitFileSystemError;
+void WriteKept(std::ostream& out, const std::vector<Kept>& kept) {
+  for (const Kept& item : kept)
+    out << "Zustava: " << item.path << " (" << item.reason << ")\n";
 }
 
 } // namespace
@@ -141,19 +60,37 @@ std::string ClosingMessage() {
   return message;
 }
 
-int Uninstall(const std::string& productionFolder, const std::string& ownFolder, Mode mode, std::ostream& out,
-              std::ostream& err) {
-  if (mode == Mode::kDryRun)
+int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& err) {
+  const bool dryRun = mode == Mode::kDryRun;
+  const bool ownFolderThere = FileExists(places.ownFolder);
+  Plan plan;
+  Failure failure;
+  if (!MakePlan(places, ownFolderThere, plan, failure)) {
+    WriteFailure(err, failure, /*removing=*/false);
+    return kExitFileSystemError;
+  }
+
+  if (dryRun) {
     out << "Zkusebni beh (--dry-run): odstranilo by se nasledujici, nic se nemeni.\n";
-  Remover remover(mode, out);
-  if (!remover.CleanBuilds(productionFolder))
-    return ReportFailure(remover.failure(), err);
-  if (!FileExists(ownFolder))
+    for (const Step& step : plan.steps)
+      out << step.path << '\n';
+    WriteKept(out, plan.kept);
+    WriteNotes(out, places.packageRoot);
     return kExitSuccess;
-  if (!remover.RemoveTree(ownFolder))
-    return ReportFailure(remover.failure(), err);
-  if (mode == Mode::kDryRun)
+  }
+
+  for (const Step& step : plan.steps) {
+    if (!CarryOut(step, failure)) {
+      out.flush();
+      WriteFailure(err, failure, /*removing=*/true);
+      return kExitFileSystemError;
+    }
+  }
+  // Without its own folder the run cannot claim that the add-in was removed: it ends silently.
+  if (!ownFolderThere)
     return kExitSuccess;
+  WriteKept(out, plan.kept);
+  WriteNotes(out, places.packageRoot);
   out << ClosingMessage();
   out.flush();
   return kExitSuccess;

@@ -1,6 +1,6 @@
-// The removal tool: takes the Czech files out of every host build and then removes the language add-in's
-// folder that holds the tool. Paths, arguments and streams are parameters; only main reads the process's
-// environment.
+// The removal tool: takes the Czech files out of every host build and out of the current host bundle,
+// then removes the guide add-in's folder and the language add-in's folder that holds the tool. Paths,
+// arguments and streams are parameters; only main reads the process's environment.
 #pragma once
 
 #include <ostream>
@@ -14,11 +14,15 @@ enum ExitStatus : int {
   kExitSuccess = 0,
   kExitFileSystemError = 1, // a removal or listing failed; removals already made stay made
   kExitUsage = 2,           // an unknown argument
-  kExitWrongPlace = 3,      // not started from the language add-in's folder; nothing removed
-  kExitNoHome = 4,          // HOME not set (or not absolute); nothing removed
+  kExitWrongPlace = 3,      // not started from the language add-in's folder in HOME; nothing removed
+  kExitNoHome = 4,          // HOME not set, not absolute or not an existing folder; nothing removed
 };
 
 enum class Mode { kRemove, kDryRun };
+
+// "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel": the language add-in's
+// folder below a home folder.
+extern const char* const kAddinFolderInHome;
 
 // HOME + "/Library/Application Support/Autodesk/webdeploy/production/" (with the trailing separator).
 std::string ProductionFolderFor(const std::string& home);
@@ -29,27 +33,46 @@ std::string ClosingMessage();
 // The folder the program may remove as its own, found from the executable's path as it was started.
 struct OwnFolder {
   std::string path;    // link-resolved folder of the executable; set only when accepted
+  std::string program; // the executable's file name in path
   std::string refusal; // why the folder is not the language add-in's folder; empty when accepted
 };
 
 // Accepts the folder only when the executable was started by a path whose file and folder are no links,
 // and the resolved folder is named "Orvandel", lies directly in ".../API/AddIns", is a real folder and
-// holds the add-in's library (Orvandel.so or Orvandel.dylib). A relative path counts from the working
+// holds the add-in's library (Orvandel.so or Orvandel.dylib), or holds nothing but the program: what an
+// earlier run leaves when removing the program itself failed. A relative path counts from the working
 // folder.
 OwnFolder LocateOwnFolder(const std::string& executablePath);
 
-// Removes the four legacy paths from every folder entry of productionFolder (links count as what they
-// point to, other entries are passed over), then removes ownFolder as a whole tree and writes the closing
-// message to out. A missing production folder has nothing to clean; a missing own folder ends the run
-// silently. The first failed operation is reported on err with its path and reason and ends the run
-// without the closing message. In kDryRun nothing changes: every path that would be removed is written
-// to out instead.
-int Uninstall(const std::string& productionFolder, const std::string& ownFolder, Mode mode, std::ostream& out,
-              std::ostream& err);
+// Empty when ownFolder (link-resolved) is exactly home + kAddinFolderInHome with the links of that path
+// resolved; otherwise the reason for the user why the folder is not taken as the add-in of this home.
+std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home);
+
+// Where a run works.
+struct Places {
+  std::string production;  // ProductionFolderFor(home)
+  std::string ownFolder;   // accepted by LocateOwnFolder
+  std::string program;     // the program's file name in ownFolder
+  std::string packageRoot; // the localization data package's folder as this system reaches it
+};
+
+// Removes, in this order: the four legacy paths from every folder entry of the production folder (links
+// count as what they point to, other entries are passed over); from the current bundle
+// (production + "Autodesk Fusion.app") each file of the install record in ownFolder that still matches its
+// record, then the recorded folders left empty; the guide add-in's folder beside ownFolder when it is
+// a real folder holding the guide's library; ownFolder with everything in it, the add-in's library and
+// the program last. Then writes what stays and why, the notes (language preference, the data package),
+// and the closing message to out.
+// A missing production folder has nothing to clean; a missing own folder ends the run silently. The
+// first failed operation is reported on err with the entry that could not be removed and the reason,
+// and ends the run without the closing message; running again completes it. In kDryRun nothing changes:
+// every path that would be removed, and what would stay and why, is written to out instead.
+int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& err);
 
 // The whole program behind main. home is the value of HOME (null when unset); executablePath is the
-// path of the running executable as it was started.
+// path of the running executable as it was started; packageRoot as in Places.
 int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
-                   const std::string& executablePath, std::ostream& out, std::ostream& err);
+                   const std::string& executablePath, const std::string& packageRoot, std::ostream& out,
+                   std::ostream& err);
 
 } // namespace uninstaller

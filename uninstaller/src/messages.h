@@ -1,0 +1,27 @@
+// The program's texts for the user: Czech without diacritics, since Terminal encodings vary.
+#pragma once
+
+#include "removal.h"
+
+#include <ostream>
+#include <string>
+#include <system_error>
+
+namespace uninstaller {
+
+// The reason for the user: in Czech for the common failures, else the system's own text.
+std::string CzechReason(const std::error_code& code);
+
+// The report of the failed operation that ended a run: the entry, what was tried and why it failed,
+// and how to finish. While removing, a refusal by macOS inside an app bundle gets the App Management
+// advice instead. removing is false while nothing has been removed yet (planning, dry run).
+void WriteFailure(std::ostream& err, const Failure& failure, bool removing);
+
+// True when path lies inside an app bundle ("/NAME.app/" among its folders).
+bool IsInsideAppBundle(const std::string& path);
+
+// What no program outside the host can undo: the host's language preference, and the data package
+// when packageRoot exists (named by its macOS path, with the administrator's command).
+void WriteNotes(std::ostream& out, const std::string& packageRoot);
+
+} // namespace uninstaller
