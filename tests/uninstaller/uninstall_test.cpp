@@ -1,10 +1,14 @@
 #include "uninstall.h"
 
+#include "install_record.h"
 #include "legacy_paths.h"
+#include "platform.h"
 #include "temp_folder.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -78,7 +82,93 @@ struct Tree {
   std::string out, err;
 };
 
+// The record entry of the file at path as it stands now.
+installrecord::RecordedFile RecordedNow(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  const timespec modified = ModificationTime(info);
+  return installrecord::RecordedFile{static_cast<std::uint64_t>(info.st_size), modified.tv_sec,
+                                     modified.tv_nsec};
+}
+
+void WriteRecord(const std::string& ownFolder, const installrecord::InstallRecord& record) {
+  std::string error;
+  ASSERT_TRUE(installrecord::WriteInstallRecord(ownFolder + "/" + installrecord::kFileName, record, &error))
+      << error;
+}
+
 } // namespace
+
+TEST(Uninstall, RemovesRecordedBundleFilesThatStillMatchAndNothingElse) {
+  Tree tree;
+  const std::string bundle = tree.production + "Autodesk Fusion.app";
+  const std::string table = "Contents/Libraries/Neutron/StringTable/";
+  const std::string qm = "Contents/Resources/AIRMAX/";
+  const std::string translations = "Contents/Libraries/Applications/CAM360/Data/Translations/";
+  const std::string help = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+  const std::vector<std::string> hostFiles = {table + "en-US/strings.txt", qm + "main.qm",
+                                              translations + "english.xml", help + "en-html.html"};
+  for (const auto& file : hostFiles)
+    WriteFile(bundle + "/" + file, "host's own");
+
+  installrecord::InstallRecord record;
+  const auto place = [&](const std::string& relative, const std::string& content) {
+    WriteFile(bundle + "/" + relative, content, 1700000000);
+    record.files[relative] = RecordedNow(bundle + "/" + relative);
+  };
+  place(table + "cs-CZ/Neutron.xml", "cs");
+  place(table + "cs-CZ/Dialogs/Main.xml", "cs");
+  place(qm + "cs-CZ/main_cs.qm", "qm");
+  place(translations + "czech_cz.xml", "<cs/>");
+  place(translations + "sametime.xml", "<cs/>");
+  place(translations + "samesize.xml", "<cs/>");
+  place(help + "cz-html/obsah.html", "obsah");
+  place(help + "linked/page.html", "page");
+  record.files[translations + "gone.xml"] = installrecord::RecordedFile{3, 1700000000, 0};
+  for (const auto& folder : {table + "cs-CZ", table + "cs-CZ/Dialogs", qm + "cs-CZ", help + "cz-html",
+                             help + "linked", help + "never-made"})
+    record.folders.insert(folder);
+  WriteRecord(tree.own, record);
+
+  // What the host did since: rewrote two files, added one to a folder the installer made, and a link
+  // now leads a recorded path out of the bundle to a file that matches the record.
+  WriteFile(bundle + "/" + translations + "sametime.xml", "<CS/>", 1700000000); // same size and time
+  WriteFile(bundle + "/" + translations + "samesize.xml", "<CS/>", 1700000005);
+  WriteFile(bundle + "/" + translations + "czech_cz.xml", "<cs>changed</cs>", 1700000000);
+  WriteFile(bundle + "/" + help + "cz-html/host-added.html", "host");
+  const std::string outside = tree.temp.path() + "/outside";
+  fs::rename(bundle + "/" + help + "linked", outside);
+  fs::create_directory_symlink(outside, bundle + "/" + help + "linked");
+
+  EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
+  ExpectNotesThenClosingMessage(tree.out);
+  for (const auto& file : hostFiles)
+    EXPECT_EQ(ReadFile(bundle + "/" + file), "host's own") << file;
+  for (const auto& gone : {table + "cs-CZ", qm + "cs-CZ", help + "cz-html/obsah.html"})
+    EXPECT_FALSE(Exists(bundle + "/" + gone)) << gone;
+  // Same size and time pass for the installed file: that is all the record can tell.
+  EXPECT_FALSE(Exists(bundle + "/" + translations + "sametime.xml"));
+  for (const auto& kept : {translations + "samesize.xml", translations + "czech_cz.xml", help + "cz-html"}) {
+    EXPECT_TRUE(Exists(bundle + "/" + kept)) << kept;
+    EXPECT_NE(tree.out.find("Zustava: " + bundle + "/" + kept + " ("), std::string::npos) << tree.out;
+  }
+  EXPECT_EQ(ReadFile(outside + "/page.html"), "page");
+  EXPECT_NE(tree.out.find("Zustava: " + bundle + "/" + help + "linked/page.html ("), std::string::npos)
+      << tree.out;
+  EXPECT_TRUE(fs::is_directory(bundle + "/" + qm));
+}
+
+TEST(Uninstall, UnreadableRecordStopsBeforeAnyRemoval) {
+  Tree tree;
+  AddLegacyPaths(tree.production + "build", true, true, true);
+  WriteFile(tree.own + "/" + installrecord::kFileName, "# Orvandel install record 1\nX\tnonsense\n");
+  const std::string before = Listing(tree.temp.path());
+  EXPECT_EQ(tree.Run(), uninstaller::kExitFileSystemError);
+  EXPECT_NE(tree.err.find(tree.own + "/" + installrecord::kFileName), std::string::npos) << tree.err;
+  EXPECT_NE(tree.err.find("Nic nebylo odstraneno"), std::string::npos) << tree.err;
+  EXPECT_EQ(tree.out, "");
+  EXPECT_EQ(Listing(tree.temp.path()), before);
+}
 
 TEST(Uninstall, RemovesLegacyPathsFromEveryBuildAndNothingElse) {
   Tree tree;
