@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The whole removal in hostsim: the host's files are laid out, "Aktivace CZ" installs the Czech files, the
+# host changes one of them, then the uninstaller runs from the add-in folder. Afterwards the bundle must
+# hold the host's own files and the changed one (named in the output) and nothing else, both add-in
+# folders must be gone, and the notes must come before the closing message.
+# Usage: hostsim_uninstall.sh HOSTSIM ORVANDEL_FOLDER MIRAVELO_FOLDER SOURCE_DIR
+set -euo pipefail
+hostsim="$1"
+orvandel="$2"
+miravelo="$3"
+source_dir="$4"
+
+root="$(mktemp -d "${TMPDIR:-/tmp}/uninstaller-story-XXXXXX")"
+keep=1
+trap '[ "$keep" = 0 ] && rm -rf "$root" || echo "test files kept in $root" >&2' EXIT
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+"$source_dir/samples/package/install.sh" "$root" >/dev/null
+home="$root/Users/user"
+bundle="$home/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app"
+addins="$home/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns"
+files_of() { (cd "$1" && find . ! -type d | LC_ALL=C sort); }
+folders_of() { (cd "$1" && find . -type d | LC_ALL=C sort); }
+
+# The host alone: its own files, before anything is installed.
+echo '# no add-in' >"$root/empty.txt"
+"$hostsim" --root "$root" --offline --script "$root/empty.txt" >"$root/layout.txt"
+files_of "$bundle" >"$root/host-files.txt"
+folders_of "$bundle" >"$root/host-folders.txt"
+[ -s "$root/host-files.txt" ] || fail "hostsim laid out no host files"
+
+cat >"$root/install.txt" <<'SCRIPT'
+load Orvandel
+load Miravelo
+click idCzButton
+unload Miravelo
+unload Orvandel
+SCRIPT
+"$hostsim" --root "$root" --offline --script "$root/install.txt" "$orvandel" "$miravelo" >"$root/install-transcript.txt"
+changed="./Contents/Resources/AIRMAX/cs-CZ/main_cs.qm"
+[ -f "$bundle/$changed" ] || fail "the click installed no $changed"
+[ -f "$addins/Orvandel/Orvandel_InstallRecord.txt" ] || fail "the installer wrote no install record"
+echo "changed by the host" >>"$bundle/$changed"
+
+cat >"$root/uninstall.txt" <<'SCRIPT'
+run ~/Library/Application\ Support/Autodesk/Autodesk\ Fusion\ 360/API/AddIns/Orvandel/uninstaller
+SCRIPT
+"$hostsim" --root "$root" --offline --script "$root/uninstall.txt" >"$root/transcript.txt"
+
+line="$(grep '^program ' "$root/transcript.txt")" || fail "no program event"
+case "$line" in
+*'-> exit 0 '*) ;;
+*) fail "the uninstaller did not exit 0: $line" ;;
+esac
+# Readable lines escape the output: a newline reads \n.
+closing='\n\n*****************************\nSoubory s lokalizaci a AddInu byly odstraneny.\nOkno Terminalu je mozne uzavrit\n*****************************\n\n'
+case "$line" in
+*"stdout=\"Zustava: $bundle/${changed#./} ("*"Preferences > General > Language"*"sudo rm -rf /Library/Vornid"*"$closing\""*) ;;
+*) fail "the output lacks the kept file, the notes or the closing message last: $line" ;;
+esac
+
+{
+  cat "$root/host-files.txt"
+  echo "$changed"
+} | LC_ALL=C sort >"$root/expected-files.txt"
+files_of "$bundle" >"$root/actual-files.txt"
+diff -u "$root/expected-files.txt" "$root/actual-files.txt" || fail "the bundle holds other files than the host's own and the changed one"
+# The folders the installer made go too, but for the one that holds the changed file.
+{
+  cat "$root/host-folders.txt"
+  dirname "$changed"
+} | LC_ALL=C sort -u >"$root/expected-folders.txt"
+folders_of "$bundle" >"$root/actual-folders.txt"
+diff -u "$root/expected-folders.txt" "$root/actual-folders.txt" || fail "the bundle holds other folders than the host's own"
+[ ! -e "$addins/Orvandel" ] || fail "the add-in folder Orvandel is still there"
+[ ! -e "$addins/Miravelo" ] || fail "the add-in folder Miravelo is still there"
+[ -d "$addins" ] || fail "the AddIns folder itself was removed"
+keep=0
