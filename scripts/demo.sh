@@ -89,9 +89,10 @@ awk '/^click runTeachPalette|^\{"event":"click","id":"runTeachPalette"/ { clicke
      /^palette_added teachPalete|^\{"event":"palette_added","id":"teachPalete"/ && !clicked { opened = 1 }
      /^addin Miravelo stop|^\{"event":"addin","name":"Miravelo","entry":"stop"/ { printf "  start %d: %s\n", ++start, opened ? "yes" : "no"; opened = 0; clicked = 0 }' "$transcript"
 echo "Addresses opened in the browser: $(grep -c -E '^open |^\{"event":"open"' "$transcript" || true)"
-if [ -d "$addin_tree/Orvandel" ]; then
-  echo "Uninstaller:                 the add-in folder Orvandel is still there"
-else
-  echo "Uninstaller:                 add-in folder Orvandel removed; Czech files left in builds: $(count "$old_bundle/Contents/Libraries/Neutron/StringTable/cs-CZ" "$help/cz-html")"
-fi
+gone() { if [ -e "$1" ]; then echo "still there"; else echo "removed"; fi; }
+echo "Uninstaller:                 add-in folders: Orvandel $(gone "$addin_tree/Orvandel"), Miravelo $(gone "$addin_tree/Miravelo")"
+current_help="$bundle/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help"
+echo "  Czech files left:          older build $(count "$old_bundle/Contents/Libraries/Neutron/StringTable/cs-CZ" "$help/cz-html"), current bundle $(count "$bundle/Contents/Libraries/Neutron/StringTable/cs-CZ" "$bundle/Contents/Resources/AIRMAX/cs-CZ" "$current_help/cz-html" "$current_help/cz-html.html" "$bundle/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml")"
+# The program's output stands escaped on one line of either format.
+echo "  named as staying:          $(grep -o 'Zustava: ' "$transcript" | wc -l) entries; notes: $(grep -o 'Poznamka: ' "$transcript" | wc -l)"
 echo "The simulated Mac is kept in $root"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prints, as a table for the README, what the robustness checks tried and how many of them failed:
 # fuzz executions per target, installations and start-counter rewrites killed at random moments,
-# network fault scenarios and uninstaller guard cases (the tests that hold them, run anew).
+# network fault scenarios and uninstaller guard and failure cases (the tests that hold them, run anew).
 # Usage: scripts/reliability.sh [fuzz seconds per target, default 15] [--build DIR]
 #   --build DIR: an already built tree to take the tests from, instead of building the ci preset.
 set -euo pipefail
@@ -25,7 +25,7 @@ fi
 
 # The tests that hold each kind of case, by name.
 network='^(FetchTest\.(OtherSchemes|BothSchemeOptions|RedirectLoop|TextAnswerOverTheLimit|Stalled|Untrusted|FailedDownload|AnswersWithoutAKnownEnd|TrickleBelow|KilledDownload|RefusedFile|TargetThatCannot)|NewVersionTest\.(FailedLinkQuery|UnreachableLinkServer|FailedDownload|PinnedTeam|RefusedQuarantine|AddressWithALineBreak|MissingDownloadsFolder)|CheckTest\.FailedQuery)'
-guards='^(Uninstall\.(EndsSilently|RemovesLinked|ReportsFileSystemError|DryRun)|RunUninstaller\.Refuses|UninstallerProgram\.(Refuses|ChangesNothing))'
+guards='^(Uninstall\.(EndsSilently|RemovesLinked|ReportsFileSystemError|DryRun|TreeBelowAPlainFile|RemovesTheGuideAddinOnly|UnreadableRecord)|RunUninstaller\.Refuses|UninstallerProgram\.(Refuses|ChangesNothing|RunStopped|RefusalInsideABundle))'
 
 log="$(mktemp -d "${TMPDIR:-/tmp}/quorlex-reliability-XXXXXX")"
 rows=()
@@ -73,7 +73,8 @@ run_tests "$network" network
 row "Network fault scenarios (tests: refused schemes, redirect loop, oversized answer, stalls, untrusted certificate, failed transfers, answers without a known end, trickles, killed downloads, refused packages)" \
   "${count:-0}" "$failed"
 run_tests "$guards" guards
-row "Uninstaller guard cases (tests: no home, wrong folder, links, file-system errors, dry run)" "${count:-0}" "$failed"
+row "Uninstaller guard and failure cases (tests: no home, wrong folder or home, links, file-system errors, a run finished by a second run, refusal inside a bundle, a tree below a plain file, an unreadable record, dry run)" \
+  "${count:-0}" "$failed"
 
 echo "| What was tried | How many | Failures |"
 echo "|---|---|---|"

@@ -291,6 +291,10 @@ TEST(UninstallerProgram, ChangesNothingForDryRunHelpBadArgumentsOrMissingHome) {
     if (c.status != 0) {
       EXPECT_NE(result.err, "");
     }
+    if (c.arguments == std::vector<std::string>{"--help"}) {
+      for (const char* status : {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  "})
+        EXPECT_NE(result.out.find(status), std::string::npos) << "exit status" << status << result.out;
+    }
     if (c.arguments == std::vector<std::string>{"--dry-run"}) {
       for (const char* build : {"build-a", "build-b"}) {
         EXPECT_NE(result.out.find(mac.production + build + legacy::kSingleFiles[0] + "\n"),

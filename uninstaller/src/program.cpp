@@ -16,7 +16,9 @@ void WriteHelp(std::ostream& out) {
          "\n"
          "Odstrani soubory ceske lokalizace ze vsech sestaveni Fusion 360 ve slozce\n"
          "~/Library/Application Support/Autodesk/webdeploy/production/\n"
-         "a potom odstrani slozku doplnku Orvandel, ve ktere tento program lezi.\n"
+         "(z aktualni aplikace jen soubory, ktere balicek nainstaloval a ktere se od te doby\n"
+         "nezmenily), doplnek pruvodce Miravelo a nakonec slozku doplnku Orvandel, ve ktere\n"
+         "tento program lezi. Co zustane, vypise i s duvodem.\n"
          "Spoustejte jej primo z teto slozky:\n"
       << kAddinFolder
       << "/uninstaller\n"
