@@ -2,14 +2,13 @@
 
 #include "install_record.h"
 #include "platform.h"
+#include "resolved_path.h"
 #include "utilities.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -17,16 +16,6 @@ namespace fs = std::filesystem;
 namespace uninstaller {
 
 namespace {
-
-struct FreeDeleter {
-  void operator()(char* text) const { std::free(text); }
-};
-
-// The path with every link resolved; empty when it cannot be resolved.
-std::string Resolved(const std::string& path) {
-  const std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
-  return resolved ? std::string(resolved.get()) : std::string();
-}
 
 bool Fail(Failure& failure, const char* action, const std::string& path, int error) {
   failure = Failure{action, path, std::error_code(error, std::generic_category()), std::string()};
@@ -36,6 +25,12 @@ bool Fail(Failure& failure, const char* action, const std::string& path, int err
 // True when lstat found nothing at path: missing, or a plain file where one of its folders would be.
 bool IsAbsent(int error) {
   return error == ENOENT || error == ENOTDIR;
+}
+
+// True when path, its links resolved, is resolvedFolder or lies below it.
+bool LiesIn(const std::string& resolvedFolder, const std::string& path) {
+  const std::string resolved = ResolvedPath(path);
+  return resolved == resolvedFolder || resolved.rfind(resolvedFolder + "/", 0) == 0;
 }
 
 // Plans path when it still is the file the installer placed there.
@@ -52,8 +47,7 @@ bool PlanFile(const std::string& path, const installrecord::RecordedFile& record
     return true;
   }
   // A link among the folders of the path could lead out of the bundle, to a file that is not ours.
-  if (Resolved(DirectoryOf(path)).rfind(resolvedBundle + "/", 0) != 0 &&
-      Resolved(DirectoryOf(path)) != resolvedBundle) {
+  if (!LiesIn(resolvedBundle, DirectoryOf(path))) {
     plan.kept.push_back(Kept{path, "pres symbolicky odkaz vede mimo aplikaci Fusion 360"});
     return true;
   }
@@ -76,7 +70,7 @@ bool PlanFolder(const std::string& folder, const std::string& resolvedBundle, Pl
     const int error = errno;
     return IsAbsent(error) ? true : Fail(failure, "zjisteni stavu", folder, error);
   }
-  if (!S_ISDIR(info.st_mode) || Resolved(folder).rfind(resolvedBundle + "/", 0) != 0)
+  if (!S_ISDIR(info.st_mode) || !LiesIn(resolvedBundle, folder))
     return true; // the host's now, not the folder the installer made
   std::error_code code;
   fs::directory_iterator entry(folder, code);
@@ -107,7 +101,7 @@ bool PlanBundleFiles(const std::string& bundle, const std::string& recordPath, P
                           "odinstalator znovu"};
     return false;
   }
-  const std::string resolvedBundle = Resolved(bundle);
+  const std::string resolvedBundle = ResolvedPath(bundle);
   if (resolvedBundle.empty())
     return true; // no bundle: nothing of it is left to remove
   std::set<std::string> removed;

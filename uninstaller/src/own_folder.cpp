@@ -1,24 +1,19 @@
 #include "uninstall.h"
 
 #include "product_constants.h"
+#include "resolved_path.h"
 #include "utilities.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
-#include <sys/stat.h>
 #include <system_error>
 
 namespace uninstaller {
 
 namespace {
-
-struct FreeDeleter {
-  void operator()(char* text) const { std::free(text); }
-};
 
 // The last component of path ("" for "/").
 std::string NameOf(const std::string& path) {
@@ -36,12 +31,6 @@ std::string FolderOf(const std::string& path) {
 
 OwnFolder Refuse(std::string reason) {
   return OwnFolder{std::string(), std::string(), std::move(reason)};
-}
-
-// The path with every link resolved; empty when it cannot be resolved (errno tells why).
-std::string Resolved(const std::string& path) {
-  const std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
-  return resolved ? std::string(resolved.get()) : std::string();
 }
 
 // True when folder holds no entry but the one named name.
@@ -84,7 +73,7 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
   if (IsLink(startedFolder))
     return Refuse("slozka " + startedFolder + " je symbolicky odkaz");
 
-  const std::string resolved = Resolved(executablePath);
+  const std::string resolved = ResolvedPath(executablePath);
   if (resolved.empty()) {
     // Taken before the message is built: its allocations may change errno.
     const int reason = errno;
@@ -109,7 +98,7 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
 
 std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home) {
   const std::string expected = home + kAddinFolderInHome;
-  if (Resolved(expected) == ownFolder)
+  if (ResolvedPath(expected) == ownFolder)
     return std::string();
   return "odinstalator lezi ve slozce " + ownFolder + ", ale podle promenne HOME (" + home +
          ") ma lezet ve slozce " + expected +

@@ -1,8 +1,6 @@
 #include "uninstall.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include <sys/stat.h>
 
 namespace uninstaller {
 
@@ -37,14 +35,10 @@ void WriteHelp(std::ostream& out) {
          "     nebylo odstraneno\n";
 }
 
-struct FreeDeleter {
-  void operator()(char* text) const { std::free(text); }
-};
-
-// True when home names an existing folder.
+// True when home names an existing folder (links followed).
 bool IsFolder(const char* home) {
-  const std::unique_ptr<char, FreeDeleter> resolved(realpath(home, nullptr));
-  return resolved != nullptr;
+  struct stat info {};
+  return stat(home, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 } // namespace
