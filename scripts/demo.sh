@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Builds the product and plays a Czech user's whole story in hostsim on the embedded sample, then
 # prints a summary. The simulated Mac stays in build/demo-mac for a closer look.
-#   scripts/demo.sh [--jsonl]
+# Usage: scripts/demo.sh [--jsonl]   (further options go to hostsim)
 set -euo pipefail
+case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 top=$PWD
 
 scripts/setup.sh
 cmake --preset dev >/dev/null
-cmake --build --preset dev --target Orvandel Miravelo uninstaller hostsim maker_server >/dev/null
+# Build output goes to stderr, so that a failing build is seen and stdout keeps only the story.
+cmake --build --preset dev --target Orvandel Miravelo uninstaller hostsim maker_server >&2
 
 build=$top/build/dev
 root=$top/build/demo-mac

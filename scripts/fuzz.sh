@@ -4,6 +4,7 @@
 # sanitizer report or failed check. Usage: scripts/fuzz.sh [seconds per target, default 15] [target...]
 # Ends with one line per target: "fuzz <target> <executions> <failures>".
 set -euo pipefail
+case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 
 seconds="${1:-15}"

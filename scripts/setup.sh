@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian machine; does nothing when all is there.
+# Usage: scripts/setup.sh
 set -euo pipefail
+case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 
 # pkg-config: the test servers find cpp-httplib through it, and no other package here pulls it in.
 # attr: getfattr, with which the demo shows the downloaded package's quarantine attribute.

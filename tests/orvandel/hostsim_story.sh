@@ -4,6 +4,7 @@
 # unforced run. Compares the add-in's part of the transcript and the resulting files.
 # Usage: hostsim_story.sh HOSTSIM ADDIN_FOLDER SOURCE_DIR
 set -euo pipefail
+case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 hostsim="$1"
 addin="$2"
 source_dir="$3"
