@@ -8,4 +8,6 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, separator);
 }
 
-std::string GetExecutableDirectory() { return DirectoryOf(ExecutablePath()); }
+std::string GetExecutableDirectory() {
+  return DirectoryOf(ExecutablePath());
+}

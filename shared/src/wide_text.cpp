@@ -4,7 +4,9 @@ namespace {
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 
-bool IsScalarValue(char32_t c) { return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF); }
+bool IsScalarValue(char32_t c) {
+  return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+}
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (!IsScalarValue(c))
@@ -37,4 +39,6 @@ std::string ws2s(const std::wstring& text) {
   return out;
 }
 
-std::string Wstr2Str(const std::wstring& text) { return ws2s(text); }
+std::string Wstr2Str(const std::wstring& text) {
+  return ws2s(text);
+}
