@@ -16,7 +16,7 @@ Ptr<UserInterface> ui;
 using orvandel::app;
 using orvandel::ui;
 
-bool checkReturn(Ptr<Base> result) {
+bool checkReturn(const Ptr<Base>& result) {
   if (result)
     return true;
   if (app && ui) {
@@ -36,6 +36,6 @@ void LogRoutine(const std::string& routine, const std::string& message) {
   LogLine("(" + routine + ")" + message, static_cast<LogLevels>(2));
 }
 
-std::string GetAddinLocation(std::string path) {
+std::string GetAddinLocation(const std::string& path) {
   return AddinLocationFor(path, product::kLanguageAddinName);
 }

@@ -18,7 +18,7 @@ extern adsk::core::Ptr<adsk::core::UserInterface> ui;
 
 // True for a non-empty handle. For an empty one shows the host's last error text in a message box
 // (empty title, OK, no icon) when both app and ui are set, and returns false.
-bool checkReturn(adsk::core::Ptr<adsk::core::Base> result);
+bool checkReturn(const adsk::core::Ptr<adsk::core::Base>& result);
 
 // "QUORLEX: " + message, at level 2 type 0 unless told otherwise.
 void LogLine(const std::string& message, adsk::core::LogLevels level = adsk::core::InfoLogLevel);
@@ -28,7 +28,7 @@ void LogRoutine(const std::string& routine, const std::string& message);
 // The add-in's own folder in the host's add-in tree, found from a path inside the host's installation
 // (callers pass GetExecutableDirectory()); no trailing separator. Empty when the path holds no
 // "Autodesk", as then the folder is unknown.
-std::string GetAddinLocation(std::string path);
+std::string GetAddinLocation(const std::string& path);
 
 // The wall between the add-in and the host: runs work and returns its result; an exception that
 // escapes it is logged as "QUORLEX: (where) stopped by an error: ..." and gives failed instead. The

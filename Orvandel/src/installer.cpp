@@ -349,11 +349,11 @@ void InstallCzechFiles(bool force, const InstallPlaces& places) {
     recorder->Save();
 }
 
-void copyFileFromDirToAnotherDir(std::string source, std::string target) {
+void copyFileFromDirToAnotherDir(const std::string& source, const std::string& target) {
   filecopy::CopyFolderUpdating(source, target);
 }
 
-void RemoveFromOldDestination(const char* productionFolder, std::string currentBuild) {
+void RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild) {
   for (const fs::directory_entry& entry : fs::directory_iterator(productionFolder)) {
     // A build folder that vanishes meanwhile (the host's updater) is no longer a folder: passed over.
     if (!fs::is_directory(entry.path()))

@@ -31,13 +31,13 @@ void InstallCzechFiles(bool force, const InstallPlaces& places);
 
 // One folder copy: missing files are created, older ones replaced, nothing deleted, source links
 // followed. Throws std::filesystem::filesystem_error naming the path that failed.
-void copyFileFromDirToAnotherDir(std::string source, std::string target);
+void copyFileFromDirToAnotherDir(const std::string& source, const std::string& target);
 
 // Removes the Czech files of the older bundle from every build folder in productionFolder (which ends
 // with the separator) except those whose path contains currentBuild. What is absent, or vanishes while
 // it is removed (another host cleaning the same builds), is no error. Throws
 // std::filesystem::filesystem_error.
-void RemoveFromOldDestination(const char* productionFolder, std::string currentBuild);
+void RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild);
 
 // The production folder and the running build's name from the host executable's folder: the text up
 // to and including the separator after the last component named exactly "production" that a further

@@ -46,7 +46,7 @@ private:
   bool m_valid = true;
 };
 
-void Record(TranscriptEvent event);
+void Record(const TranscriptEvent& event);
 // A language as the readable transcript names it: "Czech(2)".
 std::string LanguageName(long long value);
 void SetLastError(int code, const std::string& text);
@@ -299,7 +299,7 @@ public:
   }
 
 protected:
-  ControlParentImpl(std::string id, const char* className)
+  ControlParentImpl(const std::string& id, const char* className)
       : m_className(className), m_id(id), m_controls(MakeObject<ToolbarControlsImpl>(id)) {}
 
 private:
@@ -310,13 +310,13 @@ private:
 
 class ToolbarImpl final : public ControlParentImpl<Toolbar> {
 public:
-  explicit ToolbarImpl(std::string id) : ControlParentImpl(std::move(id), "Toolbar") {}
+  explicit ToolbarImpl(const std::string& id) : ControlParentImpl(id, "Toolbar") {}
   const char* objectType() const override { return "adsk::core::Toolbar"; }
 };
 
 class ToolbarPanelImpl final : public ControlParentImpl<ToolbarPanel> {
 public:
-  explicit ToolbarPanelImpl(std::string id) : ControlParentImpl(std::move(id), "ToolbarPanel") {}
+  explicit ToolbarPanelImpl(const std::string& id) : ControlParentImpl(id, "ToolbarPanel") {}
   const char* objectType() const override { return "adsk::core::ToolbarPanel"; }
 };
 
@@ -511,7 +511,7 @@ private:
 
 class ApplicationEventArgsImpl final : public Object<ApplicationEventArgs> {
 public:
-  ApplicationEventArgsImpl(Ptr<Event> event, bool offline) : m_event(std::move(event)), m_offline(offline) {}
+  ApplicationEventArgsImpl(const Ptr<Event>& event, bool offline) : m_event(event), m_offline(offline) {}
   bool isOffLine() const override { return m_offline; }
   Ptr<Event> firingEvent() const override { return m_event; }
 
@@ -523,8 +523,8 @@ private:
 // The arguments of commandCreated and of execute: the command they concern.
 template <class Api> class CommandArgsImpl final : public Object<Api> {
 public:
-  CommandArgsImpl(Ptr<Event> event, Ptr<Command> command)
-      : m_event(std::move(event)), m_command(std::move(command)) {}
+  CommandArgsImpl(const Ptr<Event>& event, const Ptr<Command>& command)
+      : m_event(event), m_command(command) {}
   Ptr<Command> command() const override { return m_command; }
   Ptr<Event> firingEvent() const override { return m_event; }
 
@@ -538,8 +538,8 @@ using CommandEventArgsImpl = CommandArgsImpl<CommandEventArgs>;
 
 class HTMLEventArgsImpl final : public Object<HTMLEventArgs> {
 public:
-  HTMLEventArgsImpl(Ptr<Event> event, std::string action, std::string data)
-      : m_event(std::move(event)), m_action(std::move(action)), m_data(std::move(data)) {}
+  HTMLEventArgsImpl(const Ptr<Event>& event, std::string action, std::string data)
+      : m_event(event), m_action(std::move(action)), m_data(std::move(data)) {}
   std::string action() const override { return m_action; }
   std::string data() const override { return m_data; }
   Ptr<Event> firingEvent() const override { return m_event; }

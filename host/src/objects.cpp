@@ -61,7 +61,7 @@ HostState& State() {
   return state;
 }
 
-void Record(TranscriptEvent event) {
+void Record(const TranscriptEvent& event) {
   HostState& state = State();
   state.transcript.push_back(event);
   // The listener gets its own copy: it may record further events, which can move the transcript.

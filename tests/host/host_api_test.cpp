@@ -103,6 +103,7 @@ TEST_F(HostTest, PtrAssignmentOfNullptrReleasesAndEmptyArrowThrows) {
   ASSERT_TRUE(ui);
   const int before = ui->refcount();
   {
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the copy's reference is measured
     Ptr<UserInterface> copy = ui;
     EXPECT_EQ(ui->refcount(), before + 1);
   }

@@ -66,7 +66,7 @@ protected:
     return m_queries;
   }
   std::string VersionFile(const std::string& content) {
-    const std::string path = folder() + "/version.txt";
+    std::string path = folder() + "/version.txt";
     WriteFile(path, content);
     return path;
   }

@@ -29,7 +29,7 @@ HeaderList BuildHeaders() {
   curl_slist* grown = curl_slist_append(headers.get(), HEADER_USER_AGENT);
   if (!grown)
     return HeaderList();
-  headers.release();
+  static_cast<void>(headers.release()); // grown is the same list, longer by one
   headers.reset(grown);
   return headers;
 }
@@ -190,7 +190,7 @@ std::size_t callBack(void* contents, std::size_t size, std::size_t nmemb, void* 
   auto* grown = static_cast<char*>(std::realloc(buffer->memory.get(), buffer->size + delivered + 1));
   if (!grown)
     return 0;
-  buffer->memory.release();
+  static_cast<void>(buffer->memory.release()); // realloc has freed or kept it as grown
   buffer->memory.reset(grown);
   std::memcpy(grown + buffer->size, contents, delivered);
   buffer->size += delivered;
