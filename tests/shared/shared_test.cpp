@@ -175,13 +175,14 @@ TEST(AddinLocation, FolderBelowTheFirstAutodesk) {
 }
 
 // Each test of this group runs in a process of its own (gtest_discover_tests), so the environment is
-// its own too.
+// its own too. The maker's origin is written out here: a wrong constant must not pass as itself.
 TEST_F(SharedOnDisk, SimulationOverridesFollowTheEnvironment) {
+  const std::string makerOrigin = "https://www.quorlex.cz";
   unsetenv("HOSTSIM_MAC_ROOT");
   unsetenv("HOSTSIM_SERVER_BASE_URL");
   unsetenv("HOSTSIM_CA_FILE");
   EXPECT_EQ(SystemPath("/Library/Vornid"), "/Library/Vornid");
-  EXPECT_EQ(ServerBaseUrl(), product::kServerBaseUrl);
+  EXPECT_EQ(ServerBaseUrl(), makerOrigin);
   EXPECT_EQ(ServerCaFile(), "");
 
   setenv("HOSTSIM_MAC_ROOT", m_dir.c_str(), 1);
@@ -194,7 +195,7 @@ TEST_F(SharedOnDisk, SimulationOverridesFollowTheEnvironment) {
 #else
   // A release build carries no overrides.
   EXPECT_EQ(SystemPath("/Library/Vornid"), "/Library/Vornid");
-  EXPECT_EQ(ServerBaseUrl(), product::kServerBaseUrl);
+  EXPECT_EQ(ServerBaseUrl(), makerOrigin);
   EXPECT_EQ(ServerCaFile(), "");
 #endif
 
