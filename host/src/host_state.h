@@ -145,8 +145,7 @@ private:
 
 class CustomEventArgsImpl final : public Object<CustomEventArgs> {
 public:
-  CustomEventArgsImpl(Ptr<Event> event, std::string info)
-      : m_event(std::move(event)), m_info(std::move(info)) {}
+  CustomEventArgsImpl(const Ptr<Event>& event, std::string info) : m_event(event), m_info(std::move(info)) {}
   std::string additionalInfo() const override { return m_info; }
   Ptr<Event> firingEvent() const override { return m_event; }
 

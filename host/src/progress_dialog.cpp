@@ -173,7 +173,7 @@ bool PressCancel(std::string* error) {
   const auto& dialogs = State().progressDialogs;
   // The dialog shown last is the one in front.
   for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
-    Ptr<ProgressDialogImpl> dialog = *it;
+    const Ptr<ProgressDialogImpl>& dialog = *it;
     if (!dialog->visible())
       continue;
     if (!dialog->isCancelButtonShown()) {
