@@ -4,6 +4,7 @@
 # template is well-formed XML, its pages well-formed HTML.
 # Usage: lint_test.sh SOURCE_DIR
 set -euo pipefail
+case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 packaging="$1/packaging/macos"
 failed=0
 for script in "$packaging"/scripts/*; do

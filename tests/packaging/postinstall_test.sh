@@ -4,6 +4,7 @@
 # homes from the directory service, and the preinstall script's clearing of the staged place.
 # Usage: postinstall_test.sh SOURCE_DIR
 set -euo pipefail
+case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 scripts="$1/packaging/macos/scripts"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/postinstall-test-XXXXXX")"

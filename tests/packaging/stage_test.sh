@@ -4,6 +4,7 @@
 # with the build's version and oldest macOS; and the inputs it refuses.
 # Usage: stage_test.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
+case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 source_dir="$1"
 build="$2"
 build_pkg="$source_dir/packaging/macos/build-pkg.sh"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every shell script of the repository answers --help: exit status 0 and a "Usage:" line, and nothing
+# Every shell script of the repository answers --help: exit status 0 and a usage line, and nothing
 # else done. A script is run only after its text shows that it handles --help, since one that does not
 # would start its real work.
 # Usage: tests/scripts/check_help.sh SOURCE_DIR
@@ -22,8 +22,8 @@ for script in "${scripts[@]}"; do
   if ! output="$(timeout 20 bash "$source_dir/$script" --help </dev/null 2>&1)"; then
     echo "FAIL $script: --help ended with an error" >&2
     status=1
-  elif ! grep -q 'Usage:' <<<"$output"; then
-    echo "FAIL $script: --help prints no Usage: line" >&2
+  elif ! grep -qi 'usage:' <<<"$output"; then
+    echo "FAIL $script: --help prints no usage line" >&2
     status=1
   else
     echo "ok   $script"

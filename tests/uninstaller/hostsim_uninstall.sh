@@ -5,6 +5,7 @@
 # folders must be gone, and the notes must come before the closing message.
 # Usage: hostsim_uninstall.sh HOSTSIM ORVANDEL_FOLDER MIRAVELO_FOLDER SOURCE_DIR
 set -euo pipefail
+case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 hostsim="$1"
 orvandel="$2"
 miravelo="$3"
