@@ -63,12 +63,14 @@ void AttachExecuteHandler(const Ptr<CommandCreatedEventArgs>& eventArgs,
   execute->add(executeHandler);
 }
 
-// Deletes the command definition and then the toolbar control of id, each when the host holds it.
+// Deletes the command definition and then the toolbar control of id, each when the host holds it. The
+// control is deleted through ToolbarControl: a down-cast to a host class would compare type information
+// that the add-in holds a hidden copy of, which on macOS never equals the host's.
 void RemoveButton(const Ptr<CommandDefinitions>& definitions, const Ptr<ToolbarControls>& controls,
                   const std::string& id) {
   if (Ptr<CommandDefinition> definition = definitions->itemById(id))
     definition->deleteMe();
-  if (Ptr<CommandControl> control = controls->itemById(id))
+  if (Ptr<ToolbarControl> control = controls->itemById(id))
     control->deleteMe();
 }
 

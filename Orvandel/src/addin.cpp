@@ -73,7 +73,9 @@ bool Stop() {
     return false;
   const Ptr<ToolbarControls> panelControls = panel->controls();
   if (panelControls) {
-    const Ptr<CommandControl> button = panelControls->itemById(kButtonId);
+    // Deleted through ToolbarControl: a down-cast to a host class would compare type information that
+    // the add-in holds a hidden copy of, which on macOS never equals the host's.
+    const Ptr<ToolbarControl> button = panelControls->itemById(kButtonId);
     if (button)
       button->deleteMe();
   }
@@ -96,7 +98,7 @@ bool Stop() {
   }
   const Ptr<ToolbarControls> toolbarControls = toolbar->controls();
   if (toolbarControls) {
-    const Ptr<CommandControl> newVersionButton = toolbarControls->itemById(kNewVersionCommandId);
+    const Ptr<ToolbarControl> newVersionButton = toolbarControls->itemById(kNewVersionCommandId);
     if (newVersionButton)
       newVersionButton->deleteMe();
   }
