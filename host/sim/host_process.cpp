@@ -3,6 +3,7 @@
 #include "control_folder.h"
 #include "files.h"
 #include "layout.h"
+#include "manifest.h"
 #include "process.h"
 #include "script.h"
 
@@ -220,7 +221,7 @@ bool HostRun::execute(const ScriptCommand& command, size_t index, int* status) {
 
   if (name == "load") {
     const std::string folder = m_layout.addinsRoot + "/" + w[1];
-    if (!LoadAddin(folder, nullptr, &reason)) {
+    if (!CheckAddinManifest(folder, &reason) || !LoadAddin(folder, nullptr, &reason)) {
       error(where + reason);
       std::fprintf(stderr, "hostsim: %s%s\n", where.c_str(), reason.c_str());
       *status = kExitLoadFailed;
