@@ -5,6 +5,7 @@
 #include <mach-o/dyld.h>
 #include <sys/clonefile.h>
 #include <sys/proc.h>
+#include <sys/xattr.h>
 
 #include <linux/fs.h>
 #include <sys/auxv.h>
@@ -110,4 +111,16 @@ int darwin_shim_fcntl(int fd, int command, ...) {
     return -1;
   }
   return fsync(fd);
+}
+
+int setxattr(const char* path, const char* name, const void* value, size_t size, uint32_t position,
+             int options) {
+  if (position != 0 || options != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  const std::string system = "com.apple.";
+  const std::string linuxName =
+      std::strncmp(name, system.c_str(), system.size()) == 0 ? "user." + std::string(name) : name;
+  return ::setxattr(path, linuxName.c_str(), value, size, 0);
 }

@@ -1,0 +1,13 @@
+// Darwin shim (tests only): <sys/xattr.h> with Darwin's setxattr, which takes a position and options.
+#pragma once
+
+#include_next <sys/xattr.h>
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Darwin's setxattr (position and options must be 0). Darwin's attributes have no namespaces; the
+// system's own (com.apple.*) are kept in Linux's user namespace, other names are passed as they stand,
+// so that a name the file system refuses is still refused. 0, or -1 with errno set.
+int setxattr(const char* path, const char* name, const void* value, size_t size, uint32_t position,
+             int options);
