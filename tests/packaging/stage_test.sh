@@ -25,11 +25,13 @@ addin_entries() {
   [ "$(uname -s)" = Darwin ] && lib=dylib
   cat <<ENTRIES
 Library/Vornid/AddIns/Miravelo/Miravelo.$lib x
+Library/Vornid/AddIns/Miravelo/Miravelo.manifest
 Library/Vornid/AddIns/Miravelo/resources/Pruvodce/16x16.png
 Library/Vornid/AddIns/Miravelo/resources/Pruvodce/32x32.png
 Library/Vornid/AddIns/Miravelo/resources/Pruvodce/LessTen/16x16.png
 Library/Vornid/AddIns/Miravelo/resources/Pruvodce/LessTen/32x32.png
 Library/Vornid/AddIns/Orvandel/Orvandel.$lib x
+Library/Vornid/AddIns/Orvandel/Orvandel.manifest
 Library/Vornid/AddIns/Orvandel/resources/Czech/16x16.png
 Library/Vornid/AddIns/Orvandel/resources/Czech/32x32.png
 Library/Vornid/AddIns/Orvandel/resources/NewCzech/16x16.png

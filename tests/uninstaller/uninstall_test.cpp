@@ -279,6 +279,7 @@ TEST(Uninstall, DryRunListsWhatWouldGoAndWhatStays) {
   AddLegacyPaths(build, false, true, false);
   WriteFile(LegacyFile(build, 1), "<html/>");
   WriteFile(tree.guide + "/Miravelo.so", "guide");
+  WriteFile(tree.guide + "/Miravelo.manifest", "{}");
   WriteFile(tree.packageRoot + "/vornidfu/cs-CZ/Neutron.xml", "cs");
   const std::string before = Listing(tree.temp.path());
 
@@ -320,15 +321,22 @@ TEST(Uninstall, RemovesTheGuideAddinOnlyWhenItIsARealGuideFolder) {
     bool removed;
   };
   const Case cases[] = {
-      {"guide folder with its library and start counter",
+      {"guide folder with its library, manifest and start counter",
        [](const Tree& t) {
          WriteFile(t.guide + "/Miravelo.so", "guide");
+         WriteFile(t.guide + "/Miravelo.manifest", "{}");
          WriteFile(t.guide + "/Miravelo_Info.txt", "3");
          WriteFile(t.guide + "/resources/Pruvodce/16x16.png", "png");
        },
        true},
       {"remains of a run ended while removing the library",
        [](const Tree& t) { WriteFile(t.guide + "/Miravelo.dylib", "guide"); }, true},
+      {"guide's library without its manifest",
+       [](const Tree& t) {
+         WriteFile(t.guide + "/Miravelo.so", "guide");
+         WriteFile(t.guide + "/Miravelo_Info.txt", "3");
+       },
+       false},
       {"folder without the guide's library",
        [](const Tree& t) { WriteFile(t.guide + "/Miravelo_Info.txt", "3"); }, false},
       {"library is a link",

@@ -88,6 +88,7 @@ struct SimulatedMac {
     WriteFile(production + "Autodesk Fusion.app/Contents/Info.plist", "plist");
     InstallProgram(addin);
     WriteFile(addins + "/Miravelo/Miravelo.so", "guide");
+    WriteFile(addins + "/Miravelo/Miravelo.manifest", "{}");
   }
 
   // The program with the add-in library beside it, as the package lays them out.

@@ -31,8 +31,8 @@ bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& fai
     return false;
 
   const std::string guide = product::kGuideAddinName;
-  PlanAddinFolder(DirectoryOf(places.ownFolder) + "/" + guide, {guide + ".so", guide + ".dylib"}, {},
-                  {guide + ".so", guide + ".dylib"}, plan);
+  PlanAddinFolder(DirectoryOf(places.ownFolder) + "/" + guide, {guide + ".so", guide + ".dylib"},
+                  {guide + ".manifest"}, {guide + ".manifest", guide + ".so", guide + ".dylib"}, plan);
 
   if (!withOwnFolder)
     return true;

@@ -60,13 +60,13 @@ struct Places {
 // count as what they point to, other entries are passed over); from the current bundle
 // (production + "Autodesk Fusion.app") each file of the install record in ownFolder that still matches its
 // record, then the recorded folders left empty; the guide add-in's folder beside ownFolder when it is
-// a real folder holding the guide's library; ownFolder with everything in it, the add-in's library and
-// the program last. Then writes what stays and why, the notes (language preference, the data package),
-// and the closing message to out.
-// A missing production folder has nothing to clean; a missing own folder ends the run silently. The
-// first failed operation is reported on err with the entry that could not be removed and the reason,
-// and ends the run without the closing message; running again completes it. In kDryRun nothing changes:
-// every path that would be removed, and what would stay and why, is written to out instead.
+// a real folder holding the guide's library and manifest; ownFolder with everything in it, the add-in's
+// library and the program last. Then writes what stays and why, the notes (language preference, the data
+// package), and the closing message to out. A missing production folder has nothing to clean; a missing own
+// folder ends the run silently. The first failed operation is reported on err with the entry that could not
+// be removed and the reason, and ends the run without the closing message; running again completes it. In
+// kDryRun nothing changes: every path that would be removed, and what would stay and why, is written to out
+// instead.
 int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& err);
 
 // The whole program behind main. home is the value of HOME (null when unset); executablePath is the
