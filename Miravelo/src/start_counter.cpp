@@ -71,18 +71,6 @@ std::int32_t ReadCounter(const std::string& line) {
   return static_cast<std::int32_t>(value);
 }
 
-bool WriteAll(int descriptor, const std::string& content) {
-  for (std::size_t written = 0; written < content.size();) {
-    const ssize_t count = write(descriptor, content.data() + written, content.size() - written);
-    if (count < 0 && errno == EINTR)
-      continue;
-    if (count < 0)
-      return false;
-    written += static_cast<std::size_t>(count);
-  }
-  return true;
-}
-
 // Replaces path by a file holding content: written to a temporary file in the same folder, flushed
 // to the disk, then renamed over path. On any failure path is left as it was. Temporaries that killed
 // starts left behind are removed first, so that kills of the host do not pile files up.
@@ -95,8 +83,7 @@ bool ReplaceFile(const std::string& path, const std::string& content) {
   struct stat old {};
   if (stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
     fchmod(temporary.fd(), old.st_mode & 07777);
-  return WriteAll(temporary.fd(), content) && temporary.finish() == 0 &&
-         temporary.commit(/*durable=*/true) == 0;
+  return temporary.write(content) == 0 && temporary.finish() == 0 && temporary.commit(/*durable=*/true) == 0;
 }
 
 } // namespace

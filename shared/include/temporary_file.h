@@ -45,6 +45,8 @@ public:
   const std::string& name() const { return m_name; }
   int folderFd() const { return m_folderFd; }
 
+  // Writes all of data through the descriptor. 0 or an errno.
+  int write(const std::string& data);
   // Flushes the written data to the storage and closes the descriptor (if still held here). 0 or the
   // errno of the flush or the close, which can carry a late write error.
   int finish();

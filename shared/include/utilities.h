@@ -9,6 +9,10 @@
 std::string GetExecutableDirectory();
 // Everything before the last '/' or '\\' of path; empty when there is none.
 std::string DirectoryOf(const std::string& path);
+// The folder part of path as the system reads it: "." for a bare name, "/" for a name in the root.
+std::string FolderOf(const std::string& path);
+// The last component of path: everything after the last '/' ("" for a path ending in '/').
+std::string NameOf(const std::string& path);
 
 // True when an entry of any kind exists at path; links are followed, so a dangling link is missing.
 bool FileExists(const std::string& path);

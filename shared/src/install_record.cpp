@@ -130,18 +130,6 @@ bool ReadWhole(const std::string& path, std::string* content, int* error) {
   }
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  for (std::size_t written = 0; written < text.size();) {
-    const ssize_t count = write(fd, text.data() + written, text.size() - written);
-    if (count < 0 && errno == EINTR)
-      continue;
-    if (count < 0)
-      return false;
-    written += static_cast<std::size_t>(count);
-  }
-  return true;
-}
-
 } // namespace
 
 bool IsSafeRelativePath(const std::string& path) {
@@ -198,8 +186,8 @@ bool WriteInstallRecord(const std::string& path, const InstallRecord& record, st
   }
   TemporaryFile temporary = TemporaryFile::CreateBeside(path, 0644);
   int code = temporary.valid() ? 0 : temporary.error();
-  if (code == 0 && !WriteAll(temporary.fd(), text))
-    code = errno;
+  if (code == 0)
+    code = temporary.write(text);
   if (code == 0)
     code = temporary.finish();
   if (code == 0)

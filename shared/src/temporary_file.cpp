@@ -57,18 +57,6 @@ pid_t ProcessOf(std::string_view name) {
   return static_cast<unsigned long long>(pid) == value && pid > 0 ? pid : 0;
 }
 
-std::string NameOf(const std::string& path) {
-  const std::size_t separator = path.find_last_of('/');
-  return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
-std::string FolderOf(const std::string& path) {
-  if (path.find('/') == std::string::npos)
-    return ".";
-  const std::string folder = DirectoryOf(path);
-  return folder.empty() ? "/" : folder;
-}
-
 } // namespace
 
 TemporaryFile TemporaryFile::MakeIn(int folderFd, const std::string& targetName,
@@ -128,6 +116,18 @@ TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
 
 TemporaryFile::~TemporaryFile() {
   discard();
+}
+
+int TemporaryFile::write(const std::string& data) {
+  for (std::size_t written = 0; written < data.size();) {
+    const ssize_t count = ::write(m_fd.get(), data.data() + written, data.size() - written);
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0)
+      return errno;
+    written += static_cast<std::size_t>(count);
+  }
+  return 0;
 }
 
 int TemporaryFile::finish() {

@@ -15,20 +15,6 @@ namespace uninstaller {
 
 namespace {
 
-// The last component of path ("" for "/").
-std::string NameOf(const std::string& path) {
-  const auto separator = path.find_last_of('/');
-  return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
-// The folder part of path as the system reads it: "." for a bare name, "/" for a name in the root.
-std::string FolderOf(const std::string& path) {
-  if (path.find('/') == std::string::npos)
-    return ".";
-  const std::string folder = DirectoryOf(path);
-  return folder.empty() ? "/" : folder;
-}
-
 OwnFolder Refuse(std::string reason) {
   return OwnFolder{std::string(), std::string(), std::move(reason)};
 }
