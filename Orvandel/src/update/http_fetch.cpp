@@ -44,12 +44,22 @@ SchemeOptions ActiveSchemeOptions() {
   return detected;
 }
 
+int ReportProgress(void* progress, curl_off_t received, curl_off_t expected, curl_off_t,
+                   curl_off_t) noexcept {
+  try {
+    const auto& report = *static_cast<const TransferProgress*>(progress);
+    return report(static_cast<std::uint64_t>(received), static_cast<std::uint64_t>(expected)) ? 0 : 1;
+  } catch (...) {
+    return 1;
+  }
+}
+
 // The options every request shares, in their fixed order, then the bounds that keep the host
 // responsive and the transfer on HTTPS: a text fetch has a whole-transfer limit and may only stall, a
 // file fetch must keep a minimum speed. The header list must outlive the transfer: libcurl keeps the
 // pointer. CURLE_OK, or the code of an option libcurl refused; no transfer may run after a refusal.
 CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, WriteFunction write, void* sink,
-                   bool textFetch) {
+                   bool textFetch, const TransferProgress& progress) {
   const FetchLimits& limits = CurrentFetchLimits();
   CURLcode code = CURLE_OK;
   auto set = [&](CURLoption option, auto value) {
@@ -93,6 +103,36 @@ CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, Wr
   const std::string caFile = ServerCaFile();
   if (!caFile.empty())
     set(CURLOPT_CAINFO, caFile.c_str());
+  if (progress) {
+    set(CURLOPT_XFERINFOFUNCTION, &ReportProgress);
+    set(CURLOPT_XFERINFODATA, const_cast<void*>(static_cast<const void*>(&progress)));
+    set(CURLOPT_NOPROGRESS, 0L);
+  }
+  return code;
+}
+
+// curl_easy_perform, except that a transfer with a progress callback wakes at least every 100 ms, so
+// that the callback, and a stop request with it, is read ten times a second even while nothing
+// arrives (libcurl's own wait lasts up to a second).
+CURLcode PerformTransfer(CURL* handle, bool hasProgress) {
+  if (!hasProgress)
+    return curl_easy_perform(handle);
+  std::unique_ptr<CURLM, CReleaser<curl_multi_cleanup>> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), handle) != CURLM_OK)
+    return CURLE_OUT_OF_MEMORY;
+  int running = 1;
+  CURLMcode failure = CURLM_OK;
+  while (running > 0 && failure == CURLM_OK) {
+    failure = curl_multi_perform(multi.get(), &running);
+    if (running > 0 && failure == CURLM_OK)
+      failure = curl_multi_poll(multi.get(), nullptr, 0, /*timeout_ms=*/100, nullptr);
+  }
+  CURLcode code = failure == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_RECV_ERROR;
+  int queued = 0;
+  while (const CURLMsg* message = curl_multi_info_read(multi.get(), &queued))
+    if (message->msg == CURLMSG_DONE && message->easy_handle == handle)
+      code = message->data.result;
+  curl_multi_remove_handle(multi.get(), handle);
   return code;
 }
 
@@ -210,7 +250,7 @@ std::size_t write_data(void* ptr, std::size_t size, std::size_t nmemb, void* str
   return written;
 }
 
-TextFetch FetchText(const std::string& url) {
+TextFetch FetchText(const std::string& url, const TransferProgress& progress) {
   TextFetch result;
   CurlHandle handle(curl_easy_init());
   if (!handle) {
@@ -225,9 +265,10 @@ TextFetch FetchText(const std::string& url) {
   }
   result.code = curl_easy_setopt(handle.get(), CURLOPT_CUSTOMREQUEST, "GET");
   if (result.code == CURLE_OK)
-    result.code = Configure(handle.get(), url, headers.get(), callBack, &buffer, /*textFetch=*/true);
+    result.code =
+        Configure(handle.get(), url, headers.get(), callBack, &buffer, /*textFetch=*/true, progress);
   if (result.code == CURLE_OK) {
-    result.code = curl_easy_perform(handle.get());
+    result.code = PerformTransfer(handle.get(), static_cast<bool>(progress));
     result.status = ResponseStatus(handle.get());
   }
   handle.reset();
@@ -238,7 +279,8 @@ TextFetch FetchText(const std::string& url) {
   return result;
 }
 
-FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept) {
+FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept,
+                    const TransferProgress& progress) {
   FileFetch result;
   CurlHandle handle(curl_easy_init());
   if (!handle) {
@@ -264,7 +306,7 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
   ResponseFraming framing;
   HeaderList headers = BuildHeaders();
   result.code = headers ? Configure(handle.get(), url, headers.get(), write_data, &sink,
-                                    /*textFetch=*/false)
+                                    /*textFetch=*/false, progress)
                         : CURLE_OUT_OF_MEMORY;
   if (result.code == CURLE_OK)
     result.code = curl_easy_setopt(handle.get(), CURLOPT_HEADERFUNCTION, RecordFraming);
@@ -272,7 +314,7 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
     result.code = curl_easy_setopt(handle.get(), CURLOPT_HEADERDATA, &framing);
   bool knownEnd = false;
   if (result.code == CURLE_OK) {
-    result.code = curl_easy_perform(handle.get());
+    result.code = PerformTransfer(handle.get(), static_cast<bool>(progress));
     result.status = ResponseStatus(handle.get());
     knownEnd = HasKnownEnd(handle.get(), framing);
   }

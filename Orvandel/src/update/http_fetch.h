@@ -84,6 +84,12 @@ public:
   ScopedSchemeOptions& operator=(const ScopedSchemeOptions&) = delete;
 };
 
+// Called on the thread that runs the transfer whenever bytes arrive and about ten times a second while
+// none do (also while connecting), with the bytes received so far and the size the answer announced
+// (0 while unknown). Returning false ends the transfer at once with CURLE_ABORTED_BY_CALLBACK: this is
+// how a transfer is cancelled.
+using TransferProgress = std::function<bool(std::uint64_t received, std::uint64_t expected)>;
+
 struct TextFetch {
   CURLcode code = CURLE_OK; // CURLE_FAILED_INIT when no handle could be made
   long status = 0;          // HTTP status of the final answer; 0 when none arrived
@@ -93,7 +99,7 @@ struct TextFetch {
 };
 
 // GET of url (a URL without a scheme is taken as https); the answer in memory.
-TextFetch FetchText(const std::string& url);
+TextFetch FetchText(const std::string& url, const TransferProgress& progress = nullptr);
 
 enum class FileFetchOutcome {
   Complete,       // HTTP 200, every byte arrived and the file is in place
@@ -125,7 +131,8 @@ using FileAcceptance = std::function<bool(const std::string& temporaryPath)>;
 // replaces path only when the transfer is complete with HTTP 200, at least one byte, a known end and
 // the acceptance's consent; otherwise the temporary file is removed and whatever stood at path is left
 // as it was.
-FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept = nullptr);
+FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept = nullptr,
+                    const TransferProgress& progress = nullptr);
 
 // One English line that says what went wrong, for the host's log. Empty for a success.
 std::string DescribeTextFetch(const TextFetch& fetch);
