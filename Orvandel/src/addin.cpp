@@ -5,6 +5,7 @@
 
 #include "update/new_version.h"
 #include "update/update_client.h"
+#include "update/update_tasks.h"
 #include "update/version_check.h"
 
 #include <string>
@@ -163,6 +164,14 @@ bool RunAddin(const char* /*context*/) {
 }
 
 bool StopAddin(const char* /*context*/) {
+  // No worker may outlive the library, and none may call into the host once the add-in is gone.
+  Guarded(
+      "stop",
+      [] {
+        StopUpdateTasks();
+        return 0;
+      },
+      0);
   const bool stopped = Guarded("stop", Stop, false);
   UpdateClientStop();
   return stopped;

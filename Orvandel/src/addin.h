@@ -1,8 +1,9 @@
 // The language add-in's frame: what run and stop do, the "Aktivace CZ" button, and the handlers that
 // turn the host's events into installation runs and the version check.
 //
-// The host calls everything here on one thread. None of these functions lets an exception reach the
-// host.
+// The host calls everything here on one thread, its main thread. Network work runs on the update
+// client's workers (update/update_tasks.h), which stop joins before it returns. None of these
+// functions lets an exception reach the host.
 #pragma once
 
 #include <Core/CoreAll.h>
@@ -38,7 +39,8 @@ extern OnlineStatusChangedHandler onlineStatusChangedHandler_;
 // The work of the exported run: sets app and ui, attaches the online handler, adds the button. True
 // when the button and its command handler are in place. context is not read.
 bool RunAddin(const char* context);
-// The work of the exported stop: removes both buttons and their definitions, empties ui. False when a
+// The work of the exported stop: ends and joins the update client's workers (within 2 s), removes both
+// buttons and their definitions, empties ui. False when a
 // toolbar lookup failed. context is not read.
 bool StopAddin(const char* context);
 

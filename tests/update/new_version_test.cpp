@@ -181,6 +181,7 @@ TEST_F(NewVersionTest, YesDownloadsThePackageOverThePreviousOne) {
   ::setenv("HOME", folder().c_str(), 1);
   ::setenv("HOSTSIM_SERVER_BASE_URL", m_server.Origin().c_str(), 1);
   ClickAndAnswer(DialogYes);
+  EXPECT_TRUE(IdleUntil([] { return !DownloadRunning(); }));
   ::unsetenv("HOSTSIM_SERVER_BASE_URL");
   if (home)
     ::setenv("HOME", savedHome.c_str(), 1);

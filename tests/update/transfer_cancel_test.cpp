@@ -111,7 +111,7 @@ TEST_F(TransferCancelTest, StopEndsTextAndFileTransfersWithinASecond) {
     }
     {
       DelayedStop stop(std::chrono::milliseconds(500));
-      const FileFetch file = FetchFile(url, target, stop.Progress());
+      const FileFetch file = FetchFile(url, target, nullptr, stop.Progress());
       EXPECT_LT(stop.SecondsSinceRequest(), 1.0);
       EXPECT_EQ(file.code, CURLE_ABORTED_BY_CALLBACK);
     }
@@ -125,7 +125,7 @@ TEST_F(TransferCancelTest, ProgressCountsTheBytesAgainstTheAnnouncedSize) {
   std::uint64_t lastReceived = 0;
   std::uint64_t lastExpected = 0;
   bool shrank = false;
-  const FileFetch fetch = FetchFile(Url("/package"), folder() + "/Orvandel-installer.pkg",
+  const FileFetch fetch = FetchFile(Url("/package"), folder() + "/Orvandel-installer.pkg", nullptr,
                                     [&](std::uint64_t received, std::uint64_t expected) {
                                       shrank = shrank || received < lastReceived;
                                       lastReceived = received;

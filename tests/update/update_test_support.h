@@ -7,12 +7,15 @@
 #include "temp_folder.h"
 #include "test_files.h"
 #include "update/update_client.h"
+#include "update/update_tasks.h"
 
 #include <hostsim/control.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,12 +34,27 @@ protected:
   }
 
   void TearDown() override {
+    StopUpdateTasks();
     orvandel::ui = nullptr;
     orvandel::app = nullptr;
     UpdateClientStop();
   }
 
   const std::string& folder() const { return m_folder.path(); }
+
+  // The host idles, delivering the custom events the workers fire, until done() holds or the timeout
+  // passes; true when done() holds.
+  static bool IdleUntil(const std::function<bool()>& done,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= deadline)
+        return false;
+      hostsim::WaitForCustomEvents(std::chrono::milliseconds(20));
+      hostsim::DeliverCustomEvents();
+    }
+    return true;
+  }
 
   // The transcript's events of the given type, in order.
   static std::vector<hostsim::TranscriptEvent> Events(const std::string& type) {

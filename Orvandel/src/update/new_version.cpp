@@ -6,6 +6,7 @@
 #include "package_signature.h"
 #include "platform.h"
 #include "update_protocol.h"
+#include "update_tasks.h"
 #include "utilities.h"
 
 #include <algorithm>
@@ -92,14 +93,6 @@ std::wstring LinkFailureReason(const TextFetch& fetch) {
   return L"server neposlal žádnou odpověď";
 }
 
-// What the package check found, for the message and the log.
-enum class PackageVerdict { Accepted, NotAPackage, SignatureUnchecked, SignatureRefused };
-
-struct PackageCheck {
-  PackageVerdict verdict = PackageVerdict::Accepted;
-  std::string reason; // English, for the log
-};
-
 // Why the download failed, in words for the user.
 std::wstring DownloadFailureReason(const FileFetch& fetch, const PackageCheck& check) {
   switch (fetch.outcome) {
@@ -149,7 +142,8 @@ std::string FirstBytes(const std::string& path) {
 
 // The checks a downloaded file passes before it may replace the previous package: a flat installer
 // package, signed by teamId when one is set. An accepted file is marked as downloaded from the
-// internet before it is renamed into place, so that it is never in Downloads unmarked.
+// internet before it is renamed into place, so that it is never in Downloads unmarked. Runs on the
+// download's worker: calls no host function.
 bool AcceptPackage(const std::string& path, const std::string& teamId, PackageCheck* check) {
   if (!IsFlatPackageStart(FirstBytes(path))) {
     check->verdict = PackageVerdict::NotAPackage;
@@ -170,8 +164,7 @@ bool AcceptPackage(const std::string& path, const std::string& teamId, PackageCh
       return false;
     }
   }
-  if (const int error = MarkAsDownloaded(path, kQuarantineAgent))
-    LogRoutine(kRoutine, std::string(" quarantine attribute could not be set: ") + std::strerror(error));
+  check->quarantineError = MarkAsDownloaded(path, kQuarantineAgent);
   return true;
 }
 
@@ -185,16 +178,15 @@ void ReportDownloadFailure(const std::wstring& reason, const std::string& logRea
   ShowMessage(ws2s(kDownloadFailed + reason + L"."), WarningIconType);
 }
 
-// The download-link query; a failure is logged as the URL and the reason, both at level 0.
-TextFetch QueryDownloadLink(const std::string& serverBaseUrl) {
-  const std::string url = DownloadLinkUrl(serverBaseUrl, idServerVersion);
-  TextFetch answer = FetchText(url);
+// A failed download-link query in the log: the URL, then the reason, both at level 0. False for a
+// query that did not fail.
+bool LogLinkFailure(const std::string& url, const TextFetch& answer) {
   const std::string failure = DescribeTextFetch(answer);
-  if (!failure.empty()) {
-    LogLine(EscapeForLog(url), ErrorLogLevel);
-    LogLine(EscapeForLog(failure), ErrorLogLevel);
-  }
-  return answer;
+  if (failure.empty())
+    return false;
+  LogLine(EscapeForLog(url), ErrorLogLevel);
+  LogLine(EscapeForLog(failure), ErrorLogLevel);
+  return true;
 }
 
 } // namespace
@@ -228,6 +220,11 @@ void QuickCmdExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eventArg
       [] {
         if (!ui)
           return 0;
+        // The download under way goes on; a second one would only race it for the same file.
+        if (DownloadRunning()) {
+          LogRoutine("QuickCmdExecuteEventHandler", " a download is already running");
+          return 0;
+        }
         const DialogResults answer =
             ui->messageBox(NewVersionQuestion(serverVersion, localVersion), ws2s(kQuestionTitle),
                            YesNoButtonType, QuestionIconType /* value 1 */);
@@ -271,37 +268,59 @@ void NewVersionUI() {
 }
 
 std::string GetDownloadLink() {
-  const TextFetch answer = QueryDownloadLink(ServerBaseUrl());
-  return DescribeTextFetch(answer).empty() ? answer.text : std::string();
+  const std::string url = DownloadLinkUrl(ServerBaseUrl(), idServerVersion);
+  const TextFetch answer = FetchText(url);
+  return LogLinkFailure(url, answer) ? std::string() : answer.text;
 }
 
-void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home,
-                             const std::string& teamId) {
+PackageDownload DownloadPackage(const std::string& serverBaseUrl, const std::string& id,
+                                const std::string& home, const std::string& teamId,
+                                const TransferProgress& linkProgress,
+                                const TransferProgress& packageProgress) {
+  PackageDownload download;
+  download.linkUrl = DownloadLinkUrl(serverBaseUrl, id);
+  download.link = FetchText(download.linkUrl, linkProgress);
   // A failed link query drives nothing: what arrived before the failure is no address.
-  const TextFetch link = QueryDownloadLink(serverBaseUrl);
-  if (!DescribeTextFetch(link).empty()) {
-    ShowMessage(ws2s(kLinkFailed + LinkFailureReason(link) + L"."), WarningIconType);
+  if (!DescribeTextFetch(download.link).empty())
+    return download;
+  download.address = PackageAddress(download.link.text);
+  if (home.empty())
+    return download;
+  download.attempted = true;
+  download.file = FetchFile(
+      download.address, home + kDownloadsTarget,
+      [&](const std::string& path) { return AcceptPackage(path, teamId, &download.check); }, packageProgress);
+  return download;
+}
+
+void ReportPackageDownload(const PackageDownload& download) {
+  if (LogLinkFailure(download.linkUrl, download.link)) {
+    ShowMessage(ws2s(kLinkFailed + LinkFailureReason(download.link) + L"."), WarningIconType);
     return;
   }
-  const std::string address = PackageAddress(link.text);
-  if (home.empty()) {
+  if (!download.attempted) {
     ReportDownloadFailure(L"není nastavena proměnná HOME", "HOME is not set");
     return;
   }
-  PackageCheck check;
-  const FileFetch fetch = FetchFile(address, home + kDownloadsTarget, [&](const std::string& path) {
-    return AcceptPackage(path, teamId, &check);
-  });
+  if (download.check.quarantineError)
+    LogRoutine(kRoutine, std::string(" quarantine attribute could not be set: ") +
+                             std::strerror(download.check.quarantineError));
+  const FileFetch& fetch = download.file;
   if (!fetch.ok()) {
     const std::string why =
-        fetch.outcome == FileFetchOutcome::Refused ? check.reason : DescribeFileFetch(fetch);
-    ReportDownloadFailure(DownloadFailureReason(fetch, check), why + " (" + address + ")");
+        fetch.outcome == FileFetchOutcome::Refused ? download.check.reason : DescribeFileFetch(fetch);
+    ReportDownloadFailure(DownloadFailureReason(fetch, download.check), why + " (" + download.address + ")");
     return;
   }
   ShowMessage(ws2s(kDownloaded), NoIconIconType);
 }
 
+void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home,
+                             const std::string& teamId) {
+  ReportPackageDownload(DownloadPackage(serverBaseUrl, idServerVersion, home, teamId));
+}
+
 void downloadLatestVersion() {
   const char* home = std::getenv("HOME");
-  DownloadLatestVersionTo(ServerBaseUrl(), home ? home : "", kPackageTeamId);
+  StartDownload(ServerBaseUrl(), idServerVersion, home ? home : "", kPackageTeamId);
 }

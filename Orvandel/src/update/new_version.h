@@ -2,6 +2,8 @@
 // downloads the newest installer package into the Downloads folder.
 #pragma once
 
+#include "http_fetch.h"
+
 #include <Core/CoreAll.h>
 
 #include <string>
@@ -24,12 +26,39 @@ std::string NewVersionQuestion(const std::string& offered, const std::string& in
 std::string GetDownloadLink();
 
 // Asks the server for the package address and downloads the package to
-// ~/Downloads/Orvandel-installer.pkg, then tells the user the outcome in one message. The previous
-// package stays byte for byte unless a complete installer package (signed by the build's team, when
-// one is set) replaces it; the new one carries the quarantine attribute.
+// ~/Downloads/Orvandel-installer.pkg in the background, with the host's progress dialog, then tells
+// the user the outcome in one message. The previous package stays byte for byte unless a complete
+// installer package (signed by the build's team, when one is set) replaces it; the new one carries
+// the quarantine attribute.
 void downloadLatestVersion();
-// The same with the server origin, the home folder and the signing team as parameters. home empty:
-// HOME is not set; nothing is downloaded and the user is told so. teamId empty: no signature check.
+
+// What the package check found, for the message and the log.
+enum class PackageVerdict { Accepted, NotAPackage, SignatureUnchecked, SignatureRefused };
+struct PackageCheck {
+  PackageVerdict verdict = PackageVerdict::Accepted;
+  std::string reason;      // English, for the log
+  int quarantineError = 0; // errno when the accepted package could not be marked as downloaded
+};
+
+// The download in two parts. DownloadPackage calls no host function and runs on a worker: the link
+// query, then (with HOME) the package and its check. ReportPackageDownload, on the main thread, logs
+// and tells the user the outcome in one message.
+struct PackageDownload {
+  std::string linkUrl;
+  TextFetch link;
+  std::string address;    // the package address taken from the link answer
+  bool attempted = false; // the package transfer was made (false after a failed link query or without HOME)
+  FileFetch file;
+  PackageCheck check;
+};
+PackageDownload DownloadPackage(const std::string& serverBaseUrl, const std::string& id,
+                                const std::string& home, const std::string& teamId,
+                                const TransferProgress& linkProgress = nullptr,
+                                const TransferProgress& packageProgress = nullptr);
+void ReportPackageDownload(const PackageDownload& download);
+// Both parts at once, with the server origin, the home folder and the signing team as parameters.
+// home empty: HOME is not set; nothing is downloaded and the user is told so. teamId empty: no
+// signature check.
 void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home,
                              const std::string& teamId);
 

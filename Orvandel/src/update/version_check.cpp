@@ -6,6 +6,7 @@
 #include "offer_state.h"
 #include "platform.h"
 #include "update_protocol.h"
+#include "update_tasks.h"
 #include "utilities.h"
 
 #include <fstream>
@@ -39,22 +40,35 @@ std::string GetLocalVersion() {
   return path.empty() ? std::string() : ReadLocalVersion(path);
 }
 
-bool CheckNewVersionAt(const std::string& versionFile, const std::string& serverBaseUrl) {
+VersionQuery QueryVersion(const std::string& versionFile, const std::string& serverBaseUrl,
+                          const TransferProgress& progress) {
+  VersionQuery query;
+  query.localVersion = versionFile.empty() ? std::string() : ReadLocalVersion(versionFile);
+  if (!query.localVersion.empty()) {
+    query.asked = true;
+    query.answer = FetchText(VersionQueryUrl(serverBaseUrl, query.localVersion), progress);
+  }
+  return query;
+}
+
+void BeginVersionCheck() {
   LogRoutine(kRoutine, " start function");
-  localVersion = versionFile.empty() ? std::string() : ReadLocalVersion(versionFile);
+}
+
+bool FinishVersionCheck(const VersionQuery& query) {
+  localVersion = query.localVersion;
 
   bool noticeDue = false;
-  if (localVersion.empty()) {
+  if (!query.asked) {
     LogRoutine(kRoutine, " file with local version wasn't find.");
     noticeDue = true;
   } else {
-    const TextFetch answer = FetchText(VersionQueryUrl(serverBaseUrl, localVersion));
-    const std::string failure = DescribeTextFetch(answer);
+    const std::string failure = DescribeTextFetch(query.answer);
     if (!failure.empty()) {
       // Without an answer nothing is known about a newer version, so nothing is offered.
       LogRoutine(kRoutine, " version query failed: " + EscapeForLog(failure));
     } else {
-      const VersionAnswer split = SplitVersionAnswer(answer.text);
+      const VersionAnswer split = SplitVersionAnswer(query.answer.text);
       serverVersion = split.version;
       if (!split.offersNewer)
         return false;
@@ -71,9 +85,15 @@ bool CheckNewVersionAt(const std::string& versionFile, const std::string& server
   return noticeDue;
 }
 
+bool CheckNewVersionAt(const std::string& versionFile, const std::string& serverBaseUrl) {
+  BeginVersionCheck();
+  return FinishVersionCheck(QueryVersion(versionFile, serverBaseUrl));
+}
+
 bool CheckNewVersion() {
   try {
-    return CheckNewVersionAt(LocalVersionFile(), ServerBaseUrl());
+    BeginVersionCheck();
+    return StartVersionCheck(LocalVersionFile(), ServerBaseUrl());
   } catch (const std::exception& error) {
     LogRoutine(kRoutine, std::string(" stopped: ") + error.what());
     return false;

@@ -1,13 +1,28 @@
 // The version check that runs at the first online notification after load.
 #pragma once
 
+#include "http_fetch.h"
+
 #include <string>
 
-// Reads version.txt, asks the server and raises the new-version notice when due; true when raised.
+// Logs the check's start and leaves the version file and the server to a background worker, whose
+// result comes back to the main thread (FinishVersionCheck). False when the worker cannot start.
 bool CheckNewVersion();
 
-// The whole check against the given version file and server origin (CheckNewVersion passes the
-// add-in's own file and ServerBaseUrl()).
+// The check in its three parts. BeginVersionCheck and FinishVersionCheck call the host and belong on
+// its main thread; QueryVersion calls no host function and runs on the worker. FinishVersionCheck writes
+// the offer state, logs what the query found, raises the notice when due and returns whether it did.
+struct VersionQuery {
+  std::string localVersion; // empty: the version file is missing, unreadable or names no version
+  bool asked = false;       // the server was asked (only with a local version)
+  TextFetch answer;
+};
+void BeginVersionCheck();
+VersionQuery QueryVersion(const std::string& versionFile, const std::string& serverBaseUrl,
+                          const TransferProgress& progress = nullptr);
+bool FinishVersionCheck(const VersionQuery& query);
+
+// The whole check at once, against the given version file and server origin.
 bool CheckNewVersionAt(const std::string& versionFile, const std::string& serverBaseUrl);
 
 // The version held by the version file at path: its last line less the line's first character,
