@@ -125,15 +125,18 @@ TEST_F(TransferCancelTest, ProgressCountsTheBytesAgainstTheAnnouncedSize) {
   std::uint64_t lastReceived = 0;
   std::uint64_t lastExpected = 0;
   bool shrank = false;
+  bool pastTheEnd = false;
   const FileFetch fetch = FetchFile(Url("/package"), folder() + "/Orvandel-installer.pkg", nullptr,
                                     [&](std::uint64_t received, std::uint64_t expected) {
                                       shrank = shrank || received < lastReceived;
+                                      pastTheEnd = pastTheEnd || (expected > 0 && received > expected);
                                       lastReceived = received;
                                       lastExpected = expected;
                                       return true;
                                     });
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
   EXPECT_FALSE(shrank);
+  EXPECT_FALSE(pastTheEnd);
   EXPECT_EQ(lastReceived, 300u * 1024);
   EXPECT_EQ(lastExpected, 300u * 1024);
 }

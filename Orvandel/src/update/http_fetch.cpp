@@ -44,7 +44,7 @@ SchemeOptions ActiveSchemeOptions() {
   return detected;
 }
 
-int ReportProgress(void* progress, curl_off_t received, curl_off_t expected, curl_off_t,
+int ReportProgress(void* progress, curl_off_t expected, curl_off_t received, curl_off_t,
                    curl_off_t) noexcept {
   try {
     const auto& report = *static_cast<const TransferProgress*>(progress);
