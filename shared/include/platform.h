@@ -8,6 +8,8 @@
 //   HOSTSIM_OPENER           program that opens an address in the simulated browser (else the system's)
 //   HOSTSIM_SERVER_BASE_URL  origin of the update server, instead of the product's
 //   HOSTSIM_CA_FILE          CA bundle that verifies the update server, instead of the system's
+//   HOSTSIM_FETCH_LIMITS     shorter limits for the update client's transfers, for tests that drive
+//                            hostsim against a misbehaving server (update_client.h reads them)
 //   HOSTSIM_PKGUTIL          program that stands for /usr/sbin/pkgutil: takes the same arguments and
 //                            prints the same signature report; unset on Linux, no package can be checked
 //   HOSTSIM_QUARANTINE_ATTRIBUTE  name of the extended attribute that stands for the quarantine
@@ -41,6 +43,8 @@ bool OpenInBrowser(const std::string& address);
 // Origin of the maker's update server, and the CA bundle to verify it with (empty: libcurl's default).
 std::string ServerBaseUrl();
 std::string ServerCaFile();
+// The text of HOSTSIM_FETCH_LIMITS; empty in release builds.
+std::string FetchLimitsOverride();
 
 // True while the process runs; false when there is none, or when it has ended and only waits to be
 // reaped (a zombie). A process that cannot be looked into counts as running.

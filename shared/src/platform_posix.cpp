@@ -127,6 +127,10 @@ std::string ServerCaFile() {
   return Override("HOSTSIM_CA_FILE");
 }
 
+std::string FetchLimitsOverride() {
+  return Override("HOSTSIM_FETCH_LIMITS");
+}
+
 std::string QuarantineValue(std::time_t when, const std::string& agent) {
   char time[32];
   std::snprintf(time, sizeof time, "%08llx", static_cast<unsigned long long>(when));

@@ -3,6 +3,7 @@
 // any moment.
 #include "update/new_version.h"
 #include "update/offer_state.h"
+#include "update/update_client.h"
 #include "update/version_check.h"
 
 #include "update_test_support.h"
@@ -206,6 +207,22 @@ TEST_F(UpdateTasksTest, StopEndsAndJoinsEveryWorkerAndDropsTheirEvents) {
   ASSERT_TRUE(StartTheDownload());
   ASSERT_TRUE(IdleUntil([] { return !DownloadRunning(); }));
   EXPECT_EQ(ReadFile(Target()), Package());
+}
+
+} // namespace
+
+namespace {
+
+TEST(ParseFetchLimits, ReplacesTheNamedLimitsAndKeepsTheRest) {
+  const FetchLimits defaults;
+  const FetchLimits parsed = ParseFetchLimits(
+      "connect_ms=500, stall_s=1 text_ms=x file_max_bytes=2048 unknown=3 file_slow_s", defaults);
+  EXPECT_EQ(parsed.connectTimeoutMs, 500);
+  EXPECT_EQ(parsed.stallSeconds, 1);
+  EXPECT_EQ(parsed.textTotalMs, defaults.textTotalMs); // not a number
+  EXPECT_EQ(parsed.fileMaxBytes, 2048u);
+  EXPECT_EQ(parsed.fileSlowSeconds, defaults.fileSlowSeconds); // no value
+  EXPECT_EQ(parsed.fileMinBytesPerSecond, defaults.fileMinBytesPerSecond);
 }
 
 } // namespace

@@ -1,0 +1,261 @@
+// The real language add-in in hostsim against a misbehaving maker's server: no call into the add-in
+// holds the host's main thread for long, whatever the server does, and unloading the add-in in the
+// middle of a stalled query or a download is clean, again and again.
+#include "loopback_https.h"
+#include "process.h"
+#include "temp_folder.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long one call into an add-in may hold the main thread.
+constexpr long long kMainThreadLimitUs = 250 * 1000;
+// The limits of the transfers, shortened so that every case ends within seconds.
+constexpr const char* kShortLimits = "connect_ms=1000 stall_s=2 text_ms=3000 file_min_bps=1024 file_slow_s=2";
+
+enum class Behaviour { Answer, StallBeforeHeaders, StallAfterHeaders, Trickle };
+
+struct HostsimRun {
+  int exit = -1;
+  std::string err;
+  std::vector<std::string> lines; // JSON lines
+  long long longestUs = -1;
+  std::string longestWhat;
+  std::vector<long long> stopUs;
+
+  bool Printed(const std::string& text) const {
+    for (const auto& line : lines)
+      if (line.find(text) != std::string::npos)
+        return true;
+    return false;
+  }
+  int Count(const std::string& text) const {
+    int count = 0;
+    for (const auto& line : lines)
+      count += line.find(text) != std::string::npos ? 1 : 0;
+    return count;
+  }
+};
+
+class HostsimNetworkTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    httplib::Server& http = m_server.server();
+    // Stalled answers hold their threads until the test ends; the unloading rounds leave 50 of them.
+    http.new_task_queue = [] { return new httplib::ThreadPool(160); };
+    http.Get("/_sys_/updverC.asp", [this](const httplib::Request&, httplib::Response& response) {
+      ++m_versionQueries;
+      Serve(m_version, "Zandrelmac|17|2.5|x", response, /*bytesPerSecond=*/1);
+    });
+    http.Get("/dl_file.asp", [this](const httplib::Request&, httplib::Response& response) {
+      Serve(m_link, "URL=" + m_server.Origin() + "/download/Orvandel-2.5.pkg", response, 1);
+    });
+    http.Get(R"(/download/.*)", [this](const httplib::Request&, httplib::Response& response) {
+      ++m_packageRequests;
+      Serve(m_package, "xar!" + std::string(64 * 1024, 'p'), response, 2);
+    });
+    ASSERT_TRUE(m_server.Start());
+  }
+  void TearDown() override {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_ending = true;
+    }
+    m_end.notify_all();
+  }
+
+  // Answers content as the behaviour says: at once, never (before or after the headers), or
+  // bytesPerSecond bytes a second.
+  void Serve(const std::atomic<Behaviour>& behaviour, const std::string& content, httplib::Response& response,
+             int bytesPerSecond) {
+    switch (behaviour.load()) {
+    case Behaviour::Answer:
+      response.set_content(content, "application/octet-stream");
+      return;
+    case Behaviour::StallBeforeHeaders:
+      Pause(24h);
+      response.set_content(content, "application/octet-stream");
+      return;
+    case Behaviour::StallAfterHeaders:
+      response.set_chunked_content_provider("application/octet-stream", [this](size_t, httplib::DataSink&) {
+        Pause(24h);
+        return false;
+      });
+      return;
+    case Behaviour::Trickle:
+      response.set_chunked_content_provider(
+          "application/octet-stream",
+          [this, content, bytesPerSecond](size_t offset, httplib::DataSink& sink) {
+            if (!Pause(std::chrono::milliseconds(1000 / bytesPerSecond)))
+              return false;
+            return sink.write(content.data() + offset % content.size(), 1);
+          });
+      return;
+    }
+  }
+  // Waits for the given time or the end of the test; false at the end of the test.
+  bool Pause(std::chrono::milliseconds time) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return !m_end.wait_for(lock, time, [this] { return m_ending; });
+  }
+
+  // Runs hostsim with --timings and --jsonl on the script, the real add-in and this test's server.
+  HostsimRun Run(const std::string& script, const std::string& origin) {
+    WriteFile(m_folder / "script.txt", script);
+    ::setenv("HOSTSIM_FETCH_LIMITS", kShortLimits, 1);
+    const hostsim::ProgramResult result = hostsim::RunProgram(
+        {HOSTSIM_EXE, "--root", m_folder / "mac", "--server", origin, "--cafile", loopback::TestCaFile(),
+         "--timings", "--jsonl", "--script", m_folder / "script.txt", ORVANDEL_ADDIN_DIR});
+    ::unsetenv("HOSTSIM_FETCH_LIMITS");
+    HostsimRun run;
+    run.exit = result.exitStatus;
+    run.err = result.err;
+    std::istringstream out(result.out);
+    const std::regex us(R"("us":(\d+))");
+    const std::regex what(R"re("what":"([^"]*)")re");
+    for (std::string line; std::getline(out, line);) {
+      run.lines.push_back(line);
+      std::smatch time;
+      std::smatch called;
+      if (line.find(R"("event":"handler")") == std::string::npos || !std::regex_search(line, time, us) ||
+          !std::regex_search(line, called, what))
+        continue;
+      const long long value = std::atoll(time[1].str().c_str());
+      if (value > run.longestUs) {
+        run.longestUs = value;
+        run.longestWhat = called[1];
+      }
+      if (called[1] == "stop")
+        run.stopUs.push_back(value);
+    }
+    return run;
+  }
+
+  TempFolder m_folder{"hostsim-network-"};
+  loopback::Server m_server{loopback::Certificate::Trusted};
+  std::atomic<Behaviour> m_version{Behaviour::Answer};
+  std::atomic<Behaviour> m_link{Behaviour::Answer};
+  std::atomic<Behaviour> m_package{Behaviour::Answer};
+  std::atomic<int> m_versionQueries{0};
+  std::atomic<int> m_packageRequests{0};
+
+private:
+  std::mutex m_mutex;
+  std::condition_variable m_end;
+  bool m_ending = false;
+};
+
+constexpr const char* kCheckScript = "load Orvandel\n"
+                                     "online\n"
+                                     "waitfor \"(CheckNewVersion) end function\" 20\n"
+                                     "unload Orvandel\n";
+constexpr const char* kDownloadScript = "load Orvandel\n"
+                                        "online\n"
+                                        "waitfor \"(CheckNewVersion) end function\" 20\n"
+                                        "answer yes\n"
+                                        "click newVerAddIn\n"
+                                        "waitfor \" se ne\" 30\n" // the failure message of either step
+                                        "unload Orvandel\n";
+
+// Each case ends by a shortened limit on the worker while the host stays responsive; the figures
+// printed are those of the README's table.
+TEST_F(HostsimNetworkTest, NoNetworkCaseHoldsTheMainThread) {
+  loopback::SilentListener silent;
+  ASSERT_NE(silent.port(), 0);
+  const std::string silentOrigin = "https://127.0.0.1:" + std::to_string(silent.port());
+  struct Case {
+    const char* name;
+    std::atomic<Behaviour>* step;
+    Behaviour behaviour;
+    const char* script;
+    const char* outcome; // a text the add-in prints when the case has run its course
+    bool silent;
+  };
+  const Case cases[] = {
+      {"TLS handshake never completes (version query)", &m_version, Behaviour::Answer, kCheckScript,
+       "version query failed", true},
+      {"server stalls before its headers (version query)", &m_version, Behaviour::StallBeforeHeaders,
+       kCheckScript, "version query failed", false},
+      {"server stalls after its headers (version query)", &m_version, Behaviour::StallAfterHeaders,
+       kCheckScript, "version query failed", false},
+      {"trickle of 1 byte/s (version query)", &m_version, Behaviour::Trickle, kCheckScript,
+       "version query failed", false},
+      {"link query stalled after Yes", &m_link, Behaviour::StallAfterHeaders, kDownloadScript,
+       "Adresu instalačního balíčku", false},
+      {"download stalled", &m_package, Behaviour::StallAfterHeaders, kDownloadScript, "Stažení nové verze",
+       false},
+      {"download trickling 2 bytes/s", &m_package, Behaviour::Trickle, kDownloadScript, "Stažení nové verze",
+       false},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    m_version = m_link = m_package = Behaviour::Answer;
+    *test.step = test.behaviour;
+    const HostsimRun run = Run(test.script, test.silent ? silentOrigin : m_server.Origin());
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_TRUE(run.Printed(test.outcome));
+    EXPECT_GE(run.longestUs, 0);
+    EXPECT_LT(run.longestUs, kMainThreadLimitUs) << "longest call: " << run.longestWhat;
+    std::printf("%-52s main thread held at most %.1f ms (%s)\n", test.name,
+                static_cast<double>(run.longestUs) / 1000.0, run.longestWhat.c_str());
+  }
+}
+
+// 50 loads, each unloaded while its version query stalls, then 50 unloaded while a download stalls.
+TEST_F(HostsimNetworkTest, UnloadingDuringAStalledQueryOrADownloadIsClean) {
+  constexpr int kRounds = 50;
+  struct Case {
+    const char* name;
+    std::atomic<Behaviour>* step;
+    std::string round;
+    std::atomic<int>* requests;
+  };
+  const Case cases[] = {
+      {"stalled version query", &m_version, "load Orvandel\nonline\nwait 0.05\nunload Orvandel\n",
+       &m_versionQueries},
+      {"download", &m_package,
+       "load Orvandel\nonline\nwaitfor \"(CheckNewVersion) end function\" 20\nanswer yes\nclick newVerAddIn\n"
+       "waitfor progress_shown 10\nwait 0.05\nunload Orvandel\n",
+       &m_packageRequests},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    m_version = m_link = m_package = Behaviour::Answer;
+    *test.step = Behaviour::StallAfterHeaders;
+    *test.requests = 0;
+    std::string script;
+    for (int round = 0; round < kRounds; ++round)
+      script += test.round;
+    const HostsimRun run = Run(script, m_server.Origin());
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
+    EXPECT_FALSE(run.Printed(R"("event":"error")"));
+    // Every round started its transfer and was unloaded before the transfer could end.
+    EXPECT_EQ(run.Count("(CheckNewVersion) start function"), kRounds);
+    EXPECT_GT(*test.requests, 0);
+    std::printf("%s: %d of %d rounds reached the server before the unload\n", test.name,
+                test.requests->load(), kRounds);
+    EXPECT_EQ(run.Count(R"("entry":"stop","result":true)"), kRounds);
+    ASSERT_EQ(run.stopUs.size(), static_cast<size_t>(kRounds));
+    for (const long long stopUs : run.stopUs)
+      EXPECT_LT(stopUs, 2000 * 1000);
+  }
+}
+
+} // namespace
