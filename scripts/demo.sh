@@ -86,6 +86,7 @@ if [ -f "$package" ]; then
 else
   echo "Installer package:           missing"
 fi
+echo "Download progress dialog:    shown $(grep -c -E '^progress_shown|^\{"event":"progress_shown"' "$transcript" || true) time(s), $(grep -c -E '^progress |^\{"event":"progress",' "$transcript" || true) update(s)"
 echo "Guide palette opened by itself, per start:"
 awk '/^click runTeachPalette|^\{"event":"click","id":"runTeachPalette"/ { clicked = 1 }
      /^palette_added teachPalete|^\{"event":"palette_added","id":"teachPalete"/ && !clicked { opened = 1 }

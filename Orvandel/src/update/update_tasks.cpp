@@ -190,6 +190,12 @@ void DownloadEndedHandler::notify(const Ptr<CustomEventArgs>& /*eventArgs*/) {
           return 0;
         g_downloadWorker.Join(kStopLimit);
         const bool cancelled = g_downloadCancelled || (g_dialog && g_dialog->wasCancelled());
+        // The last report may predate the last bytes: a whole package shows as whole before the
+        // dialog goes.
+        if (!cancelled && g_dialog && g_download.file.ok()) {
+          g_dialog->progressValue(100);
+          g_dialog->message(ws2s(kProgressDownloading + SizeText(g_download.file.bytes)));
+        }
         CloseDialog();
         if (cancelled) {
           LogRoutine("downloadLatestVersion", g_download.file.ok()
