@@ -93,7 +93,10 @@ bool CheckNewVersionAt(const std::string& versionFile, const std::string& server
 bool CheckNewVersion() {
   try {
     BeginVersionCheck();
-    return StartVersionCheck(LocalVersionFile(), ServerBaseUrl());
+    if (StartVersionCheck(LocalVersionFile(), ServerBaseUrl()))
+      return true;
+    LogRoutine(kRoutine, " the check cannot start in the background");
+    return false;
   } catch (const std::exception& error) {
     LogRoutine(kRoutine, std::string(" stopped: ") + error.what());
     return false;
