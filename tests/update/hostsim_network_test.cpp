@@ -148,7 +148,6 @@ protected:
   }
 
   TempFolder m_folder{"hostsim-network-"};
-  loopback::Server m_server{loopback::Certificate::Trusted};
   std::atomic<Behaviour> m_version{Behaviour::Answer};
   std::atomic<Behaviour> m_link{Behaviour::Answer};
   std::atomic<Behaviour> m_package{Behaviour::Answer};
@@ -159,6 +158,10 @@ private:
   std::mutex m_mutex;
   std::condition_variable m_end;
   bool m_ending = false;
+
+protected:
+  // Declared last, so that it stops, and its handlers end, before the members they use go away.
+  loopback::Server m_server{loopback::Certificate::Trusted};
 };
 
 constexpr const char* kCheckScript = "load Orvandel\n"

@@ -147,7 +147,6 @@ protected:
     return texts;
   }
 
-  loopback::Server m_server{loopback::Certificate::Trusted};
   std::atomic<int> m_packageRequests{0};
 
 private:
@@ -156,6 +155,10 @@ private:
   int m_linkStatus = 200;
   LinkMode m_linkMode = LinkMode::Whole;
   std::vector<std::string> m_ids;
+
+protected:
+  // Declared last, so that it stops, and its handlers end, before the members they use go away.
+  loopback::Server m_server{loopback::Certificate::Trusted};
 };
 
 TEST_F(NewVersionTest, QuestionShowsBothVersionsAndNoDownloadsNothing) {

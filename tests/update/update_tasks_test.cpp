@@ -97,13 +97,16 @@ protected:
     return false;
   }
 
-  loopback::Server m_server{loopback::Certificate::Trusted};
   std::atomic<int> m_linkQueries{0};
 
 private:
   std::mutex m_mutex;
   std::condition_variable m_released;
   bool m_held = false;
+
+protected:
+  // Declared last, so that it stops, and its handlers end, before the members they use go away.
+  loopback::Server m_server{loopback::Certificate::Trusted};
 };
 
 TEST_F(UpdateTasksTest, VersionQueryRunsOnAWorkerAndItsResultIsHandledOnTheMainThread) {

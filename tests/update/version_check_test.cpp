@@ -72,13 +72,15 @@ protected:
   }
   bool Check(const std::string& versionFile) { return CheckNewVersionAt(versionFile, m_server.Origin()); }
 
-  loopback::Server m_server{loopback::Certificate::Trusted};
-
 private:
   std::mutex m_mutex;
   std::string m_answer;
   int m_status = 200;
   std::vector<std::string> m_queries;
+
+protected:
+  // Declared last, so that it stops, and its handlers end, before the members they use go away.
+  loopback::Server m_server{loopback::Certificate::Trusted};
 };
 
 TEST_F(CheckTest, NoNewerVersionAnswerRaisesNothing) {
