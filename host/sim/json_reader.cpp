@@ -1,5 +1,7 @@
 #include "json_reader.h"
 
+#include <hostsim/control.h>
+
 #include <cstdint>
 
 namespace hostsim {
@@ -273,33 +275,11 @@ private:
     return true;
   }
 
-  // One UTF-8 sequence, as RFC 3629 allows it: no overlong forms, no surrogates, nothing above U+10FFFF.
+  // One well-formed UTF-8 sequence (no overlong forms, no surrogates, nothing above U+10FFFF).
   bool readUtf8(std::string* out) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(m_text[i]); };
-    const unsigned char lead = byte(m_pos);
-    size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      low = lead == 0xE0 ? 0xA0 : 0x80;
-      high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      low = lead == 0xF0 ? 0x90 : 0x80;
-      high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
+    const size_t length = Utf8SequenceLength(m_text, m_pos);
+    if (length == 0)
       return fail("invalid UTF-8");
-    }
-    if (m_pos + length > m_text.size())
-      return fail("invalid UTF-8");
-    for (size_t i = 1; i < length; ++i) {
-      const unsigned char next = byte(m_pos + i);
-      if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF))
-        return fail("invalid UTF-8");
-    }
     out->append(m_text, m_pos, length);
     m_pos += length;
     return true;

@@ -66,10 +66,6 @@ TranscriptEvent& TranscriptEvent::addList(const std::string& key, const std::vec
   return AddField(*this, key, Field::Kind::TextList, &Field::list, value);
 }
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at text[at], or 0 when the byte there starts none
-// (overlong forms, surrogates and code points above U+10FFFF are not well formed).
 size_t Utf8SequenceLength(const std::string& text, size_t at) {
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(at);
@@ -98,6 +94,8 @@ size_t Utf8SequenceLength(const std::string& text, size_t at) {
   }
   return length;
 }
+
+namespace {
 
 // JSON string body. Well-formed UTF-8 passes through; control characters are escaped; a byte that is
 // not part of well-formed UTF-8 is written as \u00XX with its value, so every line is valid UTF-8 and

@@ -52,6 +52,9 @@ struct HOSTSIM_API TranscriptEvent {
 HOSTSIM_API std::string FormatReadable(const TranscriptEvent& event);
 // One JSON object on one line, with the key "event" first.
 HOSTSIM_API std::string FormatJson(const TranscriptEvent& event);
+// The length of the well-formed UTF-8 sequence at text[at], or 0 when the byte there starts none
+// (overlong forms, surrogates and code points above U+10FFFF are not well formed).
+HOSTSIM_API size_t Utf8SequenceLength(const std::string& text, size_t at);
 
 // --- The host as a whole ---------------------------------------------------------------------
 
