@@ -67,7 +67,8 @@ transcript=$top/build/demo-transcript.txt
 count() { find "$@" -type f 2>/dev/null | wc -l; }
 echo
 echo "================ Summary ================"
-echo "Czech files in the host bundle:"
+echo "Installation runs that finished: $(grep -c 'CopyCzechFiles) finish successful' "$transcript" || true)"
+echo "Czech files in the host bundle at the end, after the uninstaller:"
 echo "  string tables (cs-CZ):     $(count "$bundle/Contents/Libraries/Neutron/StringTable/cs-CZ")"
 echo "  QM files (AIRMAX/cs-CZ):   $(count "$bundle/Contents/Resources/AIRMAX/cs-CZ")"
 echo "  CAM translations:          $(ls "$bundle/Contents/Libraries/Applications/CAM360/Data/Translations" | tr '\n' ' ')"
