@@ -504,12 +504,8 @@ private:
 };
 
 TEST_F(HostsimTest, ControlFoldersOfKilledHostsimsAreSweptAtTheNextStart) {
-  const pid_t dead = fork();
-  ASSERT_GE(dead, 0);
-  if (dead == 0)
-    _exit(0);
-  int status = 0;
-  ASSERT_EQ(waitpid(dead, &status, 0), dead);
+  const pid_t dead = ReapedProcessId();
+  ASSERT_GT(dead, 0);
   const std::string tmp = m_dir + "/tmp";
   const std::string deadName = "hostsim-control-" + std::to_string(dead);
   const std::string live = std::to_string(getpid());

@@ -98,19 +98,9 @@ TEST_F(StartCounterTest, MissingFolderCountsEveryStartAsTheFirst) {
   EXPECT_FALSE(std::filesystem::exists(m_folder.path() + "/absent"));
 }
 
-// The id of a process that has ended and been reaped.
-pid_t DeadProcess() {
-  const pid_t child = fork();
-  if (child == 0)
-    _exit(0);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return child;
-}
-
 TEST_F(StartCounterTest, TemporariesAreNeverReadAndOnlyThoseOfEndedStartsAreRemoved) {
   const std::string dead =
-      m_folder.path() + "/.Miravelo_Info.txt." + std::to_string(DeadProcess()) + "-1.qxtmp";
+      m_folder.path() + "/.Miravelo_Info.txt." + std::to_string(ReapedProcessId()) + "-1.qxtmp";
   const std::string live = m_folder.path() + "/.Miravelo_Info.txt." + std::to_string(getppid()) + "-1.qxtmp";
   WriteFile(m_info, "07.12.2026\n3\n");
   WriteFile(dead, "07.12.2026\n99\n");

@@ -26,16 +26,6 @@ protected:
   const std::string m_target = m_folder / "target.txt";
 };
 
-// The id of a process that has ended and been reaped.
-pid_t ReapedProcess() {
-  const pid_t child = fork();
-  if (child == 0)
-    _exit(0);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return child;
-}
-
 bool WriteText(int fd, const std::string& text) {
   return write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
@@ -49,7 +39,7 @@ TEST_F(TemporaryFileTest, CommitReplacesTheTargetAndLeavesNothingBehind) {
     // Until the rename the target is the old file, and the temporary is hidden beside it.
     EXPECT_EQ("old", ReadFile(m_target));
     EXPECT_EQ('.', temporary.name().front());
-    EXPECT_TRUE(IsTemporaryOfDeadProcess(temporary.name().c_str()) == false);
+    EXPECT_FALSE(IsTemporaryOfDeadProcess(temporary.name().c_str()));
     EXPECT_EQ(0, temporary.finish());
     EXPECT_EQ(0, temporary.commit(/*durable=*/true));
   }
@@ -94,7 +84,7 @@ TEST_F(TemporaryFileTest, LongAndCzechNamesAreCutAtACharacterBoundary) {
 }
 
 TEST(TemporaryNames, OnlyTemporariesOfEndedProcessesCountAsDead) {
-  const std::string dead = std::to_string(ReapedProcess());
+  const std::string dead = std::to_string(ReapedProcessId());
   const std::string alive = std::to_string(getppid());
   struct Case {
     std::string name;
@@ -135,12 +125,12 @@ TEST_F(TemporaryFileTest, SweepRemovesFilesOfEndedProcessesAndZombies) {
   EXPECT_TRUE(ProcessIsRunning(getpid()));
 
   const std::string fromZombie = ".a.txt." + std::to_string(zombie) + "-1.qxtmp";
-  const std::string fromReaped = ".b.txt." + std::to_string(ReapedProcess()) + "-1.qxtmp";
+  const std::string fromReaped = ".b.txt." + std::to_string(ReapedProcessId()) + "-1.qxtmp";
   const std::string fromParent = ".c.txt." + std::to_string(getppid()) + "-1.qxtmp";
   for (const std::string& name : {fromZombie, fromReaped, fromParent, std::string("plain.txt")})
     WriteFile(m_folder / name, "x");
   // A folder of such a name is no temporary file.
-  const std::string folder = ".d.txt." + std::to_string(ReapedProcess()) + "-1.qxtmp";
+  const std::string folder = ".d.txt." + std::to_string(ReapedProcessId()) + "-1.qxtmp";
   ASSERT_EQ(0, mkdir((m_folder / folder).c_str(), 0755));
 
   SweepDeadTemporaries(m_folder.path());

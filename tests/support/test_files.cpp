@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -100,4 +102,13 @@ std::string Differences(const TreeSnapshot& expected, const TreeSnapshot& actual
       note("extra", entry.first);
   }
   return report;
+}
+
+pid_t ReapedProcessId() {
+  const pid_t child = fork();
+  if (child == 0)
+    _exit(0);
+  if (child < 0 || waitpid(child, nullptr, 0) != child)
+    return -1;
+  return child;
 }

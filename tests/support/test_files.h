@@ -2,6 +2,8 @@
 // folders and trees to compare before and after.
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
 #include <map>
 #include <string>
@@ -32,3 +34,7 @@ std::string Listing(const std::string& root);
 // The paths in which two snapshots differ ("missing", "extra" or "changed" and the path, a line each),
 // at most ten; empty when they are equal.
 std::string Differences(const TreeSnapshot& expected, const TreeSnapshot& actual);
+
+// The id of a process that has ended and been reaped: no process runs under it (until the system
+// reuses it). -1 when no process can be started.
+pid_t ReapedProcessId();
