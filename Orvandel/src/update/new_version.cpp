@@ -267,12 +267,6 @@ void NewVersionUI() {
     created->add(&orvandel::_quickCmdCreated);
 }
 
-std::string GetDownloadLink() {
-  const std::string url = DownloadLinkUrl(ServerBaseUrl(), idServerVersion);
-  const TextFetch answer = FetchText(url);
-  return LogLinkFailure(url, answer) ? std::string() : answer.text;
-}
-
 PackageDownload DownloadPackage(const std::string& serverBaseUrl, const std::string& id,
                                 const std::string& home, const std::string& teamId,
                                 const TransferProgress& linkProgress,

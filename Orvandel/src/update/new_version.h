@@ -21,10 +21,6 @@ void NewVersionUI();
 // "K dispozici je nová verze ..." with the offered and the installed version, three lines.
 std::string NewVersionQuestion(const std::string& offered, const std::string& installed);
 
-// The download-link query's answer text; empty when the query failed (transport error, status other
-// than 200, no bytes, over the text limit), which is logged as the URL and the reason at level 0.
-std::string GetDownloadLink();
-
 // Asks the server for the package address and downloads the package to
 // ~/Downloads/Orvandel-installer.pkg in the background, with the host's progress dialog, then tells
 // the user the outcome in one message. The previous package stays byte for byte unless a complete

@@ -35,11 +35,6 @@ std::string LocalVersionFile() {
   return folder.empty() ? std::string() : folder + "/version.txt";
 }
 
-std::string GetLocalVersion() {
-  const std::string path = LocalVersionFile();
-  return path.empty() ? std::string() : ReadLocalVersion(path);
-}
-
 VersionQuery QueryVersion(const std::string& versionFile, const std::string& serverBaseUrl,
                           const TransferProgress& progress) {
   VersionQuery query;

@@ -30,4 +30,3 @@ bool CheckNewVersionAt(const std::string& versionFile, const std::string& server
 std::string ReadLocalVersion(const std::string& path);
 // "<add-in folder>/version.txt"; empty when the add-in folder is unknown.
 std::string LocalVersionFile();
-std::string GetLocalVersion();
