@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,11 +33,7 @@ struct SimRun {
     return result;
   }
   bool has(const std::string& line) const {
-    for (const auto& l : lines) {
-      if (l == line)
-        return true;
-    }
-    return false;
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
   // The first line at or after `from` that starts with prefix.
   size_t indexOf(const std::string& prefix, size_t from = 0) const {
@@ -83,18 +78,28 @@ std::ostream& operator<<(std::ostream& out, const SimRun& run) {
   return out << "exit " << run.exit << "\n--- stdout\n" << run.out << "--- stderr\n" << run.err;
 }
 
+// hostsim run with args as they are.
+SimRun Hostsim(std::vector<std::string> args) {
+  args.insert(args.begin(), HOSTSIM_EXE);
+  return ToSimRun(hostsim::RunProgram(args));
+}
+
 class HostsimTest : public ::testing::Test {
 protected:
+  // hostsim on the test's root with args and, unless it is empty, script; SimProbe comes last.
   SimRun hostsim(std::vector<std::string> args, const std::string& script = std::string()) {
-    std::vector<std::string> argv = {HOSTSIM_EXE, "--root", m_root};
-    if (!script.empty()) {
-      const std::string path = m_dir + "/script.txt";
-      WriteFile(path, script);
-      argv.insert(argv.end(), {"--script", path});
-    }
+    std::vector<std::string> argv = {"--root", m_root};
+    if (!script.empty())
+      argv.insert(argv.end(), {"--script", scriptFile(script)});
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(PROBE_DIR);
-    return ToSimRun(hostsim::RunProgram(argv));
+    return Hostsim(argv);
+  }
+
+  // The file script.txt of the test, holding script.
+  std::string scriptFile(const std::string& script) const {
+    WriteFile(m_dir + "/script.txt", script);
+    return m_dir + "/script.txt";
   }
 
   std::string addinFolder() const {
@@ -271,29 +276,29 @@ TEST_F(HostsimTest, RestartResetsModuleStateButFilesAndPreferencesStay) {
 }
 
 TEST_F(HostsimTest, FailuresEndWithAClearMessageAndNonZeroStatus) {
-  {
-    const SimRun run = hostsim({}, "load SimProbe\nclik probeButton\n");
-    EXPECT_EQ(run.exit, 2) << run;
-    EXPECT_NE(run.err.find("script.txt:2: unknown command \"clik\""), std::string::npos) << run;
-    EXPECT_EQ(run.indexOf("addin"), std::string::npos) << "nothing runs before the script is checked\n"
-                                                       << run;
-  }
-  {
-    const SimRun run = hostsim({}, "load NoSuchAddin\n");
-    EXPECT_EQ(run.exit, 3) << run;
-    EXPECT_NE(run.err.find("NoSuchAddin cannot be loaded"), std::string::npos) << run;
-  }
-  {
-    const SimRun run = hostsim({}, "load SimProbe\nonline\nhtml probePalette x crash\nstate\n");
-    EXPECT_EQ(run.exit, 4) << run;
-    EXPECT_NE(run.err.find("crash"), std::string::npos) << run;
-    EXPECT_NE(run.err.find("html probePalette x crash"), std::string::npos) << run;
-    EXPECT_EQ(run.indexOf("state:"), std::string::npos) << run;
-  }
-  {
-    const SimRun run = hostsim({"--bogus"});
-    EXPECT_EQ(run.exit, 1) << run;
-    EXPECT_NE(run.err.find("--bogus"), std::string::npos) << run;
+  struct Case {
+    const char* script;
+    int exit;
+    const char* inErr;
+    const char* absent; // no stdout line starts with it; nullptr: not checked
+    std::vector<std::string> args = {};
+  };
+  const Case cases[] = {
+      // Nothing runs before the script is checked.
+      {"load SimProbe\nclik probeButton\n", 2, "script.txt:2: unknown command \"clik\"", "addin"},
+      {"load NoSuchAddin\n", 3, "NoSuchAddin cannot be loaded", nullptr},
+      // The crash is reported with the script line that caused it.
+      {"load SimProbe\nonline\nhtml probePalette x crash\nstate\n", 4, "html probePalette x crash", "state:"},
+      {"", 1, "--bogus", nullptr, {"--bogus"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exit);
+    const SimRun run = hostsim(c.args, c.script);
+    EXPECT_EQ(run.exit, c.exit) << run;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run;
+    if (c.absent) {
+      EXPECT_EQ(run.indexOf(c.absent), std::string::npos) << run;
+    }
   }
   {
     // Commands that find nothing to act on are reported and the script goes on.
@@ -447,16 +452,14 @@ TEST_F(HostsimTest, TimingsFollowEveryCallIntoTheAddinAndNameTheLongestAcrossRes
 }
 
 TEST_F(HostsimTest, CommandLineTakesOptionEqualsValueAndAnswersVersion) {
-  const SimRun version = ToSimRun(hostsim::RunProgram({HOSTSIM_EXE, "--version"}));
+  const SimRun version = Hostsim({"--version"});
   EXPECT_EQ(version.exit, 0) << version;
   ASSERT_EQ(version.lines.size(), 1u) << version;
   EXPECT_EQ(version.lines[0].rfind("hostsim ", 0), 0u) << version;
   EXPECT_NE(std::string("0123456789").find(version.lines[0].substr(8, 1)), std::string::npos) << version;
 
-  const std::string script = m_dir + "/script.txt";
-  WriteFile(script, "load SimProbe\n");
-  const SimRun run = ToSimRun(hostsim::RunProgram(
-      {HOSTSIM_EXE, "--root=" + m_root, "--script=" + script, "--language=2", "--jsonl", PROBE_DIR}));
+  const SimRun run = Hostsim({"--root=" + m_root, "--script=" + scriptFile("load SimProbe\n"), "--language=2",
+                              "--jsonl", PROBE_DIR});
   ASSERT_EQ(run.exit, 0) << run;
   EXPECT_NE(run.indexOf(R"({"event":"log","message":"PROBE: run, start 1, language 2")"), std::string::npos)
       << run;
@@ -473,35 +476,11 @@ TEST_F(HostsimTest, CommandLineTakesOptionEqualsValueAndAnswersVersion) {
   };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.option);
-    const SimRun failed = ToSimRun(hostsim::RunProgram({HOSTSIM_EXE, "--root", m_root, b.option, PROBE_DIR}));
+    const SimRun failed = Hostsim({"--root", m_root, b.option, PROBE_DIR});
     EXPECT_EQ(failed.exit, 1) << failed;
     EXPECT_NE(failed.err.find(b.message), std::string::npos) << failed;
   }
 }
-
-// Sets an environment variable for one test, and puts the old value back.
-class ScopedEnvironment {
-public:
-  ScopedEnvironment(const char* name, const std::string& value) : m_name(name) {
-    if (const char* old = std::getenv(name))
-      m_old = old;
-    m_had = std::getenv(name) != nullptr;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (m_had)
-      setenv(m_name, m_old.c_str(), 1);
-    else
-      unsetenv(m_name);
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-  const char* m_name;
-  std::string m_old;
-  bool m_had = false;
-};
 
 TEST_F(HostsimTest, ControlFoldersOfKilledHostsimsAreSweptAtTheNextStart) {
   const pid_t dead = ReapedProcessId();
@@ -516,18 +495,15 @@ TEST_F(HostsimTest, ControlFoldersOfKilledHostsimsAreSweptAtTheNextStart) {
   WriteFile(tmp + "/hostsim-control-XyZ123/activity", "");
   WriteFile(tmp + "/other-" + std::to_string(dead) + "/file", "");
 
-  const ScopedEnvironment environment("TMPDIR", tmp);
-  const SimRun run = hostsim({});
+  // env hands hostsim the TMPDIR and becomes it, leaving this test's environment as it is.
+  const SimRun run =
+      ToSimRun(hostsim::RunProgram({"env", "TMPDIR=" + tmp, HOSTSIM_EXE, "--root", m_root, PROBE_DIR}));
   ASSERT_EQ(run.exit, 0) << run;
-  std::vector<std::string> left;
-  for (const auto& entry : fs::directory_iterator(tmp))
-    left.push_back(entry.path().filename().string());
   std::vector<std::string> expected = {deadName + "-bbbbbb", "hostsim-control-" + live + "-cccccc",
                                        "hostsim-control-XyZ123", "other-" + std::to_string(dead)};
-  std::sort(left.begin(), left.end());
   std::sort(expected.begin(), expected.end());
   // Only the folder of the killed hostsim went; the run's own control folder went at its end.
-  EXPECT_EQ(left, expected);
+  EXPECT_EQ(Entries(tmp), expected);
 }
 
 TEST_F(HostsimTest, HostsimsStartedTogetherOnOneRootAllRun) {
@@ -537,10 +513,7 @@ TEST_F(HostsimTest, HostsimsStartedTogetherOnOneRootAllRun) {
   std::vector<SimRun> runs(kTogether);
   std::vector<std::thread> threads;
   for (int i = 0; i < kTogether; ++i) {
-    threads.emplace_back([&, i] {
-      runs[static_cast<size_t>(i)] =
-          ToSimRun(hostsim::RunProgram({HOSTSIM_EXE, "--root", m_root, PROBE_DIR}));
-    });
+    threads.emplace_back([&, i] { runs[static_cast<size_t>(i)] = Hostsim({"--root", m_root, PROBE_DIR}); });
   }
   for (auto& thread : threads)
     thread.join();
@@ -549,8 +522,7 @@ TEST_F(HostsimTest, HostsimsStartedTogetherOnOneRootAllRun) {
   const fs::path opener = m_root + "/usr/bin/open";
   EXPECT_TRUE(fs::is_symlink(opener));
   EXPECT_TRUE(fs::exists(opener)) << "the link leads to the host executable";
-  for (const auto& entry : fs::directory_iterator(m_root + "/usr/bin"))
-    EXPECT_EQ(entry.path().filename(), "open") << "no temporary is left";
+  EXPECT_EQ(Entries(m_root + "/usr/bin"), std::vector<std::string>{"open"}) << "no temporary is left";
 }
 
 } // namespace
