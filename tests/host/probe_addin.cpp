@@ -71,7 +71,7 @@ public:
         ui->messageBox("Přejete si pokračovat?", "Zkouška", YesNoButtonType, QuestionIconType);
     Log("clicks=" + std::to_string(clicks) + " answer=" + std::to_string(answer));
   }
-};
+} _execute;
 
 // Waits for the running worker, if any, to end.
 void JoinWorker() {
@@ -108,7 +108,7 @@ public:
     const bool onMain = std::this_thread::get_id() == mainThread;
     Log("tick " + args->additionalInfo() + (onMain ? " on the main thread" : " on another thread"));
   }
-};
+} _tick;
 
 class StepHandler final : public CustomEventHandler {
 public:
@@ -129,12 +129,16 @@ public:
       Log("progress done");
     }
   }
-};
+} _step;
 
 class CreatedHandler final : public CommandCreatedEventHandler {
 public:
-  void notify(const Ptr<CommandCreatedEventArgs>& args) override;
-};
+  void notify(const Ptr<CommandCreatedEventArgs>& args) override {
+    Ptr<Command> command = args->command();
+    if (command && command->execute())
+      command->execute()->add(&_execute);
+  }
+} _created;
 
 class HtmlHandler final : public HTMLEventHandler {
 public:
@@ -167,42 +171,27 @@ public:
       Log(std::string("unregistered: ") + (app->unregisterCustomEvent(kTickEvent) ? "true" : "false"));
     }
   }
-};
+} _html;
 
 class OnlineHandler final : public ApplicationEventHandler {
 public:
-  void notify(const Ptr<ApplicationEventArgs>& args) override;
-};
-
-ExecuteHandler _execute;
-CreatedHandler _created;
-HtmlHandler _html;
-OnlineHandler _online;
-TickHandler _tick;
-StepHandler _step;
-
-void CreatedHandler::notify(const Ptr<CommandCreatedEventArgs>& args) {
-  Ptr<Command> command = args->command();
-  if (command && command->execute())
-    command->execute()->add(&_execute);
-}
-
-void OnlineHandler::notify(const Ptr<ApplicationEventArgs>& args) {
-  Log(args->isOffLine() ? "offline" : "online");
-  if (args->isOffLine() || !ui)
-    return;
-  Ptr<Palettes> palettes = ui->palettes();
-  if (palettes->itemById(kPaletteId))
-    return;
-  Ptr<Palette> palette =
-      palettes->add(kPaletteId, "Zkušební paleta", "https://example.invalid/probe.html",
-                    /*isVisible=*/false, /*showCloseButton=*/true, /*isResizable=*/true, 300, 500);
-  if (!palette)
-    return;
-  palette->dockingState(PaletteDockStateRight);
-  palette->incomingFromHTML()->add(&_html);
-  palette->isVisible(true);
-}
+  void notify(const Ptr<ApplicationEventArgs>& args) override {
+    Log(args->isOffLine() ? "offline" : "online");
+    if (args->isOffLine() || !ui)
+      return;
+    Ptr<Palettes> palettes = ui->palettes();
+    if (palettes->itemById(kPaletteId))
+      return;
+    Ptr<Palette> palette =
+        palettes->add(kPaletteId, "Zkušební paleta", "https://example.invalid/probe.html",
+                      /*isVisible=*/false, /*showCloseButton=*/true, /*isResizable=*/true, 300, 500);
+    if (!palette)
+      return;
+    palette->dockingState(PaletteDockStateRight);
+    palette->incomingFromHTML()->add(&_html);
+    palette->isVisible(true);
+  }
+} _online;
 
 // Shows the host's last error and returns false for an empty handle.
 bool Check(const Ptr<Base>& result) {
