@@ -27,10 +27,18 @@ protected:
     return hostsim::RunProgram({HOSTSIM_EXE, "--root", m_folder / "mac", "--offline", folder});
   }
 
-  std::string installedManifest() const {
-    return m_folder /
-           "mac/Users/user/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Miravelo/"
-           "Miravelo.manifest";
+  // A start with content refused: status 3, the refusal of the installed manifest for reason printed as
+  // an error, and the add-in never run.
+  void expectRefused(const std::string& content, const std::string& reason) {
+    const auto result = startWith(content);
+    EXPECT_EQ(result.exitStatus, 3) << result.out << result.err;
+    EXPECT_NE(result.out.find("error"), std::string::npos) << result.out;
+    const std::string refusal = "the add-in Miravelo cannot be loaded: " + (m_folder / "mac") +
+                                "/Users/user/Library/Application Support/Autodesk/Autodesk Fusion 360/API/"
+                                "AddIns/Miravelo/Miravelo.manifest: " +
+                                reason;
+    EXPECT_NE(result.out.find(refusal), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("addin Miravelo run"), std::string::npos) << result.out;
   }
 
   TempFolder m_folder{"hostsim_manifest_test_" + CurrentTestName() + "_"};
@@ -43,13 +51,7 @@ TEST_F(HostsimManifestTest, LoadsTheBuiltFolder) {
 }
 
 TEST_F(HostsimManifestTest, RefusesAFolderWithoutAManifest) {
-  const auto result = startWith("");
-  EXPECT_EQ(result.exitStatus, 3) << result.out << result.err;
-  EXPECT_NE(result.out.find("error"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("the add-in Miravelo cannot be loaded: " + installedManifest() + ": missing"),
-            std::string::npos)
-      << result.out;
-  EXPECT_EQ(result.out.find("addin Miravelo run"), std::string::npos) << result.out;
+  expectRefused("", "missing");
 }
 
 TEST_F(HostsimManifestTest, RefusesAManifestForAnotherSystem) {
@@ -57,13 +59,7 @@ TEST_F(HostsimManifestTest, RefusesAManifestForAnotherSystem) {
   const auto os = manifest.find("\"supportedOS\": \"mac\"");
   ASSERT_NE(os, std::string::npos) << manifest;
   manifest.replace(os, 20, "\"supportedOS\": \"windows\"");
-  const auto result = startWith(manifest);
-  EXPECT_EQ(result.exitStatus, 3) << result.out << result.err;
-  EXPECT_NE(result.out.find(installedManifest() +
-                            ": field \"supportedOS\" is \"windows\", which does not name mac"),
-            std::string::npos)
-      << result.out;
-  EXPECT_EQ(result.out.find("addin Miravelo run"), std::string::npos) << result.out;
+  expectRefused(manifest, "field \"supportedOS\" is \"windows\", which does not name mac");
 }
 
 } // namespace

@@ -246,10 +246,8 @@ TEST_F(HostsimTest, FailRemoveAndAnswerShapeWhatTheAddinMeets) {
                                      "click probeButton\nanswer cancel\nclick probeButton\n");
   ASSERT_EQ(answers.exit, 0) << answers;
   std::vector<std::string> given;
-  for (const auto& line : answers.lines) {
-    if (line.rfind("messagebox", 0) == 0)
-      given.push_back(line.substr(line.rfind(' ') + 1));
-  }
+  for (const auto& line : answers.starting("messagebox"))
+    given.push_back(line.substr(line.rfind(' ') + 1));
   // Queued answers in order; then the default No of a Yes/No box; a queued answer wins over it.
   EXPECT_EQ(given, (std::vector<std::string>{"Yes(2)", "No(3)", "No(3)", "Cancel(1)"})) << answers;
 }
