@@ -8,10 +8,9 @@ case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;
 hostsim="$1"
 addin="$2"
 source_dir="$3"
-
-root="$(mktemp -d "${TMPDIR:-/tmp}/orvandel-story-XXXXXX")"
-keep=1
-trap '[ "$keep" = 0 ] && rm -rf "$root" || echo "test files kept in $root" >&2' EXIT
+# shellcheck source=../support/shell_test.sh
+source "$(dirname "$0")/../support/shell_test.sh" orvandel-story
+root="$work"
 
 "$source_dir/samples/package/install.sh" "$root"
 production="$root/Users/user/Library/Application Support/Autodesk/webdeploy/production"
@@ -92,10 +91,7 @@ tab="$(printf '\t')"
 grep -q "^F$tab.*${tab}Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml\$" "$record"
 grep -q "^F$tab.*${tab}Contents/Libraries/Neutron/StringTable/cs-CZ/Neutron.xml\$" "$record"
 grep -qx "D${tab}Contents/Resources/AIRMAX/cs-CZ" "$record"
-if grep -E 'en-html\.html$|english\.xml$|Fusion 360\.app' "$record"; then
-  echo "the install record names files that are not the package's" >&2
-  exit 1
-fi
+! grep -E 'en-html\.html$|english\.xml$|Fusion 360\.app' "$record" ||
+  fail_now "the install record names files that are not the package's"
 
-keep=0
 echo "1 passed, 0 failed"

@@ -6,14 +6,8 @@
 set -euo pipefail
 case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 scripts="$1/packaging/macos/scripts"
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/postinstall-test-XXXXXX")"
-failed=0
-trap '[ "$failed" = 0 ] && rm -rf "$work" || echo "test files kept in $work" >&2' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  failed=1
-}
+# shellcheck source=../support/shell_test.sh
+source "$(dirname "$0")/../support/shell_test.sh" postinstall-test
 
 # The user given the add-ins: chown to another account needs root; CI runs as root.
 if [ "$(id -u)" = 0 ]; then account=nobody; else account=$(id -un); fi
@@ -21,11 +15,12 @@ group=$(id -gn "$account")
 tree="Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns"
 
 # new_mac NAME: a simulated Mac volume (its path holds a blank, as "Macintosh HD" does) with the
-# package's payload staged and the account's home; prints the volume.
+# package's payload staged and the account's home; sets $volume, $staged (the payload) and $home.
 new_mac() {
-  local volume="$work/$1/Macintosh HD" staged
+  volume="$work/$1/Macintosh HD"
   staged="$volume/Library/Vornid/AddIns"
-  mkdir -p "$staged/Orvandel/resources/Czech" "$staged/Miravelo/resources/Pruvodce" "$volume/Users/$account"
+  home="$volume/Users/$account"
+  mkdir -p "$staged/Orvandel/resources/Czech" "$staged/Miravelo/resources/Pruvodce" "$home"
   echo V2.0 >"$staged/Orvandel/version.txt"
   echo library >"$staged/Orvandel/Orvandel.so"
   echo program >"$staged/Orvandel/uninstaller"
@@ -33,7 +28,6 @@ new_mac() {
   echo png >"$staged/Orvandel/resources/Czech/16x16.png"
   echo library >"$staged/Miravelo/Miravelo.so"
   echo png >"$staged/Miravelo/resources/Pruvodce/16x16.png"
-  echo "$volume"
 }
 
 # postinstall VOLUME [ENV...]: runs the script as the installer does (through sh, the way its #! line
@@ -62,12 +56,11 @@ expect_failure() {
 }
 
 # --- A fresh install: both folders copied whole and given to the user, with the tree steps made for them.
-volume=$(new_mac fresh)
-home="$volume/Users/$account"
+new_mac fresh
 postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
 [ "$status" = 0 ] || fail "fresh install: status $status: $out"
 for name in Orvandel Miravelo; do
-  diff -r "$volume/Library/Vornid/AddIns/$name" "$home/$tree/$name" >/dev/null ||
+  diff -r "$staged/$name" "$home/$tree/$name" >/dev/null ||
     fail "fresh install: $name differs from the staged folder"
   check_owned "fresh install: $name" "$home/$tree/$name"
   grep -qF "$name installed in $home/$tree/$name for $account" <<<"$out" || fail "fresh install: no line for $name: $out"
@@ -79,8 +72,7 @@ check_owned "fresh install: the add-in tree below the home" "$home/Library"
 [ -z "$(find "$home/$tree" -name '.*')" ] || fail "fresh install: temporary folders left behind"
 
 # --- An upgrade: old files go, the start counter and the install record stay byte for byte.
-volume=$(new_mac upgrade)
-home="$volume/Users/$account"
+new_mac upgrade
 mkdir -p "$home/$tree/Orvandel/resources/Old" "$home/$tree/Miravelo"
 echo V1.0 >"$home/$tree/Orvandel/version.txt"
 echo old >"$home/$tree/Orvandel/resources/Old/16x16.png"
@@ -103,8 +95,7 @@ grep -qF "kept Orvandel_InstallRecord.txt" <<<"$out" || fail "upgrade: no line s
 [ -z "$(find "$home/$tree" -name '.*')" ] || fail "upgrade: temporary folders left behind"
 
 # A kept file that is a link is not carried over: the user's new folder gets no link that root made.
-volume=$(new_mac link-counter)
-home="$volume/Users/$account"
+new_mac link-counter
 mkdir -p "$home/$tree/Miravelo"
 ln -s /etc/passwd "$home/$tree/Miravelo/Miravelo_Info.txt"
 postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
@@ -123,8 +114,7 @@ refusals=(
 )
 for case_ in "${refusals[@]}"; do
   what=${case_%%:*}
-  volume=$(new_mac "refusal $what")
-  home="$volume/Users/$account"
+  new_mac "refusal $what"
   outside="$volume/outside"
   mkdir -p "$outside"
   eval "${case_#*:}"
@@ -135,7 +125,7 @@ for case_ in "${refusals[@]}"; do
 done
 
 # --- No user to install for: the status says so, nothing changes.
-volume=$(new_mac nobody-at-screen)
+new_mac nobody-at-screen
 before=$(snapshot "$volume")
 for users in "-u INSTALLER_CONSOLE_USER" "INSTALLER_CONSOLE_USER=" "INSTALLER_CONSOLE_USER=root" \
   "INSTALLER_CONSOLE_USER=loginwindow"; do
@@ -166,7 +156,7 @@ printf '%b' "$DSCL_ANSWER"
 DSCL
 chmod +x "$bin/dscl"
 for answer in 'NFSHomeDirectory: /Users/Jan Novák\n' 'NFSHomeDirectory:\n /Users/Jan Novák\n'; do
-  volume=$(new_mac "dscl $(printf '%s' "$answer" | md5sum | cut -c1-8)")
+  new_mac "dscl $(printf '%s' "$answer" | md5sum | cut -c1-8)"
   mkdir -p "$volume/Users/Jan Novák"
   postinstall "$volume" INSTALLER_CONSOLE_USER="$account" PATH="$bin:$PATH" DSCL_ACCOUNT="$account" \
     DSCL_ANSWER="$answer"
@@ -178,13 +168,14 @@ postinstall "$volume" INSTALLER_CONSOLE_USER="$account" PATH="$bin:$PATH" DSCL_A
 expect_failure "dscl without a home" "gives no home folder for $account"
 
 # --- preinstall empties the staged add-in folders alone, and refuses a link in their place.
-volume=$(new_mac preinstall)
-echo keep >"$volume/Library/Vornid/AddIns/other"
+new_mac preinstall-elsewhere
+elsewhere="$staged"
+new_mac preinstall
+echo keep >"$staged/other"
 sh "$scripts/preinstall" pkg /Library/Vornid/AddIns "$volume" >/dev/null || fail "preinstall: status $?"
-[ "$(ls -A "$volume/Library/Vornid/AddIns")" = other ] || fail "preinstall: left $(ls -A "$volume/Library/Vornid/AddIns")"
-elsewhere="$(new_mac preinstall-elsewhere)/Library/Vornid/AddIns"
-rm -rf "$volume/Library/Vornid/AddIns"
-ln -s "$elsewhere" "$volume/Library/Vornid/AddIns"
+[ "$(ls -A "$staged")" = other ] || fail "preinstall: left $(ls -A "$staged")"
+rm -rf "$staged"
+ln -s "$elsewhere" "$staged"
 if sh "$scripts/preinstall" pkg /Library/Vornid/AddIns "$volume" 2>/dev/null; then fail "preinstall: followed a link"; fi
 [ -d "$elsewhere/Orvandel" ] || fail "preinstall: removed through the link"
 

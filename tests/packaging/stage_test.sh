@@ -9,14 +9,8 @@ source_dir="$1"
 build="$2"
 build_pkg="$source_dir/packaging/macos/build-pkg.sh"
 sample="$source_dir/samples/package"
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/stage-test-XXXXXX")"
-failed=0
-trap '[ "$failed" = 0 ] && rm -rf "$work" || echo "test files kept in $work" >&2' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  failed=1
-}
+# shellcheck source=../support/shell_test.sh
+source "$(dirname "$0")/../support/shell_test.sh" stage-test
 
 # The add-in folders as the host loads them: library, resources, manifest; Orvandel also its version
 # and the uninstaller. "x" marks the entries that must be executable.
@@ -54,10 +48,7 @@ staged_files() {
 
 # --- The sample data and the build's add-ins.
 stage="$work/stage"
-if ! "$build_pkg" --stage "$stage" --build "$build" >"$work/out.txt" 2>&1; then
-  fail "staging failed: $(cat "$work/out.txt")"
-  exit 1
-fi
+"$build_pkg" --stage "$stage" --build "$build" >"$work/out.txt" 2>&1 || fail_now "staging failed: $(cat "$work/out.txt")"
 diff <(expected_files "$sample" | sort) <(staged_files "$stage" | sort) >"$work/tree.diff" ||
   fail "staged tree (< expected, > staged): $(cat "$work/tree.diff")"
 for folder in vornidfu VornidQM vornidca vornidhe; do

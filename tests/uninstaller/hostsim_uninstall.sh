@@ -10,14 +10,9 @@ hostsim="$1"
 orvandel="$2"
 miravelo="$3"
 source_dir="$4"
-
-root="$(mktemp -d "${TMPDIR:-/tmp}/uninstaller-story-XXXXXX")"
-keep=1
-trap '[ "$keep" = 0 ] && rm -rf "$root" || echo "test files kept in $root" >&2' EXIT
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
+# shellcheck source=../support/shell_test.sh
+source "$(dirname "$0")/../support/shell_test.sh" uninstaller-story
+root="$work"
 
 "$source_dir/samples/package/install.sh" "$root" >/dev/null
 home="$root/Users/user"
@@ -31,7 +26,7 @@ echo '# no add-in' >"$root/empty.txt"
 "$hostsim" --root "$root" --offline --script "$root/empty.txt" >"$root/layout.txt"
 files_of "$bundle" >"$root/host-files.txt"
 folders_of "$bundle" >"$root/host-folders.txt"
-[ -s "$root/host-files.txt" ] || fail "hostsim laid out no host files"
+[ -s "$root/host-files.txt" ] || fail_now "hostsim laid out no host files"
 
 cat >"$root/install.txt" <<'SCRIPT'
 load Orvandel
@@ -42,8 +37,8 @@ unload Orvandel
 SCRIPT
 "$hostsim" --root "$root" --offline --script "$root/install.txt" "$orvandel" "$miravelo" >"$root/install-transcript.txt"
 changed="./Contents/Resources/AIRMAX/cs-CZ/main_cs.qm"
-[ -f "$bundle/$changed" ] || fail "the click installed no $changed"
-[ -f "$addins/Orvandel/Orvandel_InstallRecord.txt" ] || fail "the installer wrote no install record"
+[ -f "$bundle/$changed" ] || fail_now "the click installed no $changed"
+[ -f "$addins/Orvandel/Orvandel_InstallRecord.txt" ] || fail_now "the installer wrote no install record"
 echo "changed by the host" >>"$bundle/$changed"
 
 cat >"$root/uninstall.txt" <<'SCRIPT'
@@ -51,16 +46,16 @@ run ~/Library/Application\ Support/Autodesk/Autodesk\ Fusion\ 360/API/AddIns/Orv
 SCRIPT
 "$hostsim" --root "$root" --offline --script "$root/uninstall.txt" >"$root/transcript.txt"
 
-line="$(grep '^program ' "$root/transcript.txt")" || fail "no program event"
+line="$(grep '^program ' "$root/transcript.txt")" || fail_now "no program event"
 case "$line" in
 *'-> exit 0 '*) ;;
-*) fail "the uninstaller did not exit 0: $line" ;;
+*) fail_now "the uninstaller did not exit 0: $line" ;;
 esac
 # Readable lines escape the output: a newline reads \n.
 closing='\n\n*****************************\nSoubory s lokalizaci a AddInu byly odstraneny.\nOkno Terminalu je mozne uzavrit\n*****************************\n\n'
 case "$line" in
 *"stdout=\"Zustava: $bundle/${changed#./} ("*"Preferences > General > Language"*"sudo rm -rf /Library/Vornid"*"$closing\""*) ;;
-*) fail "the output lacks the kept file, the notes or the closing message last: $line" ;;
+*) fail_now "the output lacks the kept file, the notes or the closing message last: $line" ;;
 esac
 
 {
@@ -68,15 +63,14 @@ esac
   echo "$changed"
 } | LC_ALL=C sort >"$root/expected-files.txt"
 files_of "$bundle" >"$root/actual-files.txt"
-diff -u "$root/expected-files.txt" "$root/actual-files.txt" || fail "the bundle holds other files than the host's own and the changed one"
+diff -u "$root/expected-files.txt" "$root/actual-files.txt" || fail_now "the bundle holds other files than the host's own and the changed one"
 # The folders the installer made go too, but for the one that holds the changed file.
 {
   cat "$root/host-folders.txt"
   dirname "$changed"
 } | LC_ALL=C sort -u >"$root/expected-folders.txt"
 folders_of "$bundle" >"$root/actual-folders.txt"
-diff -u "$root/expected-folders.txt" "$root/actual-folders.txt" || fail "the bundle holds other folders than the host's own"
-[ ! -e "$addins/Orvandel" ] || fail "the add-in folder Orvandel is still there"
-[ ! -e "$addins/Miravelo" ] || fail "the add-in folder Miravelo is still there"
-[ -d "$addins" ] || fail "the AddIns folder itself was removed"
-keep=0
+diff -u "$root/expected-folders.txt" "$root/actual-folders.txt" || fail_now "the bundle holds other folders than the host's own"
+[ ! -e "$addins/Orvandel" ] || fail_now "the add-in folder Orvandel is still there"
+[ ! -e "$addins/Miravelo" ] || fail_now "the add-in folder Miravelo is still there"
+[ -d "$addins" ] || fail_now "the AddIns folder itself was removed"
