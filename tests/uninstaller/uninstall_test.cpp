@@ -1,10 +1,10 @@
 #include "uninstall.h"
 
 #include "install_record.h"
-#include "legacy_paths.h"
 #include "platform.h"
 #include "temp_folder.h"
 #include "test_files.h"
+#include "uninstall_expectations.h"
 
 #include <gtest/gtest.h>
 
@@ -17,46 +17,6 @@ namespace fs = std::filesystem;
 using uninstaller::Mode;
 
 namespace {
-
-// Two lines of 29 asterisks around the Czech text, each piece as the user must see it.
-const std::string kStars(29, '*');
-const std::string kClosingMessage =
-    "\n" + ("\n" + kStars + "\n") +
-    "Soubory s lokalizaci a AddInu byly odstraneny.\nOkno Terminalu je mozne uzavrit" +
-    ("\n" + kStars + "\n") + "\n";
-
-const std::string kHostStringTable =
-    "/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/en-US/strings.txt";
-
-// The language note, then the closing message as the very last output.
-void ExpectNotesThenClosingMessage(const std::string& out) {
-  ASSERT_GE(out.size(), kClosingMessage.size()) << out;
-  EXPECT_EQ(out.substr(out.size() - kClosingMessage.size()), kClosingMessage) << out;
-  EXPECT_NE(out.find("Preferences > General > Language"), std::string::npos) << out;
-}
-
-std::string LegacyFile(const std::string& build, int index) {
-  return build + legacy::kSingleFiles[index];
-}
-std::string LegacyTree(const std::string& build, int index) {
-  return build + legacy::kTrees[index];
-}
-
-void AddLegacyPaths(const std::string& build, bool singles, bool firstTree, bool secondTree) {
-  if (singles) {
-    WriteFile(LegacyFile(build, 0), "<xml/>");
-    WriteFile(LegacyFile(build, 1), "<html/>");
-  }
-  if (firstTree)
-    WriteFile(LegacyTree(build, 0) + "images/a.png", "png");
-  if (secondTree)
-    WriteFile(LegacyTree(build, 1) + "strings.txt", "cs");
-}
-
-bool HoldsAnyLegacyPath(const std::string& build) {
-  return Exists(LegacyFile(build, 0)) || Exists(LegacyFile(build, 1)) || Exists(LegacyTree(build, 0)) ||
-         Exists(LegacyTree(build, 1));
-}
 
 struct Tree {
   TempFolder temp{"uninstaller-test-"};

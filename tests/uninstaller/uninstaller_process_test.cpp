@@ -2,6 +2,7 @@
 #include "legacy_paths.h"
 #include "temp_folder.h"
 #include "test_files.h"
+#include "uninstall_expectations.h"
 
 #include <gtest/gtest.h>
 
@@ -77,13 +78,8 @@ struct SimulatedMac {
 
   SimulatedMac() {
     for (const char* build : {"build-a", "build-b"}) {
-      const std::string folder = production + build;
-      WriteFile(folder + legacy::kSingleFiles[0], "<xml/>");
-      WriteFile(folder + legacy::kSingleFiles[1], "<html/>");
-      WriteFile(folder + legacy::kTrees[0] + "index.html", "help");
-      WriteFile(folder + legacy::kTrees[1] + "strings.txt", "cs");
-      WriteFile(folder + "/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/en-US/strings.txt",
-                "en");
+      AddLegacyPaths(production + build, true, true, true);
+      WriteFile(production + build + kHostStringTable, "en");
     }
     WriteFile(production + "Autodesk Fusion.app/Contents/Info.plist", "plist");
     InstallProgram(addin);
@@ -110,15 +106,7 @@ struct SimulatedMac {
   }
 
   bool AnyLegacyPathLeft() const {
-    for (const char* build : {"build-a", "build-b"}) {
-      for (const char* path : legacy::kSingleFiles)
-        if (Exists(production + build + path))
-          return true;
-      for (const char* path : legacy::kTrees)
-        if (Exists(production + build + path))
-          return true;
-    }
-    return false;
+    return HoldsAnyLegacyPath(production + "build-a") || HoldsAnyLegacyPath(production + "build-b");
   }
 
   // Starts program directly (no shell) with this environment, HOME replaced by home or removed when
@@ -179,11 +167,7 @@ TEST(UninstallerProgram, CleansBuildsRemovesAddinAndPrintsClosingMessage) {
   SimulatedMac mac;
   const Result result = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str());
   EXPECT_EQ(result.status, 0) << result.err;
-  const std::string closing =
-      "\n\n*****************************\nSoubory s lokalizaci a AddInu byly odstraneny.\n"
-      "Okno Terminalu je mozne uzavrit\n*****************************\n\n";
-  ASSERT_GT(result.out.size(), closing.size());
-  EXPECT_EQ(result.out.substr(result.out.size() - closing.size()), closing);
+  ExpectNotesThenClosingMessage(result.out);
   EXPECT_EQ(result.err, "");
   EXPECT_FALSE(mac.AnyLegacyPathLeft());
   EXPECT_FALSE(Exists(mac.addin));
@@ -197,7 +181,7 @@ TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolde
     const char* name;
     // Lays out the wrong place and returns the path to start the program by.
     std::function<std::string(SimulatedMac&)> prepare;
-    std::function<std::string(SimulatedMac&)> home; // HOME, when not the simulated user's
+    std::function<std::string(SimulatedMac&)> home = nullptr; // HOME, when not the simulated user's
   };
   const std::vector<Case> cases = {
       {"link in a bin folder",
@@ -205,27 +189,23 @@ TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolde
          fs::create_directories(mac.home + "/bin");
          fs::create_symlink(mac.addin + "/uninstaller", mac.home + "/bin/uninstaller");
          return mac.home + "/bin/uninstaller";
-       },
-       nullptr},
+       }},
       {"copy on the Desktop in a folder of the same name",
        [](SimulatedMac& mac) {
          SimulatedMac::InstallProgram(mac.home + "/Desktop/Orvandel");
          return mac.home + "/Desktop/Orvandel/uninstaller";
-       },
-       nullptr},
+       }},
       {"renamed add-in folder",
        [](SimulatedMac& mac) {
          fs::rename(mac.addin, mac.addins + "/Orvandel-old");
          return mac.addins + "/Orvandel-old/uninstaller";
-       },
-       nullptr},
+       }},
       {"add-in folder is a link to a folder elsewhere",
        [](SimulatedMac& mac) {
          fs::rename(mac.addin, mac.home + "/Orvandel");
          fs::create_directory_symlink(mac.home + "/Orvandel", mac.addin);
          return mac.addin + "/uninstaller";
-       },
-       nullptr},
+       }},
       {"add-in folder is a link into another add-in tree",
        [](SimulatedMac& mac) {
          const std::string other = mac.temp.path() + "/other/API/AddIns/Orvandel";
@@ -233,14 +213,12 @@ TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolde
          fs::rename(mac.addin, other);
          fs::create_directory_symlink(other, mac.addin);
          return mac.addin + "/uninstaller";
-       },
-       nullptr},
+       }},
       {"add-in folder without the add-in library",
        [](SimulatedMac& mac) {
          fs::remove(mac.addin + "/Orvandel.so");
          return mac.addin + "/uninstaller";
-       },
-       nullptr},
+       }},
       {"HOME names another user's home holding the package too",
        [](SimulatedMac& mac) {
          const std::string other = mac.temp.path() + "/Users/other";
@@ -297,12 +275,9 @@ TEST(UninstallerProgram, ChangesNothingForDryRunHelpBadArgumentsOrMissingHome) {
         EXPECT_NE(result.out.find(status), std::string::npos) << "exit status" << status << result.out;
     }
     if (c.arguments == std::vector<std::string>{"--dry-run"}) {
-      for (const char* build : {"build-a", "build-b"}) {
-        EXPECT_NE(result.out.find(mac.production + build + legacy::kSingleFiles[0] + "\n"),
-                  std::string::npos);
-        EXPECT_NE(result.out.find(mac.production + build + legacy::kSingleFiles[1] + "\n"),
-                  std::string::npos);
-      }
+      for (const char* build : {"build-a", "build-b"})
+        for (const char* file : legacy::kSingleFiles)
+          EXPECT_NE(result.out.find(mac.production + build + file + "\n"), std::string::npos) << result.out;
       EXPECT_NE(result.out.find(mac.addin + "\n"), std::string::npos) << result.out;
     }
   }
