@@ -343,7 +343,9 @@ TEST(Uninstall, NamesTheDataPackageWithTheCommandThatRemovesIt) {
   }
 }
 
-TEST(RunUninstaller, RefusesAnOwnFolderOutsideTheHomeBeforeAnyRemoval) {
+// A HOME that is not the own folder's home refuses as a wrong place; an unusable HOME (unset, empty,
+// relative, missing) refuses before the place is looked at.
+TEST(RunUninstaller, RefusesAWrongOrUnusableHomeBeforeAnyRemoval) {
   TempFolder temp{"uninstaller-test-"};
   const std::string userHome = temp.path() + "/Users/user";
   const std::string otherHome = temp.path() + "/Users/other";
@@ -351,31 +353,30 @@ TEST(RunUninstaller, RefusesAnOwnFolderOutsideTheHomeBeforeAnyRemoval) {
   WriteFile(own + "/Orvandel.so", "library");
   WriteFile(own + "/uninstaller", "program");
   WriteFile(otherHome + uninstaller::kAddinFolderInHome + "/Orvandel.so", "other's library");
-  for (const std::string& home : {otherHome, std::string("/"), userHome + "/Library"}) {
-    SCOPED_TRACE(home);
+  const std::string belowHome = userHome + "/Library", missingHome = temp.path() + "/Users/nobody-here";
+  struct Case {
+    const char* home;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {otherHome.c_str(), uninstaller::kExitWrongPlace, "bez sudo"},
+      {"/", uninstaller::kExitWrongPlace, "bez sudo"},
+      {belowHome.c_str(), uninstaller::kExitWrongPlace, "bez sudo"},
+      {nullptr, uninstaller::kExitNoHome, "HOME"},
+      {"", uninstaller::kExitNoHome, "HOME"},
+      {"relative/home", uninstaller::kExitNoHome, "HOME"},
+      {missingHome.c_str(), uninstaller::kExitNoHome, "HOME"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.home ? c.home : "(unset)");
     const std::string before = Listing(temp.path());
     std::ostringstream out, err;
-    EXPECT_EQ(uninstaller::RunUninstaller({}, home.c_str(), own + "/uninstaller", temp.path() + "/Vornid",
-                                          out, err),
-              uninstaller::kExitWrongPlace);
-    EXPECT_NE(err.str().find("bez sudo"), std::string::npos) << err.str();
+    EXPECT_EQ(
+        uninstaller::RunUninstaller({}, c.home, own + "/uninstaller", temp.path() + "/Vornid", out, err),
+        c.status);
+    EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(Listing(temp.path()), before);
-  }
-}
-
-TEST(RunUninstaller, RefusesWithoutAbsoluteHomeBeforeAnyRemoval) {
-  TempFolder temp{"uninstaller-test-"};
-  const std::string own = temp.path() + "/API/AddIns/Orvandel";
-  WriteFile(own + "/Orvandel.so", "library");
-  WriteFile(own + "/uninstaller", "program");
-  const std::string missingHome = temp.path() + "/Users/nobody-here";
-  for (const char* home : {static_cast<const char*>(nullptr), "", "relative/home", missingHome.c_str()}) {
-    SCOPED_TRACE(home ? home : "(unset)");
-    std::ostringstream out, err;
-    EXPECT_EQ(uninstaller::RunUninstaller({}, home, own + "/uninstaller", temp.path() + "/Vornid", out, err),
-              uninstaller::kExitNoHome);
-    EXPECT_NE(err.str().find("HOME"), std::string::npos);
-    EXPECT_TRUE(Exists(own + "/Orvandel.so"));
   }
 }
