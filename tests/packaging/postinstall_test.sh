@@ -49,12 +49,6 @@ check_owned() {
   [ -z "$wrong" ] || fail "$what: not owned by $account:$group: $wrong"
 }
 
-# expect_failure WHAT TEXT: the last run ended with status 1 and said TEXT.
-expect_failure() {
-  [ "$status" = 1 ] || fail "$1: status $status, expected 1: $out"
-  grep -qF "$2" <<<"$out" || fail "$1: no '$2' in: $out"
-}
-
 # --- A fresh install: both folders copied whole and given to the user, with the tree steps made for them.
 new_mac fresh
 postinstall "$volume" INSTALLER_CONSOLE_USER="$account"

@@ -125,8 +125,7 @@ for refusal in "${refusals[@]}"; do
   status=0
   # shellcheck disable=SC2086 # the arguments hold no blanks
   out=$("$build_pkg" $arguments 2>&1) || status=$?
-  [ "$status" = 1 ] || fail "$what: status $status, expected 1"
-  grep -qF -- "$message" <<<"$out" || fail "$what: no '$message' in: $out"
+  expect_failure "$what" "$message"
 done
 [ "$(ls "$work/taken")" = file ] || fail "not empty: the stage folder changed"
 [ -z "$(ls -A "$work/refused" 2>/dev/null)" ] || fail "a refused run left $(ls -A "$work/refused")"
