@@ -252,18 +252,24 @@ TEST_F(GuideAddinTest, StopWithoutPaletteRemovesTheButton) {
             Outline());
 }
 
-TEST_F(GuideAddinTest, PageLanguageFollowsTheHost) {
+TEST_F(GuideAddinTest, PageAddressFollowsTheHostsLanguageAndEntitlement) {
   struct Case {
     UserLanguages language;
-    const char* code;
+    const char* entitlement; // nullptr: the host's own, STUDENT
+    const char* query;
   };
-  for (const Case c :
-       {Case{CzechLanguage, "CSY"}, Case{EnglishLanguage, "ENG"}, Case{GermanLanguage, "ENG"}}) {
-    SCOPED_TRACE(c.code);
+  for (const Case c : {Case{CzechLanguage, nullptr, "lang=CSY&lic=STUDENT"},
+                       Case{EnglishLanguage, nullptr, "lang=ENG&lic=STUDENT"},
+                       Case{GermanLanguage, nullptr, "lang=ENG&lic=STUDENT"},
+                       // An empty entitlement ends the address.
+                       Case{EnglishLanguage, "", "lang=ENG&lic="}}) {
+    SCOPED_TRACE(c.query);
     std::filesystem::remove(m_info);
-    StartHost(/*offline=*/false, c.language);
-    EXPECT_EQ(std::string("https://learning.quorlex.cz/fusion360/learning.asp?lang=") + c.code +
-                  "&lic=STUDENT",
+    EXPECT_TRUE(StartHost(/*offline=*/false, c.language, [&] {
+      if (c.entitlement)
+        hostsim::SetEntitlementText(c.entitlement);
+    }));
+    EXPECT_EQ(std::string("https://learning.quorlex.cz/fusion360/learning.asp?") + c.query,
               hostsim::PaletteUrl(kPaletteId));
     EndHost();
   }
@@ -338,12 +344,6 @@ TEST_F(GuideAddinTest, FailingHostCallsStaySilent) {
     EndHost();
     EXPECT_EQ(0u, EventsOf("log").size() + EventsOf("messagebox").size() + EventsOf("error").size());
   }
-}
-
-TEST_F(GuideAddinTest, EmptyEntitlementEndsTheAddress) {
-  ASSERT_TRUE(StartHost(false, EnglishLanguage, [] { hostsim::SetEntitlementText(""); }));
-  EXPECT_EQ("https://learning.quorlex.cz/fusion360/learning.asp?lang=ENG&lic=",
-            hostsim::PaletteUrl(kPaletteId));
 }
 
 // Runs this program again from a simulated host tree, so that the add-in's folder is found as it is
