@@ -114,9 +114,8 @@ protected:
 TEST_F(GuideAddinTest, FirstStartOnlineOpensTheGuideAndOffersTheButton) {
   ASSERT_TRUE(StartHost(false, EnglishLanguage, [] { hostsim::SetEntitlementText("TRIAL-1"); }));
 
-  EXPECT_EQ(0u, EventsOf("log").size());
-  EXPECT_EQ(0u, EventsOf("messagebox").size());
-  EXPECT_EQ(0u, EventsOf("error").size());
+  for (const char* type : {"log", "messagebox", "error"})
+    EXPECT_EQ(0u, EventsOf(type).size()) << type;
   EXPECT_EQ(ReadFile(m_info).substr(10), "\n1");
 
   ASSERT_TRUE(hostsim::HasPalette(kPaletteId));
@@ -125,9 +124,8 @@ TEST_F(GuideAddinTest, FirstStartOnlineOpensTheGuideAndOffersTheButton) {
   ASSERT_EQ(1u, added.size());
   EXPECT_EQ("Miravelo", added[0].text("name"));
   EXPECT_EQ("https://learning.quorlex.cz/fusion360/learning.asp?lang=ENG&lic=TRIAL-1", added[0].text("url"));
-  EXPECT_TRUE(added[0].boolean("visible"));
-  EXPECT_TRUE(added[0].boolean("close_button"));
-  EXPECT_TRUE(added[0].boolean("resizable"));
+  for (const char* flag : {"visible", "close_button", "resizable"})
+    EXPECT_TRUE(added[0].boolean(flag)) << flag;
   EXPECT_EQ(300, added[0].number("width"));
   EXPECT_EQ(400, added[0].number("height"));
   const auto docking = EventsOf("palette_docking");

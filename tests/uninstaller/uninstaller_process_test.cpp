@@ -42,20 +42,10 @@ struct OrdinaryUser {
 };
 
 OrdinaryUser FindOrdinaryUser() {
-  OrdinaryUser user;
-  if (geteuid() != 0) {
-    user.found = true;
-    user.uid = geteuid();
-    user.gid = getegid();
-    return user;
-  }
-  if (const passwd* entry = getpwnam("nobody")) {
-    user.found = true;
-    user.switchTo = true;
-    user.uid = entry->pw_uid;
-    user.gid = entry->pw_gid;
-  }
-  return user;
+  if (geteuid() != 0)
+    return OrdinaryUser{true, false, geteuid(), getegid()};
+  const passwd* entry = getpwnam("nobody");
+  return entry ? OrdinaryUser{true, true, entry->pw_uid, entry->pw_gid} : OrdinaryUser{};
 }
 
 // Gives everything below root (root included) to user, so that it can change what it owns.
