@@ -56,6 +56,27 @@ const std::vector<std::string> kFullRun = {
     Line(") finish successful"),
 };
 
+// The first count lines of the full run, then the given events.
+std::vector<std::string> FullRunUpTo(std::size_t count, const std::vector<std::string>& then = {}) {
+  std::vector<std::string> events(kFullRun.begin(), kFullRun.begin() + static_cast<std::ptrdiff_t>(count));
+  events.insert(events.end(), then.begin(), then.end());
+  return events;
+}
+
+// The log line and the message box of a run that a missing path ended.
+std::string MissingLine(const std::string& path) {
+  return Line(") installation failed: " + path + ": No such file or directory");
+}
+std::string MissingBox(const std::string& path) {
+  return Wstr2Str(L"Instalace češtiny se nezdařila.\nSoubor: ") + path +
+         Wstr2Str(L"\nDůvod: soubor nebo složka neexistuje");
+}
+
+// Folders of a host bundle, relative to it; the older builds' bundles share the layout.
+const std::string kStringTable = "Contents/Libraries/Neutron/StringTable/";
+const std::string kTranslations = "Contents/Libraries/Applications/CAM360/Data/Translations/";
+const std::string kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+
 // A simulated Mac in a temporary folder: the host deployment with two builds (b2 running), the host
 // bundle with its own files, and the data package; the run reports into the in-memory host.
 class Installation : public testing::Test {
@@ -82,16 +103,16 @@ protected:
 
   // The host's own files in its bundle, with or without the English CAM help index.
   void MakeHostBundle(bool englishHelp) {
-    WriteFile(bundle + "/Contents/Libraries/Neutron/StringTable/en-US/strings.xml", "host");
-    WriteFile(bundle + "/Contents/Resources/AIRMAX/en-US/main.qm", "host");
-    WriteFile(bundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/english.xml", "host");
+    WriteFile(In(kStringTable + "en-US/strings.xml"), "host");
+    WriteFile(In("Contents/Resources/AIRMAX/en-US/main.qm"), "host");
+    WriteFile(In(kTranslations + "english.xml"), "host");
     if (englishHelp)
       WriteFile(help + "en-html.html", "help index");
     WriteFile(help + "en-html/page.html", "help page");
     WriteFile(help + "images/picture.png", "picture");
   }
 
-  void MakePackage(bool base, bool qm, bool cam, bool helpPages) {
+  void MakePackage(bool base = true, bool qm = true, bool cam = true, bool helpPages = true) {
     if (base)
       WriteFile(places.packageRoot + "/vornidfu/cs-CZ/strings.xml", "czech strings");
     if (qm)
@@ -100,6 +121,25 @@ protected:
       WriteFile(places.packageRoot + "/vornidca/czech_cz.xml", "czech cam");
     if (helpPages)
       WriteFile(places.packageRoot + "/vornidhe/cz-html/page.html", "czech help");
+  }
+  // A fresh bundle and package for the next case of a table, and a fresh transcript.
+  void Remake(bool englishHelp, bool base = true, bool qm = true, bool cam = true, bool helpPages = true) {
+    fs::remove_all(places.packageRoot);
+    fs::remove_all(bundle);
+    MakeHostBundle(englishHelp);
+    MakePackage(base, qm, cam, helpPages);
+    hostsim::ClearTranscript();
+  }
+  // A further run, reported into a fresh transcript.
+  void InstallAgain(bool force) {
+    hostsim::ClearTranscript();
+    InstallCzechFiles(force, places);
+  }
+
+  // A path in the host bundle, or in an older build's bundle.
+  std::string In(const std::string& relative) const { return bundle + "/" + relative; }
+  std::string InLegacy(const std::string& build, const std::string& relative) const {
+    return production + build + "/Autodesk Fusion 360.app/" + relative;
   }
 
   // The install record as it stands; fails the test when it cannot be read.
@@ -112,7 +152,7 @@ protected:
   // A file's entry as the record would hold it now.
   installrecord::RecordedFile AsItStands(const std::string& relativePath) const {
     struct stat status {};
-    EXPECT_EQ(stat((bundle + "/" + relativePath).c_str(), &status), 0) << relativePath;
+    EXPECT_EQ(stat(In(relativePath).c_str(), &status), 0) << relativePath;
     return installrecord::RecordedFile{static_cast<std::uint64_t>(status.st_size),
                                        ModificationTime(status).tv_sec, ModificationTime(status).tv_nsec};
   }
@@ -163,13 +203,13 @@ protected:
   std::string home;
   std::string production = home + "/Library/Application Support/Autodesk/webdeploy/production/";
   std::string bundle = production + "Autodesk Fusion.app";
-  std::string help = bundle + "/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
-  std::string marker = bundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml";
+  std::string help = In(kHelp);
+  std::string marker = In(kTranslations + "czech_cz.xml");
   InstallPlaces places;
 };
 
 TEST_F(Installation, FullRunCopiesEverySourceSwitchesTheLanguageAndLogsEachStage) {
-  MakePackage(true, true, true, true);
+  MakePackage();
 
   InstallCzechFiles(false, places);
 
@@ -177,8 +217,8 @@ TEST_F(Installation, FullRunCopiesEverySourceSwitchesTheLanguageAndLogsEachStage
   ExpectLogLevels();
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSuccess});
   EXPECT_EQ(LanguageChanges(), std::vector<long long>{2});
-  EXPECT_EQ(ReadFile(bundle + "/Contents/Libraries/Neutron/StringTable/cs-CZ/strings.xml"), "czech strings");
-  EXPECT_EQ(ReadFile(bundle + "/Contents/Resources/AIRMAX/cs-CZ/main.qm"), "czech qm");
+  EXPECT_EQ(ReadFile(In(kStringTable + "cs-CZ/strings.xml")), "czech strings");
+  EXPECT_EQ(ReadFile(In("Contents/Resources/AIRMAX/cs-CZ/main.qm")), "czech qm");
   EXPECT_EQ(ReadFile(marker), "czech cam");
   EXPECT_EQ(ReadFile(help + "cz-html.html"), "help index");
   EXPECT_EQ(ReadFile(help + "cz-html/page.html"),
@@ -186,23 +226,21 @@ TEST_F(Installation, FullRunCopiesEverySourceSwitchesTheLanguageAndLogsEachStage
   // The entries of images land directly in cz-html.
   EXPECT_EQ(ReadFile(help + "cz-html/picture.png"), "picture");
   EXPECT_FALSE(fs::exists(help + "cz-html/images"));
-  EXPECT_EQ(ReadFile(bundle + "/Contents/Libraries/Neutron/StringTable/en-US/strings.xml"), "host");
+  EXPECT_EQ(ReadFile(In(kStringTable + "en-US/strings.xml")), "host");
 }
 
 TEST_F(Installation, MarkerFileStopsOnlyRunsWithoutForce) {
-  MakePackage(true, true, true, true);
+  MakePackage();
   WriteFile(marker, "installed earlier", 1000);
 
   InstallCzechFiles(false, places);
-  EXPECT_EQ(hostsim::LogMessages(),
-            (std::vector<std::string>{Line(") start ..."), Line(") target files with translate exists.")}));
+  EXPECT_EQ(hostsim::LogMessages(), FullRunUpTo(1, {Line(") target files with translate exists.")}));
   EXPECT_TRUE(MessageBoxes().empty());
   EXPECT_TRUE(LanguageChanges().empty());
   EXPECT_EQ(ReadFile(marker), "installed earlier");
-  EXPECT_FALSE(fs::exists(bundle + "/Contents/Resources/AIRMAX/cs-CZ"));
+  EXPECT_FALSE(fs::exists(In("Contents/Resources/AIRMAX/cs-CZ")));
 
-  hostsim::ClearTranscript();
-  InstallCzechFiles(true, places);
+  InstallAgain(true);
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSuccess});
   EXPECT_EQ(LanguageChanges(), std::vector<long long>{2});
@@ -218,70 +256,28 @@ TEST_F(Installation, MissingPackageFoldersAreReportedAndTheRunGoesOnOrEndsAsDue)
   };
   const std::string qmSource = tree / "Library/Vornid/VornidQM/";
   const Case cases[] = {
-      {"base source missing",
-       false,
-       true,
-       true,
-       true,
-       true,
-       {Line(") start ..."), Line(") files for Fusion without CAM wasn't find."), Shown(kSourceMissing),
-        Line(") copy files for Fusion CAM."), Line(") copy en-html.html to cz-html.html."),
-        Line(") copy dir en-html to cz-html"), Line(") copy picture of help do dir cz-html"),
-        Line(") copy files for Help Fusion."), Shown(kSuccess), Line(") finish successful")},
+      {"base source missing", false, true, true, true, true,
+       FullRunUpTo(1, {Line(") files for Fusion without CAM wasn't find."), Shown(kSourceMissing),
+                       Line(") copy files for Fusion CAM."), Line(") copy en-html.html to cz-html.html."),
+                       Line(") copy dir en-html to cz-html"), Line(") copy picture of help do dir cz-html"),
+                       Line(") copy files for Help Fusion."), Shown(kSuccess), Line(") finish successful")}),
        false},
-      {"both sources missing",
-       false,
-       true,
-       false,
-       true,
-       true,
-       // The first message follows its log line, the second precedes its own.
-       {Line(") start ..."), Line(") files for Fusion without CAM wasn't find."), Shown(kSourceMissing),
-        Shown(kSourceMissing), Line(") source data wasn't find.")},
+      // The first message follows its log line, the second precedes its own.
+      {"both sources missing", false, true, false, true, true,
+       FullRunUpTo(1, {Line(") files for Fusion without CAM wasn't find."), Shown(kSourceMissing),
+                       Shown(kSourceMissing), Line(") source data wasn't find.")}),
        false},
-      {"help source missing",
-       true,
-       true,
-       true,
-       false,
-       true,
-       {Line(") start ..."), Line(") source files with Orvandel  exists."), Line(") delete old files."),
-        Line(") copy files for Fusion without CAM."), Line(") copy QM files."),
-        Line(") set Orvandel in preferences."), Line(") copy files for Fusion CAM."),
-        Line(") copy en-html.html to cz-html.html."), Line(") copy dir en-html to cz-html"),
-        Line(") copy picture of help do dir cz-html"), Shown(kSuccess), Line(") finish successful")},
-       true},
-      {"no en-html.html in the host's help folder ends the run silently",
-       true,
-       true,
-       true,
-       true,
-       false,
-       {Line(") start ..."), Line(") source files with Orvandel  exists."), Line(") delete old files."),
-        Line(") copy files for Fusion without CAM."), Line(") copy QM files."),
-        Line(") set Orvandel in preferences."), Line(") copy files for Fusion CAM.")},
-       true},
+      {"help source missing", true, true, true, false, true,
+       FullRunUpTo(10, {Shown(kSuccess), Line(") finish successful")}), true},
+      {"no en-html.html in the host's help folder ends the run silently", true, true, true, true, false,
+       FullRunUpTo(7), true},
       // The QM source is not tested before its copy: the copy's error ends the run and is reported.
-      {"QM source missing",
-       true,
-       false,
-       true,
-       true,
-       true,
-       {Line(") start ..."), Line(") source files with Orvandel  exists."), Line(") delete old files."),
-        Line(") copy files for Fusion without CAM."),
-        Line(") installation failed: " + qmSource + ": No such file or directory"),
-        Shown(Wstr2Str(L"Instalace češtiny se nezdařila.\nSoubor: ") + qmSource +
-              Wstr2Str(L"\nDůvod: soubor nebo složka neexistuje"))},
-       false},
+      {"QM source missing", true, false, true, true, true,
+       FullRunUpTo(4, {MissingLine(qmSource), Shown(MissingBox(qmSource))}), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(places.packageRoot);
-    fs::remove_all(bundle);
-    MakeHostBundle(c.englishHelp);
-    MakePackage(c.base, c.qm, c.cam, c.helpPages);
-    hostsim::ClearTranscript();
+    Remake(c.englishHelp, c.base, c.qm, c.cam, c.helpPages);
 
     InstallCzechFiles(false, places);
 
@@ -291,7 +287,7 @@ TEST_F(Installation, MissingPackageFoldersAreReportedAndTheRunGoesOnOrEndsAsDue)
 }
 
 TEST_F(Installation, HostOutsideAProductionFolderSkipsOnlyTheLegacyCleanup) {
-  MakePackage(true, true, true, true);
+  MakePackage();
   places.executableDirectory = tree / "Applications/Host/Contents/MacOS";
 
   InstallCzechFiles(false, places);
@@ -303,54 +299,47 @@ TEST_F(Installation, HostOutsideAProductionFolderSkipsOnlyTheLegacyCleanup) {
 }
 
 TEST_F(Installation, UnknownHomeEndsTheRunWithALogLine) {
-  MakePackage(true, true, true, true);
+  MakePackage();
   places.home.clear();
 
   InstallCzechFiles(true, places);
 
-  EXPECT_EQ(
-      hostsim::LogMessages(),
-      (std::vector<std::string>{Line(") start ..."),
-                                Line(") home folder unknown (no HOME, no user entry), nothing installed.")}));
+  EXPECT_EQ(hostsim::LogMessages(),
+            FullRunUpTo(1, {Line(") home folder unknown (no HOME, no user entry), nothing installed.")}));
   EXPECT_TRUE(MessageBoxes().empty());
 }
 
 TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds) {
-  MakePackage(true, true, true, true);
-  const char* legacyFiles[] = {
-      "/Autodesk Fusion 360.app/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml",
-      "/Autodesk Fusion "
-      "360.app/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html.html",
-      "/Autodesk Fusion "
-      "360.app/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html/a.html",
-      "/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/cs-CZ/strings.xml",
+  MakePackage();
+  const std::string legacyFiles[] = {
+      kTranslations + "czech_cz.xml",
+      kHelp + "cz-html.html",
+      kHelp + "cz-html/a.html",
+      kStringTable + "cs-CZ/strings.xml",
   };
-  for (const char* file : legacyFiles) {
-    WriteFile(production + "b1" + file, "old");
-    WriteFile(production + "b2" + file, "running build");
+  for (const std::string& file : legacyFiles) {
+    WriteFile(InLegacy("b1", file), "old");
+    WriteFile(InLegacy("b2", file), "running build");
   }
-  const std::string keptInB1 =
-      production + "b1/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/en-US/x";
+  const std::string keptInB1 = InLegacy("b1", kStringTable + "en-US/x");
   WriteFile(keptInB1, "host");
   fs::create_directories(production + "b3-clean");
   WriteFile(production + "notes.txt", "a plain file");
   // A legacy folder that is a link: the link goes, the folder it points to keeps its files.
   WriteFile(tree / "elsewhere/strings.xml", "not ours");
-  fs::create_directories(production + "b4/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable");
-  const std::string linkedLegacy =
-      production + "b4/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/cs-CZ";
+  fs::create_directories(InLegacy("b4", kStringTable));
+  const std::string linkedLegacy = InLegacy("b4", kStringTable + "cs-CZ");
   fs::create_directory_symlink(tree / "elsewhere", linkedLegacy);
 
   InstallCzechFiles(false, places);
 
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
-  for (const char* file : legacyFiles) {
+  for (const std::string& file : legacyFiles) {
     SCOPED_TRACE(file);
-    EXPECT_FALSE(fs::exists(production + "b1" + file));
-    EXPECT_EQ(ReadFile(production + "b2" + file), "running build");
+    EXPECT_FALSE(fs::exists(InLegacy("b1", file)));
+    EXPECT_EQ(ReadFile(InLegacy("b2", file)), "running build");
   }
-  EXPECT_FALSE(
-      fs::exists(production + "b1/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/cs-CZ"));
+  EXPECT_FALSE(fs::exists(InLegacy("b1", kStringTable + "cs-CZ")));
   EXPECT_EQ(ReadFile(keptInB1), "host");
   EXPECT_EQ(ReadFile(production + "notes.txt"), "a plain file");
   EXPECT_TRUE(fs::is_directory(production + "b3-clean"));
@@ -359,25 +348,15 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
 }
 
 TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
-  MakePackage(true, true, true, true);
+  MakePackage();
   // The CAM translations folder's parent is missing, so copy 3 fails.
-  fs::remove_all(bundle + "/Contents/Libraries/Applications/CAM360/Data");
-  const std::string camFolder = bundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/";
+  fs::remove_all(In("Contents/Libraries/Applications/CAM360/Data"));
+  const std::string camFolder = In(kTranslations);
 
   InstallCzechFiles(false, places);
 
-  const std::vector<std::string> expected = {
-      kFullRun[0],
-      kFullRun[1],
-      kFullRun[2],
-      kFullRun[3],
-      kFullRun[4],
-      kFullRun[5],
-      Line(") installation failed: " + camFolder + ": No such file or directory")};
-  EXPECT_EQ(hostsim::LogMessages(), expected);
-  EXPECT_EQ(MessageBoxes(),
-            std::vector<std::string>{Wstr2Str(L"Instalace češtiny se nezdařila.\nSoubor: ") + camFolder +
-                                     Wstr2Str(L"\nDůvod: soubor nebo složka neexistuje")});
+  EXPECT_EQ(hostsim::LogMessages(), FullRunUpTo(6, {MissingLine(camFolder)}));
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{MissingBox(camFolder)});
   EXPECT_FALSE(fs::exists(help + "cz-html.html"));
   // The folder that could not be made is not recorded as the installation's.
   EXPECT_EQ(Record().folders.count("Contents/Libraries/Applications/CAM360/Data/Translations"), 0u);
@@ -386,23 +365,18 @@ TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
 // The marker is written last: a run that an error ends after the CAM translations were copied is not
 // taken as done by the next start without force, which completes it.
 TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
-  MakePackage(true, true, true, true);
+  MakePackage();
   WriteFile(places.packageRoot + "/vornidca/czech_cz_messages.xml", "czech messages");
   fs::remove_all(help + "en-html"); // copy 5 fails
 
   InstallCzechFiles(false, places);
-  EXPECT_EQ(
-      ReadFile(bundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz_messages.xml"),
-      "czech messages");
+  EXPECT_EQ(ReadFile(In(kTranslations + "czech_cz_messages.xml")), "czech messages");
   EXPECT_FALSE(fs::exists(marker));
   // What the run placed before the error is recorded.
-  EXPECT_EQ(
-      Record().files.count("Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz_messages.xml"),
-      1u);
+  EXPECT_EQ(Record().files.count(kTranslations + "czech_cz_messages.xml"), 1u);
 
   WriteFile(help + "en-html/page.html", "help page", 1000); // older than the package's page
-  hostsim::ClearTranscript();
-  InstallCzechFiles(false, places);
+  InstallAgain(false);
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
   EXPECT_EQ(ReadFile(marker), "czech cam");
   EXPECT_EQ(ReadFile(help + "cz-html/page.html"), "czech help");
@@ -410,8 +384,7 @@ TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
   // A host without the English help index ends the run after the CAM translations, marker included.
   fs::remove(marker);
   fs::remove(help + "en-html.html");
-  hostsim::ClearTranscript();
-  InstallCzechFiles(false, places);
+  InstallAgain(false);
   EXPECT_EQ(hostsim::LogMessages().back(), Line(") copy files for Fusion CAM."));
   EXPECT_EQ(ReadFile(marker), "czech cam");
 }
@@ -426,18 +399,15 @@ TEST_F(Installation, MarkerThatCannotBeCopiedIsReportedAsAFailure) {
 
   InstallCzechFiles(false, places);
 
-  EXPECT_EQ(hostsim::LogMessages().back(),
-            Line(") installation failed: " + packageMarker + ": No such file or directory"));
-  EXPECT_EQ(MessageBoxes(),
-            std::vector<std::string>{Wstr2Str(L"Instalace češtiny se nezdařila.\nSoubor: ") + packageMarker +
-                                     Wstr2Str(L"\nDůvod: soubor nebo složka neexistuje")});
+  EXPECT_EQ(hostsim::LogMessages().back(), MissingLine(packageMarker));
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{MissingBox(packageMarker)});
   EXPECT_FALSE(Exists(marker));
 }
 
 // A forced run takes the marker away before it copies anything, so that a forced run that ends early
 // (an error here; a force-quit host alike) is completed by the next start instead of taken as done.
 TEST_F(Installation, ForcedRunEndedEarlyIsCompletedByTheNextStart) {
-  MakePackage(true, true, true, true);
+  MakePackage();
   InstallCzechFiles(false, places);
   ASSERT_EQ(ReadFile(marker), "czech cam");
 
@@ -447,14 +417,12 @@ TEST_F(Installation, ForcedRunEndedEarlyIsCompletedByTheNextStart) {
   WriteFile(places.packageRoot + "/vornidca/extra.xml", "czech extra 2", newer);
   WriteFile(places.packageRoot + "/vornidhe/cz-html/page.html", "czech help 2", newer);
   fs::rename(help + "en-html", tree / "en-html");
-  hostsim::ClearTranscript();
-  InstallCzechFiles(true, places);
+  InstallAgain(true);
   EXPECT_EQ(MessageBoxes().size(), 1u);
   EXPECT_FALSE(Exists(marker));
 
   fs::rename(tree / "en-html", help + "en-html");
-  hostsim::ClearTranscript();
-  InstallCzechFiles(false, places);
+  InstallAgain(false);
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
   EXPECT_EQ(ReadFile(marker), "czech cam 2");
   EXPECT_EQ(ReadFile(help + "cz-html/page.html"), "czech help 2");
@@ -462,8 +430,7 @@ TEST_F(Installation, ForcedRunEndedEarlyIsCompletedByTheNextStart) {
   // A package without a marker leaves the installed one alone.
   fs::remove(places.packageRoot + "/vornidca/czech_cz.xml");
   fs::rename(help + "en-html", tree / "en-html");
-  hostsim::ClearTranscript();
-  InstallCzechFiles(true, places);
+  InstallAgain(true);
   EXPECT_EQ(ReadFile(marker), "czech cam 2");
 }
 
@@ -471,14 +438,12 @@ TEST_F(Installation, ForcedRunEndedEarlyIsCompletedByTheNextStart) {
 // that vanish under the cleanup are gone, as it wanted, and no error.
 TEST_F(Installation, LegacyCleanupRacingAnotherRemoverSucceeds) {
   for (int build = 0; build < 4; ++build) {
-    const std::string legacy =
-        production + "old" + std::to_string(build) + "/Autodesk Fusion 360.app/Contents/";
+    const std::string legacy = "old" + std::to_string(build);
     for (int folder = 0; folder < 20; ++folder) {
       for (int file = 0; file < 20; ++file) {
         const std::string name = "/f" + std::to_string(folder) + "/p" + std::to_string(file) + ".html";
-        WriteFile(legacy + "Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html" + name,
-                  "old");
-        WriteFile(legacy + "Libraries/Neutron/StringTable/cs-CZ" + name, "old");
+        WriteFile(InLegacy(legacy, kHelp + "cz-html" + name), "old");
+        WriteFile(InLegacy(legacy, kStringTable + "cs-CZ" + name), "old");
       }
     }
   }
@@ -510,11 +475,9 @@ TEST_F(Installation, LegacyCleanupRacingAnotherRemoverSucceeds) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   }
   for (int build = 0; build < 4; ++build) {
-    const std::string contents =
-        production + "old" + std::to_string(build) + "/Autodesk Fusion 360.app/Contents/";
-    EXPECT_FALSE(Exists(contents + "Libraries/Neutron/StringTable/cs-CZ"));
-    EXPECT_FALSE(
-        Exists(contents + "Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html"));
+    const std::string legacy = "old" + std::to_string(build);
+    EXPECT_FALSE(Exists(InLegacy(legacy, kStringTable + "cs-CZ")));
+    EXPECT_FALSE(Exists(InLegacy(legacy, kHelp + "cz-html")));
   }
 }
 
@@ -526,15 +489,15 @@ TEST_F(Installation, EveryReasonShownToTheUserIsCzech) {
     std::string logged; // the end of the log line
     std::wstring shown; // the reason in the message box
   };
-  const std::string stringTable = bundle + "/Contents/Libraries/Neutron/StringTable/";
   const std::string czechStrings = places.packageRoot + "/vornidfu/cs-CZ/";
   rlimit savedFiles{};
   getrlimit(RLIMIT_NOFILE, &savedFiles);
   const Case cases[] = {
-      {"a file where a folder goes", [&] { WriteFile(bundle + "/Contents/Resources/AIRMAX/cs-CZ", "file"); },
+      {"a file where a folder goes", [&] { WriteFile(In("Contents/Resources/AIRMAX/cs-CZ"), "file"); },
        ": Not a directory", L"není složka"},
-      {"a folder where a file goes", [&] { fs::create_directories(stringTable + "cs-CZ/strings.xml/x"); },
-       ": Is a directory", L"je to složka"},
+      {"a folder where a file goes",
+       [&] { fs::create_directories(In(kStringTable + "cs-CZ/strings.xml/x")); }, ": Is a directory",
+       L"je to složka"},
       {"a link to itself", [&] { fs::create_symlink("self.xml", czechStrings + "self.xml"); },
        ": Too many levels of symbolic links", L"příliš mnoho úrovní symbolických odkazů"},
       {"a link back into the package", [&] { fs::create_directory_symlink("..", czechStrings + "loop"); },
@@ -555,11 +518,7 @@ TEST_F(Installation, EveryReasonShownToTheUserIsCzech) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(places.packageRoot);
-    fs::remove_all(bundle);
-    MakeHostBundle(true);
-    MakePackage(true, true, true, true);
-    hostsim::ClearTranscript();
+    Remake(true);
     hostsim::ClearFailures();
     c.arrange();
 
@@ -583,9 +542,8 @@ protected:
 };
 
 TEST_F(InstallationOnProductionDisk, InstallsAndCleansTheOtherBuilds) {
-  MakePackage(true, true, true, true);
-  const std::string legacy =
-      production + "b1/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/cs-CZ";
+  MakePackage();
+  const std::string legacy = InLegacy("b1", kStringTable + "cs-CZ");
   WriteFile(legacy + "/strings.xml", "old");
 
   InstallCzechFiles(false, places);
@@ -595,19 +553,17 @@ TEST_F(InstallationOnProductionDisk, InstallsAndCleansTheOtherBuilds) {
 }
 
 TEST_F(Installation, RecordHoldsWhatTheRunsPlacedInTheBundleAsItWasPlaced) {
-  MakePackage(true, true, true, true);
-  WriteFile(production + "b1/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable/cs-CZ/old.xml",
-            "old");
-  const std::string helpFolder = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
-  const std::string strings = "Contents/Libraries/Neutron/StringTable/cs-CZ/strings.xml";
+  MakePackage();
+  WriteFile(InLegacy("b1", kStringTable + "cs-CZ/old.xml"), "old");
+  const std::string strings = kStringTable + "cs-CZ/strings.xml";
   const std::string qm = "Contents/Resources/AIRMAX/cs-CZ/main.qm";
   const std::vector<std::string> placedFiles = {
       strings,
       qm,
-      "Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml",
-      helpFolder + "cz-html.html",
-      helpFolder + "cz-html/page.html", // copied from en-html, then replaced by the help package's
-      helpFolder + "cz-html/picture.png",
+      kTranslations + "czech_cz.xml",
+      kHelp + "cz-html.html",
+      kHelp + "cz-html/page.html", // copied from en-html, then replaced by the help package's
+      kHelp + "cz-html/picture.png",
   };
 
   InstallCzechFiles(false, places);
@@ -622,28 +578,26 @@ TEST_F(Installation, RecordHoldsWhatTheRunsPlacedInTheBundleAsItWasPlaced) {
   std::sort(expectedFiles.begin(), expectedFiles.end());
   EXPECT_EQ(recordedFiles, expectedFiles);
   // Only the folders the run created, none of the host's.
-  EXPECT_EQ(record.folders,
-            (std::set<std::string>{"Contents/Libraries/Neutron/StringTable/cs-CZ",
-                                   "Contents/Resources/AIRMAX/cs-CZ", helpFolder + "cz-html"}));
+  EXPECT_EQ(record.folders, (std::set<std::string>{kStringTable + "cs-CZ", "Contents/Resources/AIRMAX/cs-CZ",
+                                                   kHelp + "cz-html"}));
 
   // The host changes one Czech file after the installation (now newer than the package's), and a
   // newer package replaces another: the record keeps the first as it was placed and follows the second.
   const installrecord::RecordedFile placedStrings = record.files[strings];
-  WriteFile(bundle + "/" + strings, "changed by the host", ModifiedSeconds(bundle + "/" + strings) + 100);
-  WriteFile(places.packageRoot + "/VornidQM/main.qm", "czech qm 2", ModifiedSeconds(bundle + "/" + qm) + 100);
-  hostsim::ClearTranscript();
-  InstallCzechFiles(true, places);
+  WriteFile(In(strings), "changed by the host", ModifiedSeconds(In(strings)) + 100);
+  WriteFile(places.packageRoot + "/VornidQM/main.qm", "czech qm 2", ModifiedSeconds(In(qm)) + 100);
+  InstallAgain(true);
 
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
   record = Record();
   EXPECT_EQ(record.files.size(), placedFiles.size());
   EXPECT_EQ(record.files[strings], placedStrings);
   EXPECT_EQ(record.files[qm], AsItStands(qm));
-  EXPECT_EQ(ReadFile(bundle + "/" + qm), "czech qm 2");
+  EXPECT_EQ(ReadFile(In(qm)), "czech qm 2");
 }
 
 TEST_F(Installation, RecordThatCannotBeReadOrWrittenFailsNothing) {
-  MakePackage(true, true, true, true);
+  MakePackage();
   WriteFile(places.installRecord, "not a record\n");
 
   InstallCzechFiles(false, places);
@@ -655,14 +609,12 @@ TEST_F(Installation, RecordThatCannotBeReadOrWrittenFailsNothing) {
   });
   EXPECT_NE(replaced, logged.end());
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSuccess});
-  EXPECT_EQ(Record().files.count("Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml"),
-            1u);
+  EXPECT_EQ(Record().files.count(kTranslations + "czech_cz.xml"), 1u);
 
   // The record's folder is gone: the installation goes on and says so in the log.
   places.installRecord = tree / "gone/Orvandel_InstallRecord.txt";
   fs::remove(marker);
-  hostsim::ClearTranscript();
-  InstallCzechFiles(false, places);
+  InstallAgain(false);
   logged = hostsim::LogMessages();
   EXPECT_NE(std::find(logged.begin(), logged.end(),
                       Line(") install record not written: " + places.installRecord +
