@@ -3,14 +3,13 @@
 #include "crash_support.h"
 
 #include "file_copy.h"
-#include "host_support.h"
+#include "installation_support.h"
 #include "installer.h"
 #include "temp_folder.h"
 #include "test_files.h"
 
 #include <hostsim/control.h>
 #include <install_record.h>
-#include <platform.h>
 
 #include <gtest/gtest.h>
 
@@ -19,20 +18,14 @@
 #include <iostream>
 #include <random>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-using namespace adsk::core;
-using orvandel::app;
-using orvandel::ui;
+using namespace installtest;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kTrials = 30;
-
-const char* const kProduction = "/Library/Application Support/Autodesk/webdeploy/production/";
-const char* const kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
 
 // Content of a generated file: size bytes that differ from file to file.
 std::string Content(int seed, std::size_t size) {
@@ -64,16 +57,16 @@ void MakePackage(const std::string& root, int version = 0) {
 void MakeHome(const std::string& home) {
   const std::string production = home + kProduction;
   fs::create_directories(production + "b2/Autodesk Fusion.app/Contents/MacOS");
-  const std::string legacy = production + "b1/Autodesk Fusion 360.app/Contents/Libraries/";
-  WriteFile(legacy + "Applications/CAM360/Data/Translations/czech_cz.xml", "old");
-  WriteFile(legacy + "Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/cz-html/page.html", "old");
-  WriteFile(legacy + "Neutron/StringTable/cs-CZ/strings.xml", "old");
-  WriteFile(legacy + "Neutron/StringTable/en-US/strings.xml", "host");
+  const std::string legacy = production + "b1/Autodesk Fusion 360.app/";
+  WriteFile(legacy + kTranslations + "czech_cz.xml", "old");
+  WriteFile(legacy + kHelp + "cz-html/page.html", "old");
+  WriteFile(legacy + kStringTable + "cs-CZ/strings.xml", "old");
+  WriteFile(legacy + kStringTable + "en-US/strings.xml", "host");
 
   const std::string bundle = production + "Autodesk Fusion.app/";
-  WriteFile(bundle + "Contents/Libraries/Neutron/StringTable/en-US/strings.xml", "host");
+  WriteFile(bundle + kStringTable + "en-US/strings.xml", "host");
   WriteFile(bundle + "Contents/Resources/AIRMAX/en-US/main.qm", "host");
-  WriteFile(bundle + "Contents/Libraries/Applications/CAM360/Data/Translations/english.xml", "host");
+  WriteFile(bundle + kTranslations + "english.xml", "host");
   WriteFile(bundle + kHelp + "en-html.html", "help index");
   for (int i = 0; i < 20; ++i) {
     WriteFile(bundle + kHelp + "en-html/page" + std::to_string(i) + ".html", Content(i, 2000));
@@ -97,7 +90,7 @@ InstallPlaces PlacesFor(const std::string& package, const std::string& home) {
 // folders ("dir" in a snapshot).
 std::vector<std::string> AddedToTheBundle(const TreeSnapshot& fresh, const TreeSnapshot& installed,
                                           const char* kind) {
-  const std::string bundle = std::string(kProduction).substr(1) + "Autodesk Fusion.app/";
+  const std::string bundle = kProduction.substr(1) + "Autodesk Fusion.app/";
   std::vector<std::string> added;
   for (const auto& [path, description] : installed) {
     if (!fresh.count(path) && path.rfind(bundle, 0) == 0 && description.rfind(kind, 0) == 0)
@@ -129,11 +122,7 @@ void ExpectRecorded(const Added& added, const InstallPlaces& places) {
       ADD_FAILURE() << "not recorded: " << file;
       return;
     }
-    struct stat status {};
-    ASSERT_EQ(stat((bundle + file).c_str(), &status), 0) << file;
-    EXPECT_EQ(recorded->second.size, static_cast<std::uint64_t>(status.st_size)) << file;
-    EXPECT_EQ(recorded->second.mtimeSeconds, ModificationTime(status).tv_sec) << file;
-    EXPECT_EQ(recorded->second.mtimeNanoseconds, ModificationTime(status).tv_nsec) << file;
+    EXPECT_EQ(recorded->second, AsItStands(bundle + file)) << file;
   }
 }
 
@@ -141,9 +130,7 @@ void ExpectRecorded(const Added& added, const InstallPlaces& places) {
 // "Aktivace CZ" does (with force), reporting into a fresh in-memory host. A start after a crash must
 // complete what the crash left undone.
 void Install(const InstallPlaces& places, bool force = false) {
-  hostsim::ResetHost();
-  app = Application::get();
-  ui = app->userInterface();
+  AttachFreshHost();
   InstallCzechFiles(force, places);
 }
 
@@ -158,23 +145,9 @@ bool InstallationComplete() {
   return false;
 }
 
-std::vector<std::string> TemporaryFiles(const std::string& root) {
-  std::vector<std::string> found;
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() > 6 && name.compare(name.size() - 6, 6, ".qxtmp") == 0)
-      found.push_back(entry.path().string());
-  }
-  return found;
-}
-
 class InstallCrash : public testing::Test {
 protected:
-  void TearDown() override {
-    ui = nullptr;
-    app = nullptr;
-    hostsim::ResetHost();
-  }
+  void TearDown() override { DetachHost(); }
   TempFolder tree{"crash-test-"};
 };
 
@@ -197,8 +170,7 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
     MakeHome(home);
     duration = std::min(duration, crash::TimeInChild([&] { Install(PlacesFor(package, home)); }));
   }
-  ASSERT_TRUE(clean.count("Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app/"
-                          "Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml"));
+  ASSERT_TRUE(clean.count(kProduction.substr(1) + "Autodesk Fusion.app/" + kTranslations + "czech_cz.xml"));
 
   const std::uint32_t seed = crash::TrialSeed();
   std::cout << "install crash trials: seed " << seed << " (QUORLEX_CRASH_SEED), untroubled run " << duration

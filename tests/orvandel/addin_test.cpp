@@ -1,3 +1,4 @@
+#include "installation_support.h"
 #include "temp_folder.h"
 #include "test_files.h"
 
@@ -11,6 +12,8 @@
 
 namespace {
 
+using installtest::MessageBoxes;
+
 const std::string kRunLine = "QUORLEX: Run addIn and start of logging";
 const std::string kStopLine = "QUORLEX: Stop addIn and stop of logging";
 const std::string kInstallStart = "QUORLEX: (CopyCzechFiles) start ...";
@@ -18,13 +21,6 @@ const std::string kVersionCheckStart = "QUORLEX: (CheckNewVersion) start functio
 
 int Count(const std::vector<std::string>& lines, const std::string& line) {
   return static_cast<int>(std::count(lines.begin(), lines.end(), line));
-}
-
-int CountEvents(const std::string& type) {
-  int count = 0;
-  for (const auto& event : hostsim::Transcript())
-    count += event.type == type ? 1 : 0;
-  return count;
 }
 
 // The real module, loaded into the in-memory host, with HOME and the Mac's root in a temporary folder
@@ -73,18 +69,18 @@ TEST_F(LanguageAddin, RunAddsTheButtonAndStopRemovesIt) {
   const auto after = hostsim::ControlIds("SolidScriptsAddinsPanel");
   EXPECT_EQ(std::find(after.begin(), after.end(), "idCzButton"), after.end());
   EXPECT_EQ(hostsim::LogMessages().back(), kStopLine);
-  EXPECT_EQ(CountEvents("messagebox"), 0);
+  EXPECT_TRUE(MessageBoxes().empty());
 }
 
 TEST_F(LanguageAddin, HostWithoutApplicationObjectGetsFalseAndNothingElse) {
   hostsim::FailCall("get", "no application");
   EXPECT_FALSE(Load());
   EXPECT_TRUE(hostsim::LogMessages().empty());
-  EXPECT_EQ(CountEvents("messagebox"), 0);
+  EXPECT_TRUE(MessageBoxes().empty());
 
   // stop after such a run touches no empty handle.
   EXPECT_TRUE(Unload());
-  EXPECT_EQ(CountEvents("messagebox"), 0);
+  EXPECT_TRUE(MessageBoxes().empty());
 }
 
 TEST_F(LanguageAddin, HostWithoutUserInterfaceGetsFalseAndStopTouchesNothing) {
@@ -94,23 +90,15 @@ TEST_F(LanguageAddin, HostWithoutUserInterfaceGetsFalseAndStopTouchesNothing) {
 
   EXPECT_TRUE(Unload());
   EXPECT_EQ(hostsim::LogMessages(), (std::vector<std::string>{kRunLine, kStopLine}));
-  EXPECT_EQ(CountEvents("messagebox"), 0);
+  EXPECT_TRUE(MessageBoxes().empty());
 }
 
 TEST_F(LanguageAddin, MissingPanelShowsTheHostErrorAndKeepsTheOnlineWork) {
   hostsim::RemovePanel("SolidScriptsAddinsPanel");
   EXPECT_FALSE(Load());
   // The host's own error text, with an empty title, OK and no icon.
-  std::vector<hostsim::TranscriptEvent> boxes;
-  for (const auto& event : hostsim::Transcript()) {
-    if (event.type == "messagebox")
-      boxes.push_back(event);
-  }
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text("text"), "No toolbar panel with the id \"SolidScriptsAddinsPanel\".");
-  EXPECT_EQ(boxes[0].text("title"), "");
-  EXPECT_EQ(boxes[0].number("buttons"), 0);
-  EXPECT_EQ(boxes[0].number("icon"), 0);
+  EXPECT_EQ(MessageBoxes(),
+            std::vector<std::string>{"No toolbar panel with the id \"SolidScriptsAddinsPanel\"."});
   EXPECT_TRUE(hostsim::HasDefinition("idCzButton"));
 
   hostsim::ReportOnlineStatus(false);
@@ -135,11 +123,9 @@ TEST_F(LanguageAddin, OnlyTheFirstOnlineNotificationInstallsAndChecks) {
 
 TEST_F(LanguageAddin, EachClickMakesOneForcedInstallation) {
   WriteFile(tree / "Library/Vornid/vornidca/czech_cz.xml", "czech cam");
-  WriteFile(
-      tree /
-          "Users/user/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app/Contents/"
-          "Libraries/Applications/CAM360/Data/Translations/czech_cz.xml",
-      "installed", 1000);
+  WriteFile(tree / ("Users/user" + installtest::kProduction + "Autodesk Fusion.app/" +
+                    installtest::kTranslations + "czech_cz.xml"),
+            "installed", 1000);
   ASSERT_TRUE(Load());
 
   std::string error;
@@ -159,7 +145,7 @@ TEST_F(LanguageAddin, StopWithoutTheQuickAccessToolbarFailsAfterRemovingTheButto
 
   EXPECT_FALSE(Unload());
   EXPECT_FALSE(hostsim::HasDefinition("idCzButton"));
-  EXPECT_EQ(CountEvents("messagebox"), 1);
+  EXPECT_EQ(MessageBoxes().size(), 1u);
   EXPECT_EQ(Count(hostsim::LogMessages(), kStopLine), 0);
 }
 

@@ -1,11 +1,10 @@
-#include "host_support.h"
+#include "installation_support.h"
 #include "installer.h"
 #include "temp_folder.h"
 #include "test_files.h"
 
 #include <hostsim/control.h>
 #include <install_record.h>
-#include <platform.h>
 #include <utilities.h>
 
 #include <gtest/gtest.h>
@@ -16,13 +15,10 @@
 #include <set>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace adsk::core;
-using orvandel::app;
-using orvandel::ui;
+using namespace installtest;
 namespace fs = std::filesystem;
 
 namespace {
@@ -72,11 +68,6 @@ std::string MissingBox(const std::string& path) {
          Wstr2Str(L"\nDůvod: soubor nebo složka neexistuje");
 }
 
-// Folders of a host bundle, relative to it; the older builds' bundles share the layout.
-const std::string kStringTable = "Contents/Libraries/Neutron/StringTable/";
-const std::string kTranslations = "Contents/Libraries/Applications/CAM360/Data/Translations/";
-const std::string kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
-
 // A simulated Mac in a temporary folder: the host deployment with two builds (b2 running), the host
 // bundle with its own files, and the data package; the run reports into the in-memory host.
 class Installation : public testing::Test {
@@ -84,9 +75,7 @@ protected:
   explicit Installation(const std::string& homeBelowTree = "Users/user") : home(tree / homeBelowTree) {}
 
   void SetUp() override {
-    hostsim::ResetHost();
-    app = Application::get();
-    ui = app->userInterface();
+    AttachFreshHost();
     places =
         InstallPlaces{tree / "Library/Vornid", home, production + "b2/Autodesk Fusion.app/Contents/MacOS",
                       tree / "AddIns/Orvandel/Orvandel_InstallRecord.txt"};
@@ -95,11 +84,7 @@ protected:
     fs::create_directories(production + "b1");
     MakeHostBundle(true);
   }
-  void TearDown() override {
-    ui = nullptr;
-    app = nullptr;
-    hostsim::ResetHost();
-  }
+  void TearDown() override { DetachHost(); }
 
   // The host's own files in its bundle, with or without the English CAM help index.
   void MakeHostBundle(bool englishHelp) {
@@ -151,24 +136,9 @@ protected:
   }
   // A file's entry as the record would hold it now.
   installrecord::RecordedFile AsItStands(const std::string& relativePath) const {
-    struct stat status {};
-    EXPECT_EQ(stat(In(relativePath).c_str(), &status), 0) << relativePath;
-    return installrecord::RecordedFile{static_cast<std::uint64_t>(status.st_size),
-                                       ModificationTime(status).tv_sec, ModificationTime(status).tv_nsec};
+    return installtest::AsItStands(In(relativePath));
   }
 
-  static std::vector<std::string> MessageBoxes() {
-    std::vector<std::string> texts;
-    for (const auto& event : hostsim::Transcript()) {
-      if (event.type == "messagebox") {
-        EXPECT_EQ(event.text("title"), "");
-        EXPECT_EQ(event.number("buttons"), 0);
-        EXPECT_EQ(event.number("icon"), 0);
-        texts.push_back(event.text("text"));
-      }
-    }
-    return texts;
-  }
   // Log lines and message boxes in the order the run made them; a box reads "messagebox: " + its text.
   static std::vector<std::string> LogAndMessageBoxes() {
     std::vector<std::string> events;
@@ -201,7 +171,7 @@ protected:
 
   TempFolder tree{"orvandel-test-"};
   std::string home;
-  std::string production = home + "/Library/Application Support/Autodesk/webdeploy/production/";
+  std::string production = home + kProduction;
   std::string bundle = production + "Autodesk Fusion.app";
   std::string help = In(kHelp);
   std::string marker = In(kTranslations + "czech_cz.xml");

@@ -1,0 +1,76 @@
+// What the language add-in's tests and the crash trials of its installation share: the host bundle's
+// layout, a fresh host for a run, and readings of what a run left behind.
+#pragma once
+
+#include "host_support.h"
+
+#include <hostsim/control.h>
+#include <install_record.h>
+#include <platform.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace installtest {
+
+// Where the host's builds are deployed, below the user's home.
+inline const std::string kProduction = "/Library/Application Support/Autodesk/webdeploy/production/";
+// Folders of a host bundle, relative to it; the older builds' bundles share the layout.
+inline const std::string kStringTable = "Contents/Libraries/Neutron/StringTable/";
+inline const std::string kTranslations = "Contents/Libraries/Applications/CAM360/Data/Translations/";
+inline const std::string kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+
+// A fresh in-memory host with the add-in's handles on it, as run would leave them.
+inline void AttachFreshHost() {
+  hostsim::ResetHost();
+  orvandel::app = adsk::core::Application::get();
+  orvandel::ui = orvandel::app->userInterface();
+}
+// Drops the add-in's handles, then the host's state.
+inline void DetachHost() {
+  orvandel::ui = nullptr;
+  orvandel::app = nullptr;
+  hostsim::ResetHost();
+}
+
+// A file's install-record entry as the file stands now; fails the test when it cannot be examined.
+inline installrecord::RecordedFile AsItStands(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+  return installrecord::RecordedFile{static_cast<std::uint64_t>(status.st_size),
+                                     ModificationTime(status).tv_sec, ModificationTime(status).tv_nsec};
+}
+
+// The texts of the message boxes in the transcript; the add-in shows each with an empty title, OK
+// and no icon, which this checks.
+inline std::vector<std::string> MessageBoxes() {
+  std::vector<std::string> texts;
+  for (const auto& event : hostsim::Transcript()) {
+    if (event.type == "messagebox") {
+      EXPECT_EQ(event.text("title"), "");
+      EXPECT_EQ(event.number("buttons"), 0);
+      EXPECT_EQ(event.number("icon"), 0);
+      texts.push_back(event.text("text"));
+    }
+  }
+  return texts;
+}
+
+// The temporary files of copies below root (the copy's names end in ".qxtmp").
+inline std::vector<std::string> TemporaryFiles(const std::string& root) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 6 && name.compare(name.size() - 6, 6, ".qxtmp") == 0)
+      found.push_back(entry.path().string());
+  }
+  return found;
+}
+
+} // namespace installtest
