@@ -1,4 +1,5 @@
 #include "file_copy.h"
+#include "installation_support.h"
 #include "temp_folder.h"
 #include "test_files.h"
 
@@ -27,19 +28,31 @@ fs::filesystem_error CaughtError(const std::function<void()>& work) {
   return fs::filesystem_error("none", std::error_code());
 }
 
-// Temporary files left behind (the shared helper's names end in ".qxtmp").
-int TemporaryFilesIn(const std::string& folder) {
-  int count = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() > 6 && name.compare(name.size() - 6, 6, ".qxtmp") == 0)
-      ++count;
+using installtest::TemporaryFiles;
+
+// Runs work in a child process and returns its exit status (98 when a signal ended it); as nobody
+// when unprivileged, since this process may be root, whom permissions do not stop.
+int ExitStatusInChild(const std::function<int()>& work, bool unprivileged = false) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(99);
+    _exit(work());
   }
-  return count;
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
 }
 
-TEST(FolderCopy, CreatesMissingReplacesOlderKeepsEqualNewerAndExtraFiles) {
+// Each case in a fresh folder of its own, most copying its package folder to its bundle folder.
+class FolderCopy : public testing::Test {
+protected:
+  void CopyPackage() { filecopy::CopyFolderUpdating(tree / "package", tree / "bundle"); }
+
   TempFolder tree{"orvandel-test-"};
+};
+
+TEST_F(FolderCopy, CreatesMissingReplacesOlderKeepsEqualNewerAndExtraFiles) {
   const std::string source = tree / "package";
   const std::string target = tree / "bundle";
   struct Case {
@@ -70,11 +83,10 @@ TEST(FolderCopy, CreatesMissingReplacesOlderKeepsEqualNewerAndExtraFiles) {
     EXPECT_EQ(ModifiedSeconds(copied), c.replaced ? 2000 : c.targetTime);
   }
   EXPECT_EQ(ReadFile(target + "/extra.txt"), "host's own");
-  EXPECT_EQ(TemporaryFilesIn(target), 0);
+  EXPECT_EQ(TemporaryFiles(target), std::vector<std::string>{});
 }
 
-TEST(FolderCopy, NewerPackageDatedBeforeTheLastInstallIsInstalled) {
-  TempFolder tree{"orvandel-test-"};
+TEST_F(FolderCopy, NewerPackageDatedBeforeTheLastInstallIsInstalled) {
   const std::string source = tree / "package";
   const std::string target = tree / "bundle";
   WriteFile(source + "/strings.xml", "version 1", 1000000000);
@@ -87,51 +99,41 @@ TEST(FolderCopy, NewerPackageDatedBeforeTheLastInstallIsInstalled) {
   EXPECT_EQ(ReadFile(target + "/strings.xml"), "version 2");
 }
 
-TEST(FolderCopy, PreservesPermissionBits) {
-  TempFolder tree{"orvandel-test-"};
+TEST_F(FolderCopy, PreservesPermissionBits) {
   WriteFile(tree / "package/run.sh", "#!/bin/sh\n");
   fs::permissions(tree / "package/run.sh", fs::perms(0750));
 
-  filecopy::CopyFolderUpdating(tree / "package", tree / "bundle");
+  CopyPackage();
 
   EXPECT_EQ(fs::status(tree / "bundle/run.sh").permissions() & fs::perms::mask, fs::perms(0750));
 }
 
-TEST(FolderCopy, LinkAtTheTargetIsReplacedAndItsPointeeUntouched) {
-  TempFolder tree{"orvandel-test-"};
+// A link where a file goes, to a file of someone else's or dangling: the link is what gets replaced.
+TEST_F(FolderCopy, LinkAtTheTargetIsReplacedAndItsPointeeUntouched) {
   WriteFile(tree / "package/strings.xml", "package", 2000);
   WriteFile(tree / "elsewhere/victim.xml", "not ours", 1000);
-  WriteFile(tree / "bundle/placeholder", "");
-  fs::create_symlink(tree / "elsewhere/victim.xml", tree / "bundle/strings.xml");
-
-  filecopy::CopyFolderUpdating(tree / "package", tree / "bundle");
-
-  EXPECT_FALSE(fs::is_symlink(tree / "bundle/strings.xml"));
-  EXPECT_EQ(ReadFile(tree / "bundle/strings.xml"), "package");
-  EXPECT_EQ(ReadFile(tree / "elsewhere/victim.xml"), "not ours");
-}
-
-TEST(FolderCopy, DanglingLinkAtTheTargetIsReplaced) {
-  TempFolder tree{"orvandel-test-"};
-  WriteFile(tree / "package/strings.xml", "package");
   fs::create_directories(tree / "bundle");
-  fs::create_symlink(tree / "nowhere", tree / "bundle/strings.xml");
+  for (const char* pointee : {"elsewhere/victim.xml", "nowhere"}) {
+    SCOPED_TRACE(pointee);
+    fs::remove(tree / "bundle/strings.xml");
+    fs::create_symlink(tree / pointee, tree / "bundle/strings.xml");
 
-  filecopy::CopyFolderUpdating(tree / "package", tree / "bundle");
+    CopyPackage();
 
-  EXPECT_FALSE(fs::is_symlink(tree / "bundle/strings.xml"));
-  EXPECT_EQ(ReadFile(tree / "bundle/strings.xml"), "package");
+    EXPECT_FALSE(fs::is_symlink(tree / "bundle/strings.xml"));
+    EXPECT_EQ(ReadFile(tree / "bundle/strings.xml"), "package");
+    EXPECT_EQ(ReadFile(tree / "elsewhere/victim.xml"), "not ours");
+  }
 }
 
-TEST(FolderCopy, FollowsLinksInTheSource) {
-  TempFolder tree{"orvandel-test-"};
+TEST_F(FolderCopy, FollowsLinksInTheSource) {
   WriteFile(tree / "shared/common.xml", "common");
   WriteFile(tree / "shared/dir/inner.xml", "inner");
   fs::create_directories(tree / "package");
   fs::create_symlink(tree / "shared/common.xml", tree / "package/common.xml");
   fs::create_directory_symlink(tree / "shared/dir", tree / "package/dir");
 
-  filecopy::CopyFolderUpdating(tree / "package", tree / "bundle");
+  CopyPackage();
 
   EXPECT_FALSE(fs::is_symlink(tree / "bundle/common.xml"));
   EXPECT_EQ(ReadFile(tree / "bundle/common.xml"), "common");
@@ -139,19 +141,17 @@ TEST(FolderCopy, FollowsLinksInTheSource) {
   EXPECT_EQ(ReadFile(tree / "bundle/dir/inner.xml"), "inner");
 }
 
-TEST(FolderCopy, SourceLinkBackIntoItsOwnFolderIsReportedNotFollowed) {
-  TempFolder tree{"orvandel-test-"};
+TEST_F(FolderCopy, SourceLinkBackIntoItsOwnFolderIsReportedNotFollowed) {
   WriteFile(tree / "package/sub/file.txt", "x");
   fs::create_directory_symlink(tree / "package", tree / "package/sub/loop");
 
-  const auto error = CaughtError([&] { filecopy::CopyFolderUpdating(tree / "package", tree / "bundle"); });
+  const auto error = CaughtError([&] { CopyPackage(); });
 
   EXPECT_EQ(error.code(), filecopy::CopyError::linkLoop);
   EXPECT_EQ(error.path1(), tree / "package/sub/loop");
 }
 
-TEST(FolderCopy, ErrorsNameThePathThatFailed) {
-  TempFolder tree{"orvandel-test-"};
+TEST_F(FolderCopy, ErrorsNameThePathThatFailed) {
   WriteFile(tree / "package/a.txt", "a");
   WriteFile(tree / "not-a-folder", "");
   struct Case {
@@ -177,8 +177,7 @@ TEST(FolderCopy, ErrorsNameThePathThatFailed) {
   }
 }
 
-TEST(FolderCopy, CopyThatFailsHalfwayLeavesTheOldTargetIntact) {
-  TempFolder tree{"orvandel-test-"};
+TEST_F(FolderCopy, CopyThatFailsHalfwayLeavesTheOldTargetIntact) {
   WriteFile(tree / "package/big.bin", std::string(1 << 20, 'n'), 2000);
   WriteFile(tree / "bundle/big.bin", "old contents", 1000);
 
@@ -189,7 +188,7 @@ TEST(FolderCopy, CopyThatFailsHalfwayLeavesTheOldTargetIntact) {
   rlimit limited = saved;
   limited.rlim_cur = 64 * 1024;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const auto error = CaughtError([&] { filecopy::CopyFolderUpdating(tree / "package", tree / "bundle"); });
+  const auto error = CaughtError([&] { CopyPackage(); });
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, SIG_DFL);
 
@@ -197,71 +196,52 @@ TEST(FolderCopy, CopyThatFailsHalfwayLeavesTheOldTargetIntact) {
   EXPECT_EQ(error.path1(), tree / "package/big.bin");
   EXPECT_EQ(error.path2(), tree / "bundle/big.bin");
   EXPECT_EQ(ReadFile(tree / "bundle/big.bin"), "old contents");
-  EXPECT_EQ(TemporaryFilesIn(tree / "bundle"), 0);
+  EXPECT_EQ(TemporaryFiles(tree / "bundle"), std::vector<std::string>{});
 }
 
-// Runs work as an unprivileged user (in a child process when this one is root, whom permissions do not
-// stop) and returns its exit status.
-int RunUnprivileged(const std::function<int()>& work) {
-  if (geteuid() != 0)
-    return work();
-  const pid_t child = fork();
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0)
-      _exit(99);
-    _exit(work());
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
-}
-
-TEST(FolderCopy, ReadOnlyTargetFolderGivesAnErrorNamingTheFile) {
-  TempFolder tree{"orvandel-test-"};
+TEST_F(FolderCopy, ReadOnlyTargetFolderGivesAnErrorNamingTheFile) {
   WriteFile(tree / "package/strings.xml", "package", 2000);
   WriteFile(tree / "bundle/strings.xml", "old", 1000);
   fs::permissions(tree.path(), fs::perms(0755));
   fs::permissions(tree / "bundle", fs::perms(0555));
 
   // Exit codes: 0 the expected error, 1 no error, 2 another error, 3 the old file changed.
-  const int result = RunUnprivileged([&] {
-    try {
-      filecopy::CopyFolderUpdating(tree / "package", tree / "bundle");
-      return 1;
-    } catch (const fs::filesystem_error& error) {
-      if (error.code() != std::errc::permission_denied || error.path2() != tree / "bundle/strings.xml")
-        return 2;
-    }
-    return ReadFile(tree / "bundle/strings.xml") == "old" ? 0 : 3;
-  });
+  const int result = ExitStatusInChild(
+      [&] {
+        try {
+          CopyPackage();
+          return 1;
+        } catch (const fs::filesystem_error& error) {
+          if (error.code() != std::errc::permission_denied || error.path2() != tree / "bundle/strings.xml")
+            return 2;
+        }
+        return ReadFile(tree / "bundle/strings.xml") == "old" ? 0 : 3;
+      },
+      /*unprivileged=*/true);
   EXPECT_EQ(result, 0);
 }
 
 // The copy holds a bounded number of descriptors whatever the depth of the package: under a low limit
 // (in a child, whose limit ends with it) a deep tree is copied whole.
-TEST(FolderCopy, DeepTreeIsCopiedUnderALowDescriptorLimit) {
-  TempFolder tree{"orvandel-test-"};
+TEST_F(FolderCopy, DeepTreeIsCopiedUnderALowDescriptorLimit) {
   std::string deep;
   for (int level = 0; level < 60; ++level)
     deep += "/d" + std::to_string(level);
   WriteFile(tree / ("package" + deep + "/deepest.txt"), "deep");
   WriteFile(tree / "package/d0/d1/beside.txt", "beside");
 
-  const pid_t child = fork();
-  if (child == 0) {
+  const int status = ExitStatusInChild([&] {
     const rlimit limited{24, 24};
     if (setrlimit(RLIMIT_NOFILE, &limited) != 0)
-      _exit(2);
+      return 2;
     try {
-      filecopy::CopyFolderUpdating(tree / "package", tree / "bundle");
+      CopyPackage();
     } catch (...) {
-      _exit(1);
+      return 1;
     }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return 0;
+  });
+  EXPECT_EQ(status, 0) << "1: the copy failed; 2: no limit could be set";
   EXPECT_EQ(ReadFile(tree / ("bundle" + deep + "/deepest.txt")), "deep");
   EXPECT_EQ(ReadFile(tree / "bundle/d0/d1/beside.txt"), "beside");
 }
