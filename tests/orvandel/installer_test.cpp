@@ -69,7 +69,7 @@ std::string MissingBox(const std::string& path) {
 }
 
 // A simulated Mac in a temporary folder: the host deployment with two builds (b2 running), the host
-// bundle with its own files, and the data package; the run reports into the in-memory host.
+// bundle with its own files, and the whole data package; the run reports into the in-memory host.
 class Installation : public testing::Test {
 protected:
   explicit Installation(const std::string& homeBelowTree = "Users/user") : home(tree / homeBelowTree) {}
@@ -83,6 +83,7 @@ protected:
     fs::create_directories(places.executableDirectory);
     fs::create_directories(production + "b1");
     MakeHostBundle(true);
+    MakePackage();
   }
   void TearDown() override { DetachHost(); }
 
@@ -179,7 +180,6 @@ protected:
 };
 
 TEST_F(Installation, FullRunCopiesEverySourceSwitchesTheLanguageAndLogsEachStage) {
-  MakePackage();
 
   InstallCzechFiles(false, places);
 
@@ -200,7 +200,6 @@ TEST_F(Installation, FullRunCopiesEverySourceSwitchesTheLanguageAndLogsEachStage
 }
 
 TEST_F(Installation, MarkerFileStopsOnlyRunsWithoutForce) {
-  MakePackage();
   WriteFile(marker, "installed earlier", 1000);
 
   InstallCzechFiles(false, places);
@@ -257,7 +256,6 @@ TEST_F(Installation, MissingPackageFoldersAreReportedAndTheRunGoesOnOrEndsAsDue)
 }
 
 TEST_F(Installation, HostOutsideAProductionFolderSkipsOnlyTheLegacyCleanup) {
-  MakePackage();
   places.executableDirectory = tree / "Applications/Host/Contents/MacOS";
 
   InstallCzechFiles(false, places);
@@ -269,7 +267,6 @@ TEST_F(Installation, HostOutsideAProductionFolderSkipsOnlyTheLegacyCleanup) {
 }
 
 TEST_F(Installation, UnknownHomeEndsTheRunWithALogLine) {
-  MakePackage();
   places.home.clear();
 
   InstallCzechFiles(true, places);
@@ -280,7 +277,6 @@ TEST_F(Installation, UnknownHomeEndsTheRunWithALogLine) {
 }
 
 TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds) {
-  MakePackage();
   const std::string legacyFiles[] = {
       kTranslations + "czech_cz.xml",
       kHelp + "cz-html.html",
@@ -318,7 +314,6 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
 }
 
 TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
-  MakePackage();
   // The CAM translations folder's parent is missing, so copy 3 fails.
   fs::remove_all(In("Contents/Libraries/Applications/CAM360/Data"));
   const std::string camFolder = In(kTranslations);
@@ -335,7 +330,6 @@ TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
 // The marker is written last: a run that an error ends after the CAM translations were copied is not
 // taken as done by the next start without force, which completes it.
 TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
-  MakePackage();
   WriteFile(places.packageRoot + "/vornidca/czech_cz_messages.xml", "czech messages");
   fs::remove_all(help + "en-html"); // copy 5 fails
 
@@ -362,9 +356,8 @@ TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
 // The marker is a package file like any other: one that cannot be copied ends the run with the
 // failure report instead of the success message, and leaves no marker behind.
 TEST_F(Installation, MarkerThatCannotBeCopiedIsReportedAsAFailure) {
-  MakePackage(true, true, false, true);
   const std::string packageMarker = places.packageRoot + "/vornidca/czech_cz.xml";
-  fs::create_directories(places.packageRoot + "/vornidca");
+  fs::remove(packageMarker);
   fs::create_symlink(tree / "nowhere.xml", packageMarker);
 
   InstallCzechFiles(false, places);
@@ -377,7 +370,6 @@ TEST_F(Installation, MarkerThatCannotBeCopiedIsReportedAsAFailure) {
 // A forced run takes the marker away before it copies anything, so that a forced run that ends early
 // (an error here; a force-quit host alike) is completed by the next start instead of taken as done.
 TEST_F(Installation, ForcedRunEndedEarlyIsCompletedByTheNextStart) {
-  MakePackage();
   InstallCzechFiles(false, places);
   ASSERT_EQ(ReadFile(marker), "czech cam");
 
@@ -512,7 +504,6 @@ protected:
 };
 
 TEST_F(InstallationOnProductionDisk, InstallsAndCleansTheOtherBuilds) {
-  MakePackage();
   const std::string legacy = InLegacy("b1", kStringTable + "cs-CZ");
   WriteFile(legacy + "/strings.xml", "old");
 
@@ -523,7 +514,6 @@ TEST_F(InstallationOnProductionDisk, InstallsAndCleansTheOtherBuilds) {
 }
 
 TEST_F(Installation, RecordHoldsWhatTheRunsPlacedInTheBundleAsItWasPlaced) {
-  MakePackage();
   WriteFile(InLegacy("b1", kStringTable + "cs-CZ/old.xml"), "old");
   const std::string strings = kStringTable + "cs-CZ/strings.xml";
   const std::string qm = "Contents/Resources/AIRMAX/cs-CZ/main.qm";
@@ -567,7 +557,6 @@ TEST_F(Installation, RecordHoldsWhatTheRunsPlacedInTheBundleAsItWasPlaced) {
 }
 
 TEST_F(Installation, RecordThatCannotBeReadOrWrittenFailsNothing) {
-  MakePackage();
   WriteFile(places.installRecord, "not a record\n");
 
   InstallCzechFiles(false, places);
