@@ -19,7 +19,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -44,18 +43,14 @@ struct HostsimRun {
   std::string longestWhat;
   std::vector<long long> stopUs;
 
-  bool Printed(const std::string& text) const {
-    for (const auto& line : lines)
-      if (line.find(text) != std::string::npos)
-        return true;
-    return false;
-  }
+  // The lines that hold text.
   int Count(const std::string& text) const {
     int count = 0;
     for (const auto& line : lines)
       count += line.find(text) != std::string::npos ? 1 : 0;
     return count;
   }
+  bool Printed(const std::string& text) const { return Count(text) > 0; }
 };
 
 class HostsimNetworkTest : public ::testing::Test {
@@ -178,17 +173,13 @@ protected:
   loopback::Server m_server{loopback::Certificate::Trusted};
 };
 
-constexpr const char* kCheckScript = "load Orvandel\n"
-                                     "online\n"
-                                     "waitfor \"(CheckNewVersion) end function\" 20\n"
-                                     "unload Orvandel\n";
-constexpr const char* kDownloadScript = "load Orvandel\n"
-                                        "online\n"
-                                        "waitfor \"(CheckNewVersion) end function\" 20\n"
-                                        "answer yes\n"
-                                        "click newVerAddIn\n"
-                                        "waitfor \" se ne\" 30\n" // the failure message of either step
-                                        "unload Orvandel\n";
+// The add-in loaded and online until its version query has ended; then Yes to the new version and a
+// click on its button, which starts the download.
+const std::string kQueried = "load Orvandel\nonline\nwaitfor \"(CheckNewVersion) end function\" 20\n";
+const std::string kDownloading = kQueried + "answer yes\nclick newVerAddIn\n";
+const std::string kCheckScript = kQueried + "unload Orvandel\n";
+// Waits for the failure message of either step of the download.
+const std::string kDownloadScript = kDownloading + "waitfor \" se ne\" 30\nunload Orvandel\n";
 
 // Each case ends by a shortened limit on the worker while the host stays responsive; the figures
 // printed are those of the README's table.
@@ -200,7 +191,7 @@ TEST_F(HostsimNetworkTest, NoNetworkCaseHoldsTheMainThread) {
     const char* name;
     std::atomic<Behaviour>* step;
     Behaviour behaviour;
-    const char* script;
+    std::string script;
     const char* outcome; // a text the add-in prints when the case has run its course
     bool silent;
   };
@@ -252,9 +243,7 @@ TEST_F(HostsimNetworkTest, UnloadingDuringAStalledQueryOrADownloadIsClean) {
        "load Orvandel\nonline\nwait 0.05\nunload Orvandel\n", &m_versionQueries, 1},
       // Unloaded once the add-in has reported the first part of the package: stalled in mid-download.
       {"download", &m_package, Behaviour::StallAfterAPart,
-       "load Orvandel\nonline\nwaitfor \"(CheckNewVersion) end function\" 20\nanswer yes\n"
-       "click newVerAddIn\nwaitfor \"package " +
-           std::to_string(kPartBytes) + " \" 20\nunload Orvandel\n",
+       kDownloading + "waitfor \"package " + std::to_string(kPartBytes) + " \" 20\nunload Orvandel\n",
        &m_packageRequests, kRounds},
   };
   for (const Case& test : cases) {
