@@ -2,8 +2,8 @@
 // and the other builds end exactly as after one untroubled installation, and no temporary file is left.
 #include "crash_support.h"
 
+#include "addin_test_support.h"
 #include "file_copy.h"
-#include "installation_support.h"
 #include "installer.h"
 #include "temp_folder.h"
 #include "test_files.h"

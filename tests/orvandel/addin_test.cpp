@@ -1,4 +1,4 @@
-#include "installation_support.h"
+#include "addin_test_support.h"
 #include "temp_folder.h"
 #include "test_files.h"
 

@@ -1,5 +1,5 @@
+#include "addin_test_support.h"
 #include "file_copy.h"
-#include "installation_support.h"
 #include "temp_folder.h"
 #include "test_files.h"
 
@@ -7,8 +7,6 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -28,21 +26,8 @@ fs::filesystem_error CaughtError(const std::function<void()>& work) {
   return fs::filesystem_error("none", std::error_code());
 }
 
+using installtest::ExitStatusInChild;
 using installtest::TemporaryFiles;
-
-// Runs work in a child process and returns its exit status (98 when a signal ended it); as nobody
-// when unprivileged, since this process may be root, whom permissions do not stop.
-int ExitStatusInChild(const std::function<int()>& work, bool unprivileged = false) {
-  const pid_t child = fork();
-  if (child == 0) {
-    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-      _exit(99);
-    _exit(work());
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
-}
 
 // Each case in a fresh folder of its own, most copying its package folder to its bundle folder.
 class FolderCopy : public testing::Test {

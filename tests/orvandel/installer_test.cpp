@@ -1,4 +1,4 @@
-#include "installation_support.h"
+#include "addin_test_support.h"
 #include "installer.h"
 #include "temp_folder.h"
 #include "test_files.h"
@@ -15,7 +15,6 @@
 #include <set>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace installtest;
@@ -415,27 +414,22 @@ TEST_F(Installation, LegacyCleanupRacingAnotherRemoverSucceeds) {
   ASSERT_EQ(pipe(gate), 0);
   std::vector<pid_t> children;
   for (int i = 0; i < 6; ++i) {
-    const pid_t child = fork();
-    if (child == 0) {
+    children.push_back(ForkChild([&] {
       close(gate[1]);
       char byte;
       (void)!read(gate[0], &byte, 1);
       try {
         RemoveFromOldDestination(production.c_str(), "b2");
       } catch (...) {
-        _exit(1);
+        return 1;
       }
-      _exit(0);
-    }
-    children.push_back(child);
+      return 0;
+    }));
   }
   close(gate[0]);
   close(gate[1]); // every child reads end of file at once
-  for (const pid_t child : children) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-  }
+  for (const pid_t child : children)
+    EXPECT_EQ(ExitStatus(child), 0);
   for (int build = 0; build < 4; ++build) {
     const std::string legacy = "old" + std::to_string(build);
     EXPECT_FALSE(Exists(InLegacy(legacy, kStringTable + "cs-CZ")));

@@ -1,5 +1,5 @@
-// What the language add-in's tests and the crash trials of its installation share: the host bundle's
-// layout, a fresh host for a run, and readings of what a run left behind.
+// What the language add-in's tests and its crash trials share: the host bundle's layout, a fresh host
+// for a run, readings of what a run left behind, and work run in a child process.
 #pragma once
 
 #include "host_support.h"
@@ -11,9 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,6 +74,29 @@ inline std::vector<std::string> TemporaryFiles(const std::string& root) {
       found.push_back(entry.path().string());
   }
   return found;
+}
+
+// Starts work in a forked child whose exit status is work's result; the child runs as nobody when
+// unprivileged, since this process may be root, whom permissions and limits do not stop.
+inline pid_t ForkChild(const std::function<int()>& work, bool unprivileged = false) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(99);
+    _exit(work());
+  }
+  EXPECT_GT(child, 0) << "no child process";
+  return child;
+}
+// Waits for the child: its exit status; 98 when a signal ended it, 97 when there is no such child.
+inline int ExitStatus(pid_t child) {
+  int status = 0;
+  if (child <= 0 || waitpid(child, &status, 0) != child)
+    return 97;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+inline int ExitStatusInChild(const std::function<int()>& work, bool unprivileged = false) {
+  return ExitStatus(ForkChild(work, unprivileged));
 }
 
 } // namespace installtest
