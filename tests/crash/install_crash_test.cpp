@@ -148,6 +148,16 @@ bool InstallationComplete() {
 class InstallCrash : public testing::Test {
 protected:
   void TearDown() override { DetachHost(); }
+
+  // A new home below the test's folder (see MakeHome), with package installed in it when one is given.
+  std::string NewHome(const std::string& name, const std::string& package = "") {
+    const std::string home = tree / name;
+    MakeHome(home);
+    if (!package.empty())
+      Install(PlacesFor(package, home));
+    return home;
+  }
+
   TempFolder tree{"crash-test-"};
 };
 
@@ -155,19 +165,15 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   const std::string package = tree / "Library/Vornid";
   MakePackage(package);
 
-  const std::string cleanHome = tree / "clean";
-  MakeHome(cleanHome);
+  const std::string cleanHome = NewHome("clean");
   long duration = crash::TimeInChild([&] { Install(PlacesFor(package, cleanHome)); });
   const auto clean = Snapshot(cleanHome);
-  const std::string freshHome = tree / "fresh";
-  MakeHome(freshHome);
-  const Added added = AddedToTheBundle(Snapshot(freshHome), clean);
+  const Added added = AddedToTheBundle(Snapshot(NewHome("fresh")), clean);
   ASSERT_FALSE(added.files.empty());
   ASSERT_FALSE(added.folders.empty());
   // The first run meets cold caches; the kills aim at the time a run takes once they are warm.
   for (int i = 0; i < 2; ++i) {
-    const std::string home = tree / ("timed" + std::to_string(i));
-    MakeHome(home);
+    const std::string home = NewHome("timed" + std::to_string(i));
     duration = std::min(duration, crash::TimeInChild([&] { Install(PlacesFor(package, home)); }));
   }
   ASSERT_TRUE(clean.count(kProduction.substr(1) + "Autodesk Fusion.app/" + kTranslations + "czech_cz.xml"));
@@ -181,8 +187,7 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   int kills = 0;
   int trial = 0;
   for (; trial < kTrials; ++trial) {
-    const std::string home = tree / ("trial" + std::to_string(trial));
-    MakeHome(home);
+    const std::string home = NewHome("trial" + std::to_string(trial));
     const InstallPlaces places = PlacesFor(package, home);
     // One or two kills in a row, each run starting from what the one before left.
     const int killsInTrial = 1 + static_cast<int>(random() % 2);
@@ -227,32 +232,24 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   MakePackage(newer, 2); // written later, so newer than every file of the older package
   MarkVersion(newer, 2);
 
-  const std::string cleanHome = tree / "clean";
-  MakeHome(cleanHome);
-  Install(PlacesFor(older, cleanHome));
+  const std::string cleanHome = NewHome("clean", older);
   const auto cleanOlder = Snapshot(cleanHome);
   long duration = crash::TimeInChild([&] { Install(PlacesFor(newer, cleanHome), /*force=*/true); });
   const auto clean = Snapshot(cleanHome);
   // As above: the kills aim at the time a run takes with warm caches.
   for (int i = 0; i < 2; ++i) {
-    const std::string home = tree / ("timed" + std::to_string(i));
-    MakeHome(home);
-    Install(PlacesFor(older, home));
+    const std::string home = NewHome("timed" + std::to_string(i), older);
     duration =
         std::min(duration, crash::TimeInChild([&] { Install(PlacesFor(newer, home), /*force=*/true); }));
   }
-  const std::string freshHome = tree / "fresh";
-  MakeHome(freshHome);
-  const Added added = AddedToTheBundle(Snapshot(freshHome), clean);
+  const Added added = AddedToTheBundle(Snapshot(NewHome("fresh")), clean);
 
   const std::uint32_t seed = crash::TrialSeed();
   std::mt19937 random(seed);
   std::uniform_int_distribution<long> moment(0, duration);
   int killed = 0;
   for (int trial = 0; trial < kForcedTrials; ++trial) {
-    const std::string home = tree / ("forced" + std::to_string(trial));
-    MakeHome(home);
-    Install(PlacesFor(older, home));
+    const std::string home = NewHome("forced" + std::to_string(trial), older);
     const long delay = moment(random);
     SCOPED_TRACE("trial " + std::to_string(trial) + ", killed after " + std::to_string(delay) + " us");
     bool finishedWell = false;
