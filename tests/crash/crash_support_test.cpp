@@ -14,7 +14,7 @@ namespace {
 // process of the user. The fork is made to fail by a process limit of zero, which binds no root, so
 // the check runs in a child as nobody.
 TEST(CrashSupport, ChildThatCannotBeMadeIsAnError) {
-  const int status = installtest::ExitStatusInChild(
+  const int status = addintest::ExitStatusInChild(
       [] {
         const rlimit none{0, 0};
         if (setrlimit(RLIMIT_NPROC, &none) != 0)

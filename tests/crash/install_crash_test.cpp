@@ -20,7 +20,7 @@
 
 #include <unistd.h>
 
-using namespace installtest;
+using namespace addintest;
 namespace fs = std::filesystem;
 
 namespace {

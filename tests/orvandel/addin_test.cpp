@@ -12,7 +12,7 @@
 
 namespace {
 
-using installtest::MessageBoxes;
+using addintest::MessageBoxes;
 
 const std::string kRunLine = "QUORLEX: Run addIn and start of logging";
 const std::string kStopLine = "QUORLEX: Stop addIn and stop of logging";
@@ -123,8 +123,8 @@ TEST_F(LanguageAddin, OnlyTheFirstOnlineNotificationInstallsAndChecks) {
 
 TEST_F(LanguageAddin, EachClickMakesOneForcedInstallation) {
   WriteFile(tree / "Library/Vornid/vornidca/czech_cz.xml", "czech cam");
-  WriteFile(tree / ("Users/user" + installtest::kProduction + "Autodesk Fusion.app/" +
-                    installtest::kTranslations + "czech_cz.xml"),
+  WriteFile(tree / ("Users/user" + addintest::kProduction + "Autodesk Fusion.app/" +
+                    addintest::kTranslations + "czech_cz.xml"),
             "installed", 1000);
   ASSERT_TRUE(Load());
 

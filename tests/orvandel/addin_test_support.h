@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace installtest {
+namespace addintest {
 
 // Where the host's builds are deployed, below the user's home.
 inline const std::string kProduction = "/Library/Application Support/Autodesk/webdeploy/production/";
@@ -99,4 +99,4 @@ inline int ExitStatusInChild(const std::function<int()>& work, bool unprivileged
   return ExitStatus(ForkChild(work, unprivileged));
 }
 
-} // namespace installtest
+} // namespace addintest

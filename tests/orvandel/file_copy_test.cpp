@@ -26,8 +26,8 @@ fs::filesystem_error CaughtError(const std::function<void()>& work) {
   return fs::filesystem_error("none", std::error_code());
 }
 
-using installtest::ExitStatusInChild;
-using installtest::TemporaryFiles;
+using addintest::ExitStatusInChild;
+using addintest::TemporaryFiles;
 
 // Each case in a fresh folder of its own, most copying its package folder to its bundle folder.
 class FolderCopy : public testing::Test {

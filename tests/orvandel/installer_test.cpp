@@ -17,7 +17,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-using namespace installtest;
+using namespace addintest;
 namespace fs = std::filesystem;
 
 namespace {
@@ -136,7 +136,7 @@ protected:
   }
   // A file's entry as the record would hold it now.
   installrecord::RecordedFile AsItStands(const std::string& relativePath) const {
-    return installtest::AsItStands(In(relativePath));
+    return addintest::AsItStands(In(relativePath));
   }
 
   // Log lines and message boxes in the order the run made them; a box reads "messagebox: " + its text.
