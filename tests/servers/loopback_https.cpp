@@ -42,26 +42,20 @@ std::string ServerCertificateFile() {
 std::string ServerKeyFile() {
   return TlsFile("server.key");
 }
-std::string UntrustedCertificateFile() {
-  return TlsFile("untrusted.pem");
-}
-std::string UntrustedKeyFile() {
-  return TlsFile("untrusted.key");
-}
 
 Server::Server(Certificate certificate) : m_tls(true) {
   const bool trusted = certificate == Certificate::Trusted;
-  const std::string cert = trusted ? ServerCertificateFile() : UntrustedCertificateFile();
-  const std::string key = trusted ? ServerKeyFile() : UntrustedKeyFile();
+  const std::string cert = trusted ? ServerCertificateFile() : TlsFile("untrusted.pem");
+  const std::string key = trusted ? ServerKeyFile() : TlsFile("untrusted.key");
   m_server = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
-  m_server->set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
-    ++m_requests;
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  m_server->set_keep_alive_timeout(1);
+  CountRequests();
 }
 
 Server::Server() : m_server(std::make_unique<httplib::Server>()) {
+  CountRequests();
+}
+
+void Server::CountRequests() {
   m_server->set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
     ++m_requests;
     return httplib::Server::HandlerResponse::Unhandled;
@@ -108,19 +102,28 @@ std::string Server::Origin() const {
   return std::string(m_tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(m_port);
 }
 
+void Server::Answer(const std::string& path, const std::string& body, const char* type, int status) {
+  m_server->Get(path, [body, type, status](const httplib::Request&, httplib::Response& response) {
+    response.status = status;
+    response.set_content(body, type);
+  });
+}
+
 bool Server::WaitForShutdown() {
   std::unique_lock<std::mutex> lock(m_mutex);
   m_released.wait(lock, [this] { return m_shuttingDown; });
   return false;
 }
 
+void Server::Stall(httplib::Response& response, const char* type) {
+  response.set_chunked_content_provider(type,
+                                        [this](size_t, httplib::DataSink&) { return WaitForShutdown(); });
+}
+
 SilentListener::SilentListener() {
-  m_socket = BindLoopback(&m_port);
-  if (m_socket >= 0 && ::listen(m_socket, 16) != 0) {
-    ::close(m_socket);
-    m_socket = -1;
+  m_socket = ListeningSocket(&m_port);
+  if (m_socket < 0)
     m_port = 0;
-  }
 }
 
 SilentListener::~SilentListener() {
@@ -136,6 +139,15 @@ int ClosedPort() {
   // Bound but not listening: connections to it are refused until the port is reused.
   ::close(socket);
   return port;
+}
+
+int ListeningSocket(int* port) {
+  const int socket = BindLoopback(port);
+  if (socket >= 0 && ::listen(socket, 16) != 0) {
+    ::close(socket);
+    return -1;
+  }
+  return socket;
 }
 
 } // namespace loopback

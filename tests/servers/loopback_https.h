@@ -19,8 +19,6 @@ namespace loopback {
 std::string TestCaFile();
 std::string ServerCertificateFile();
 std::string ServerKeyFile();
-std::string UntrustedCertificateFile();
-std::string UntrustedKeyFile();
 
 enum class Certificate { Trusted, Untrusted };
 
@@ -45,10 +43,17 @@ public:
   // Requests that reached any handler so far.
   int requests() const { return m_requests.load(); }
 
+  // Answers every GET of path with the given body, content type and status.
+  void Answer(const std::string& path, const std::string& body, const char* type = "text/plain",
+              int status = 200);
   // Blocks a handler until the server shuts down (a stalled transfer); false once released.
   bool WaitForShutdown();
+  // A handler's answer of unknown length that sends its headers and then nothing until shutdown.
+  void Stall(httplib::Response& response, const char* type = "application/octet-stream");
 
 private:
+  void CountRequests();
+
   std::unique_ptr<httplib::Server> m_server;
   bool m_tls = false;
   int m_port = 0;
@@ -77,5 +82,8 @@ private:
 
 // A port on 127.0.0.1 where nothing listens (connections are refused).
 int ClosedPort();
+
+// A TCP socket listening on an ephemeral port of 127.0.0.1, writing the port; -1 when it cannot be made.
+int ListeningSocket(int* port);
 
 } // namespace loopback

@@ -17,6 +17,7 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -25,8 +26,7 @@ namespace {
 struct Options {
   int port = 0;
   std::string versionAnswer = "Zandrelmac|17|2.5|x";
-  bool linkAnswerGiven = false;
-  std::string linkAnswer;
+  std::optional<std::string> linkAnswer;
   std::string packageFile;
   int versionStatus = 200;
   int linkStatus = 200;
@@ -88,7 +88,6 @@ int Serve(int argc, char** argv) {
       options.versionAnswer = text;
     } else if (option == "--link-answer") {
       options.linkAnswer = text;
-      options.linkAnswerGiven = true;
     } else if (option == "--package") {
       options.packageFile = text;
     } else if (option == "--version-status" || option == "--link-status" || option == "--package-status") {
@@ -135,16 +134,13 @@ int Serve(int argc, char** argv) {
   });
   http.Get("/dl_file.asp", [&](const httplib::Request&, httplib::Response& response) {
     response.status = options.linkStatus;
-    const std::string answer = options.linkAnswerGiven
-                                   ? options.linkAnswer
-                                   : "URL=" + server.Origin() + "/download/Orvandel-2.5.pkg";
-    response.set_content(answer, "text/plain");
+    response.set_content(options.linkAnswer.value_or("URL=" + server.Origin() + "/download/Orvandel-2.5.pkg"),
+                         "text/plain");
   });
   http.Get(R"(/download/.*)", [&](const httplib::Request&, httplib::Response& response) {
     response.status = options.packageStatus;
     if (options.stallPackage) {
-      response.set_chunked_content_provider(
-          "application/octet-stream", [&](size_t, httplib::DataSink&) { return server.WaitForShutdown(); });
+      server.Stall(response);
     } else if (options.truncatePackage) {
       // Announces the whole package, sends half of it and closes the connection.
       response.set_content_provider(package.size(), "application/octet-stream",

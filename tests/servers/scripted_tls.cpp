@@ -5,8 +5,6 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -72,18 +70,11 @@ ScriptedTlsServer::ScriptedTlsServer(Script script)
       SSL_CTX_use_certificate_chain_file(m_tls->context.get(), ServerCertificateFile().c_str()) != 1 ||
       SSL_CTX_use_PrivateKey_file(m_tls->context.get(), ServerKeyFile().c_str(), SSL_FILETYPE_PEM) != 1)
     return;
-  m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int port = 0;
+  m_socket = ListeningSocket(&port);
   if (m_socket < 0)
     return;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      ::listen(m_socket, 16) != 0)
-    return;
-  m_port = ntohs(address.sin_port);
+  m_port = port;
   m_thread = std::thread([this] { Serve(); });
 }
 

@@ -13,6 +13,8 @@
 extern char** environ;
 
 using loopback::Certificate;
+using updatetest::kInstallerAlone;
+using updatetest::SecondsSince;
 
 namespace {
 
@@ -20,28 +22,18 @@ class FetchTest : public updatetest::UpdateTest {
 protected:
   void SetUp() override {
     UpdateTest::SetUp();
+    m_server.Answer("/answer", "Zandrelmac|17|2.5|x");
+    m_server.Answer("/empty", "");
+    m_server.Answer("/zero", std::string("abc\0def", 7));
+    m_server.Answer("/missing", "<html><body>Not here</body></html>", "text/html", 404);
+    m_server.Answer("/broken", "<html><body>Server error</body></html>", "text/html", 500);
+    m_server.Answer("/exact", std::string(64 * 1024, 'b'));
+    m_server.Answer("/package", Package(), "application/octet-stream");
     httplib::Server& http = m_server.server();
-    http.Get("/answer", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content("Zandrelmac|17|2.5|x", "text/plain");
-    });
-    http.Get("/empty", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content("", "text/plain");
-    });
-    http.Get("/zero", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(std::string("abc\0def", 7), "text/plain");
-    });
     http.Get("/moved",
              [](const httplib::Request&, httplib::Response& response) { response.set_redirect("/answer"); });
     http.Get("/loop",
              [](const httplib::Request&, httplib::Response& response) { response.set_redirect("/loop"); });
-    http.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
-      response.status = 404;
-      response.set_content("<html><body>Not here</body></html>", "text/html");
-    });
-    http.Get("/broken", [](const httplib::Request&, httplib::Response& response) {
-      response.status = 500;
-      response.set_content("<html><body>Server error</body></html>", "text/html");
-    });
     http.Get("/headers", [](const httplib::Request& request, httplib::Response& response) {
       response.set_content(request.method + "\n" + request.get_header_value("Accept") + "\n" +
                                request.get_header_value("User-Agent"),
@@ -53,17 +45,8 @@ protected:
         return sink.write(block.data(), block.size());
       });
     });
-    http.Get("/exact", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(std::string(64 * 1024, 'b'), "text/plain");
-    });
-    http.Get("/stall", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_chunked_content_provider("application/octet-stream", [this](size_t, httplib::DataSink&) {
-        return m_server.WaitForShutdown();
-      });
-    });
-    http.Get("/package", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(Package(), "application/octet-stream");
-    });
+    http.Get("/stall",
+             [this](const httplib::Request&, httplib::Response& response) { m_server.Stall(response); });
     http.Get("/truncated", [](const httplib::Request&, httplib::Response& response) {
       response.set_content_provider(1000, "application/octet-stream",
                                     [](size_t offset, size_t, httplib::DataSink& sink) {
@@ -84,13 +67,10 @@ protected:
   }
 
   std::string Url(const std::string& path) const { return m_server.Origin() + path; }
+  std::string Target() const { return folder() + "/Orvandel-installer.pkg"; }
 
   loopback::Server m_server{Certificate::Trusted};
 };
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 TEST_F(FetchTest, TextAnswersAreTakenWhateverTheirStatus) {
   struct Case {
@@ -132,9 +112,7 @@ TEST_F(FetchTest, UrlWithoutSchemeGoesOverHttps) {
 
 TEST_F(FetchTest, OtherSchemesAreRefusedBeforeAnythingIsRead) {
   loopback::Server plain;
-  plain.server().Get("/answer", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("plain", "text/plain");
-  });
+  plain.Answer("/answer", "plain");
   plain.server().Get("/moved", [this](const httplib::Request&, httplib::Response& response) {
     response.set_redirect(Url("/answer"));
   });
@@ -236,9 +214,7 @@ TEST_F(FetchTest, StalledAndSilentServersAreReleasedWithinTheLimits) {
 
 TEST_F(FetchTest, UntrustedCertificateIsRefused) {
   loopback::Server untrusted(Certificate::Untrusted);
-  untrusted.server().Get("/answer", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("unverified", "text/plain");
-  });
+  untrusted.Answer("/answer", "unverified");
   ASSERT_TRUE(untrusted.Start());
   const TextFetch fetch = FetchText(untrusted.Origin() + "/answer");
   EXPECT_EQ(fetch.code, CURLE_PEER_FAILED_VERIFICATION);
@@ -250,12 +226,11 @@ TEST_F(FetchTest, UntrustedCertificateIsRefused) {
 }
 
 TEST_F(FetchTest, CompleteDownloadReplacesTheTarget) {
-  const std::string target = folder() + "/Orvandel-installer.pkg";
-  WriteFile(target, "previous package");
-  const FileFetch fetch = FetchFile(Url("/package"), target);
+  WriteFile(Target(), "previous package");
+  const FileFetch fetch = FetchFile(Url("/package"), Target());
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
-  EXPECT_EQ(ReadFile(target), Package());
-  EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  EXPECT_EQ(ReadFile(Target()), Package());
+  EXPECT_EQ(Entries(folder()), kInstallerAlone);
 }
 
 TEST_F(FetchTest, FailedDownloadKeepsThePreviousFile) {
@@ -270,16 +245,15 @@ TEST_F(FetchTest, FailedDownloadKeepsThePreviousFile) {
       {"/truncated", FileFetchOutcome::TransferFailed, CURLE_PARTIAL_FILE},
       {"/empty", FileFetchOutcome::Empty, CURLE_OK},
   };
-  const std::string target = folder() + "/Orvandel-installer.pkg";
   const std::string previous = Package().substr(0, 4096);
-  WriteFile(target, previous);
+  WriteFile(Target(), previous);
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.path);
-    const FileFetch fetch = FetchFile(Url(expected.path), target);
+    const FileFetch fetch = FetchFile(Url(expected.path), Target());
     EXPECT_EQ(fetch.outcome, expected.outcome);
     EXPECT_EQ(fetch.code, expected.code);
-    EXPECT_EQ(ReadFile(target), previous);
-    EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+    EXPECT_EQ(ReadFile(Target()), previous);
+    EXPECT_EQ(Entries(folder()), kInstallerAlone);
   }
 }
 
@@ -327,18 +301,17 @@ TEST_F(FetchTest, AnswersWithoutAKnownEndOrOverTheLimitKeepThePreviousFile) {
        "HTTP/1.1 200 OK\r\nContent-Length: 2000000\r\n\r\n" + std::string(2000000, 'q'),
        FileFetchOutcome::TooLarge},
   };
-  const std::string target = folder() + "/Orvandel-installer.pkg";
-  WriteFile(target, "previous package");
+  WriteFile(Target(), "previous package");
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     loopback::ScriptedTlsServer server(
         [&test](loopback::ScriptedConnection& connection) { connection.Send(test.answer); });
     ASSERT_TRUE(server.ok());
-    const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", target);
+    const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", Target());
     EXPECT_EQ(fetch.outcome, test.outcome) << DescribeFileFetch(fetch);
     EXPECT_LE(fetch.bytes, limits.fileMaxBytes);
-    EXPECT_EQ(ReadFile(target), "previous package");
-    EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+    EXPECT_EQ(ReadFile(Target()), "previous package");
+    EXPECT_EQ(Entries(folder()), kInstallerAlone);
   }
 }
 
@@ -348,10 +321,9 @@ TEST_F(FetchTest, ChunkedAnswerIsComplete) {
     connection.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(body));
   });
   ASSERT_TRUE(server.ok());
-  const std::string target = folder() + "/Orvandel-installer.pkg";
-  const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", target);
+  const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", Target());
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
-  EXPECT_EQ(ReadFile(target), body);
+  EXPECT_EQ(ReadFile(Target()), body);
 }
 
 TEST_F(FetchTest, TrickleBelowTheFloorEnds) {
@@ -375,17 +347,16 @@ TEST_F(FetchTest, TrickleBelowTheFloorEnds) {
 }
 
 TEST_F(FetchTest, RefusedFileKeepsThePreviousOne) {
-  const std::string target = folder() + "/Orvandel-installer.pkg";
-  WriteFile(target, "previous package");
+  WriteFile(Target(), "previous package");
   std::string seen;
-  const FileFetch fetch = FetchFile(Url("/package"), target, [&seen](const std::string& path) {
+  const FileFetch fetch = FetchFile(Url("/package"), Target(), [&seen](const std::string& path) {
     seen = ReadFile(path);
     return false;
   });
   EXPECT_EQ(fetch.outcome, FileFetchOutcome::Refused);
   EXPECT_EQ(seen, Package()); // the check saw the whole answer
-  EXPECT_EQ(ReadFile(target), "previous package");
-  EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  EXPECT_EQ(ReadFile(Target()), "previous package");
+  EXPECT_EQ(Entries(folder()), kInstallerAlone);
 }
 
 TEST_F(FetchTest, KilledDownloadLeavesNothingForTheNextOne) {
@@ -396,7 +367,7 @@ TEST_F(FetchTest, KilledDownloadLeavesNothingForTheNextOne) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
   });
   ASSERT_TRUE(stalled.ok());
-  const std::string target = folder() + "/Orvandel-installer.pkg";
+  const std::string target = Target();
   WriteFile(target, "previous package");
 
   const std::string url = stalled.Origin() + "/p.pkg";
@@ -422,7 +393,7 @@ TEST_F(FetchTest, KilledDownloadLeavesNothingForTheNextOne) {
   const FileFetch fetch = FetchFile(Url("/package"), target);
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
   EXPECT_EQ(ReadFile(target), Package());
-  EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  EXPECT_EQ(Entries(folder()), kInstallerAlone);
   int status = 0;
   ::waitpid(child, &status, 0);
 }

@@ -5,41 +5,27 @@
 #include "update/http_fetch.h"
 #include "update_test_support.h"
 
+#include <gmock/gmock.h>
+
 #include <sys/xattr.h>
 
 #include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
-#include <optional>
 #include <regex>
 
 using adsk::core::DialogNo;
 using adsk::core::DialogYes;
+using testing::AllOf;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::Not;
+using testing::StartsWith;
+using updatetest::kInstallerAlone;
+using updatetest::ScopedVariable;
 
 namespace {
-
-// Sets an environment variable for its lifetime and restores the previous state afterwards.
-class ScopedVariable {
-public:
-  ScopedVariable(const char* name, const std::string& value) : m_name(name) {
-    if (const char* previous = std::getenv(name))
-      m_previous = previous;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (m_previous)
-      ::setenv(m_name, m_previous->c_str(), 1);
-    else
-      ::unsetenv(m_name);
-  }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-  const char* m_name;
-  std::optional<std::string> m_previous;
-};
 
 // The quarantine attribute of the simulation; empty when the file has none.
 std::string QuarantineOf(const std::string& path) {
@@ -50,6 +36,9 @@ std::string QuarantineOf(const std::string& path) {
 
 const std::string kQuestionTitle = "Nová verze České lokalizace";
 const std::string kDownloaded = "Instalační balíček nové verze české lokalizace najdete v Downloads";
+const std::string kNoAddress = "Adresu instalačního balíčku nové verze se nepodařilo získat: ";
+const std::string kFailed = "Stažení nové verze České lokalizace se nezdařilo: ";
+const std::string kFailedLog = "QUORLEX: (downloadLatestVersion) download failed: ";
 
 TEST(NewVersionQuestion, ThreeLinesWithTheirOwnSeparators) {
   EXPECT_EQ(NewVersionQuestion("2.5", "1.0"), "K dispozici je nová verze České lokalizace 2.5\n"
@@ -81,33 +70,21 @@ protected:
                                         return offset == 0 && sink.write(answer.data(), answer.size());
                                       });
       } else {
-        response.set_chunked_content_provider(
-            "text/plain", [this](size_t, httplib::DataSink&) { return m_server.WaitForShutdown(); });
+        m_server.Stall(response, "text/plain");
       }
     });
     http.Get("/download/Orvandel-2.5.pkg", [this](const httplib::Request&, httplib::Response& response) {
       ++m_packageRequests;
       response.set_content(NewPackage(), "application/octet-stream");
     });
-    http.Get("/download/login.pkg", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content("<html><body>Přihlaste se</body></html>", "text/html");
-    });
-    http.Get("/download/empty.pkg", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content("", "application/octet-stream");
-    });
-    http.Get("/download/huge.pkg", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content("xar!" + std::string(2 << 20, 'h'), "application/octet-stream");
-    });
-    http.Get("/download/missing.pkg", [](const httplib::Request&, httplib::Response& response) {
-      response.status = 404;
-      response.set_content("<html>Not found</html>", "text/html");
-    });
+    m_server.Answer("/download/login.pkg", "<html><body>Přihlaste se</body></html>", "text/html");
+    m_server.Answer("/download/empty.pkg", "", "application/octet-stream");
+    m_server.Answer("/download/huge.pkg", "xar!" + std::string(2 << 20, 'h'), "application/octet-stream");
+    m_server.Answer("/download/missing.pkg", "<html>Not found</html>", "text/html", 404);
     ASSERT_TRUE(m_server.Start());
     LinkAnswer("Location: URL=" + m_server.Origin() + "/download/Orvandel-2.5.pkg?session=1\n");
     std::filesystem::create_directory(Downloads());
-    localVersion = "1.0";
-    serverVersion = "2.5";
-    idServerVersion = "17";
+    OfferVersion25();
   }
 
   static const std::string& NewPackage() {
@@ -139,12 +116,16 @@ protected:
   void Download(const std::string& teamId = "") {
     DownloadLatestVersionTo(m_server.Origin(), folder(), teamId);
   }
-  // Text of every message box, in order.
-  static std::vector<std::string> Messages() {
-    std::vector<std::string> texts;
-    for (const auto& event : Events("messagebox"))
-      texts.push_back(event.text("text"));
-    return texts;
+  // The log of a failed link query, its address and then the reason, both at level 0 and of type 0.
+  static void ExpectLinkQueryLog(const std::string& origin, const std::string& reason) {
+    const auto lines = Events("log");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text("message"), "QUORLEX: " + origin + "/dl_file.asp?ID=17");
+    EXPECT_EQ(lines[1].text("message"), "QUORLEX: " + reason);
+    for (const auto& line : lines) {
+      EXPECT_EQ(line.number("level"), 0);
+      EXPECT_EQ(line.number("type"), 0);
+    }
   }
 
   std::atomic<int> m_packageRequests{0};
@@ -178,22 +159,17 @@ TEST_F(NewVersionTest, QuestionShowsBothVersionsAndNoDownloadsNothing) {
 
 TEST_F(NewVersionTest, YesDownloadsThePackageOverThePreviousOne) {
   WriteFile(Target(), "previous package");
-  // The command reads HOME and the server origin itself; point them at this test for the click.
-  const char* home = std::getenv("HOME");
-  const std::string savedHome = home ? home : "";
-  ::setenv("HOME", folder().c_str(), 1);
-  ::setenv("HOSTSIM_SERVER_BASE_URL", m_server.Origin().c_str(), 1);
-  ClickAndAnswer(DialogYes);
-  EXPECT_TRUE(IdleUntil([] { return !DownloadRunning(); }));
-  ::unsetenv("HOSTSIM_SERVER_BASE_URL");
-  if (home)
-    ::setenv("HOME", savedHome.c_str(), 1);
-  else
-    ::unsetenv("HOME");
+  {
+    // The command reads HOME and the server origin itself; point them at this test for the click.
+    const ScopedVariable home("HOME", folder());
+    const ScopedVariable origin("HOSTSIM_SERVER_BASE_URL", m_server.Origin());
+    ClickAndAnswer(DialogYes);
+    EXPECT_TRUE(IdleUntil([] { return !DownloadRunning(); }));
+  }
 
   EXPECT_EQ(Ids(), std::vector<std::string>{"17"});
   EXPECT_EQ(ReadFile(Target()), NewPackage());
-  EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
+  EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
   const auto boxes = Events("messagebox");
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].text("text"), kDownloaded);
@@ -243,54 +219,44 @@ TEST_F(NewVersionTest, FailedLinkQueryDownloadsNothingAndSaysWhy) {
     Download();
     EXPECT_EQ(m_packageRequests.load(), 0);
     EXPECT_EQ(ReadFile(Target()), "previous package");
-    EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
-    EXPECT_EQ(Messages(),
-              std::vector<std::string>{
-                  "Adresu instalačního balíčku nové verze se nepodařilo získat: " + test.reason + "."});
-    const auto lines = Events("log");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].text("message"), "QUORLEX: " + m_server.Origin() + "/dl_file.asp?ID=17");
-    EXPECT_EQ(lines[1].text("message"), "QUORLEX: " + test.logReason);
-    for (const auto& line : lines) {
-      EXPECT_EQ(line.number("level"), 0);
-      EXPECT_EQ(line.number("type"), 0);
-    }
+    EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
+    EXPECT_EQ(Messages(), std::vector<std::string>{kNoAddress + test.reason + "."});
+    ExpectLinkQueryLog(m_server.Origin(), test.logReason);
   }
 }
 
 TEST_F(NewVersionTest, UnreachableLinkServerLogsUrlAndErrorAtLevelZero) {
   const std::string origin = "https://127.0.0.1:" + std::to_string(loopback::ClosedPort());
   DownloadLatestVersionTo(origin, folder(), "");
-  const auto lines = Events("log");
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].text("message"), "QUORLEX: " + origin + "/dl_file.asp?ID=17");
-  EXPECT_EQ(lines[1].text("message"), std::string("QUORLEX: ") + curl_easy_strerror(CURLE_COULDNT_CONNECT));
-  for (const auto& line : lines)
-    EXPECT_EQ(line.number("level"), 0);
-  EXPECT_EQ(Messages(),
-            std::vector<std::string>{"Adresu instalačního balíčku nové verze se nepodařilo získat: "
-                                     "server není dostupný."});
+  ExpectLinkQueryLog(origin, curl_easy_strerror(CURLE_COULDNT_CONNECT));
+  EXPECT_EQ(Messages(), std::vector<std::string>{kNoAddress + "server není dostupný."});
 }
 
 TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
+  FetchLimits limits;
+  limits.fileMaxBytes = 1 << 20;
+  ScopedFetchLimits shortened(limits);
+  loopback::ScriptedTlsServer closing([](loopback::ScriptedConnection& connection) {
+    connection.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nxar!" + std::string(3000, 'c'));
+  });
+  ASSERT_TRUE(closing.ok());
   struct Case {
     std::string linkAnswer;
-    std::string message;
+    std::string reason; // in the message
   };
   const std::string previous = "previous package \x01\x02";
   const std::string local = folder() + "/local.pkg";
   WriteFile(local, "local file");
   const Case cases[] = {
-      {"URL=" + m_server.Origin() + "/download/missing.pkg",
-       "Stažení nové verze České lokalizace se nezdařilo: server odpověděl chybou HTTP 404."},
-      {"URL=file://" + local, "Stažení nové verze České lokalizace se nezdařilo: adresa balíčku nepoužívá "
-                              "zabezpečený protokol HTTPS."},
-      {"<html>\nerror page\n</html>",
-       "Stažení nové verze České lokalizace se nezdařilo: adresa balíčku je neplatná."},
-      {"URL=" + m_server.Origin() + "/download/login.pkg",
-       "Stažení nové verze České lokalizace se nezdařilo: server neposlal instalační balíček."},
-      {"URL=" + m_server.Origin() + "/download/empty.pkg",
-       "Stažení nové verze České lokalizace se nezdařilo: server neposlal žádná data."},
+      {"URL=" + m_server.Origin() + "/download/missing.pkg", "server odpověděl chybou HTTP 404"},
+      {"URL=file://" + local, "adresa balíčku nepoužívá zabezpečený protokol HTTPS"},
+      {"<html>\nerror page\n</html>", "adresa balíčku je neplatná"},
+      {"URL=" + m_server.Origin() + "/download/login.pkg", "server neposlal instalační balíček"},
+      {"URL=" + m_server.Origin() + "/download/empty.pkg", "server neposlal žádná data"},
+      // Over the limit, or without a known end.
+      {"URL=" + m_server.Origin() + "/download/huge.pkg", "balíček je větší než 1 MiB"},
+      {"URL=" + closing.Origin() + "/p.pkg",
+       "server neuvedl délku balíčku, takže nelze ověřit, že dorazil celý"},
   };
   WriteFile(Target(), previous);
   for (const Case& expected : cases) {
@@ -299,32 +265,25 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
     LinkAnswer(expected.linkAnswer);
     Download();
     EXPECT_EQ(ReadFile(Target()), previous);
-    EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
+    EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
     const auto boxes = Events("messagebox");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text("text"), expected.message);
+    EXPECT_EQ(boxes[0].text("text"), kFailed + expected.reason + ".");
     EXPECT_EQ(boxes[0].number("buttons"), 0);
-    const auto lines = hostsim::LogMessages();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("QUORLEX: (downloadLatestVersion) download failed: ", 0), 0u) << lines[0];
+    EXPECT_THAT(hostsim::LogMessages(), ElementsAre(StartsWith(kFailedLog)));
   }
 }
 
 TEST_F(NewVersionTest, NoHomeDownloadsNothingAndSaysSo) {
   DownloadLatestVersionTo(m_server.Origin(), "", "");
-  EXPECT_EQ(Messages(),
-            std::vector<std::string>{
-                "Stažení nové verze České lokalizace se nezdařilo: není nastavena proměnná HOME."});
+  EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "není nastavena proměnná HOME."});
   EXPECT_TRUE(Entries(Downloads()).empty());
 }
 
 TEST_F(NewVersionTest, MissingDownloadsFolderStartsNoTransfer) {
   std::filesystem::remove(Downloads());
   Download();
-  EXPECT_EQ(
-      Messages(),
-      std::vector<std::string>{
-          "Stažení nové verze České lokalizace se nezdařilo: ve složce Downloads nelze vytvořit soubor."});
+  EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "ve složce Downloads nelze vytvořit soubor."});
   EXPECT_EQ(m_server.requests(), 1); // the link query alone
 }
 
@@ -351,10 +310,9 @@ TEST_F(NewVersionTest, RefusedQuarantineAttributeStillDeliversThePackage) {
   Download();
   EXPECT_EQ(Messages(), std::vector<std::string>{kDownloaded});
   EXPECT_EQ(ReadFile(Target()), NewPackage());
-  const auto lines = hostsim::LogMessages();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].rfind("QUORLEX: (downloadLatestVersion) quarantine attribute could not be set: ", 0), 0u)
-      << lines[0];
+  EXPECT_THAT(
+      hostsim::LogMessages(),
+      ElementsAre(StartsWith("QUORLEX: (downloadLatestVersion) quarantine attribute could not be set: ")));
 }
 
 TEST_F(NewVersionTest, PinnedTeamAcceptsOnlyItsOwnInstallerSignature) {
@@ -380,23 +338,15 @@ TEST_F(NewVersionTest, PinnedTeamAcceptsOnlyItsOwnInstallerSignature) {
     ScopedVariable status("STANDIN_EXIT", test.exitStatus);
     Download("QX7T2M9K4B");
     // The checker saw the downloaded file before it replaced the previous package.
-    const std::string seen = ReadFile(arguments);
-    EXPECT_EQ(seen.rfind("--check-signature\n" + Downloads() + "/.Orvandel-installer.pkg.", 0), 0u) << seen;
-    if (test.accepted) {
-      EXPECT_EQ(Messages(), std::vector<std::string>{kDownloaded});
-      EXPECT_EQ(ReadFile(Target()), NewPackage());
-    } else {
-      EXPECT_EQ(Messages(),
-                std::vector<std::string>{"Stažení nové verze České lokalizace se nezdařilo: balíček "
-                                         "není podepsán výrobcem České lokalizace."});
-      EXPECT_EQ(ReadFile(Target()), "previous package");
-      const auto lines = hostsim::LogMessages();
-      ASSERT_EQ(lines.size(), 1u);
-      EXPECT_EQ(lines[0].rfind("QUORLEX: (downloadLatestVersion) download failed: signature refused: ", 0),
-                0u)
-          << lines[0];
+    EXPECT_THAT(ReadFile(arguments),
+                StartsWith("--check-signature\n" + Downloads() + "/.Orvandel-installer.pkg."));
+    const std::string refused = kFailed + "balíček není podepsán výrobcem České lokalizace.";
+    EXPECT_EQ(Messages(), std::vector<std::string>{test.accepted ? kDownloaded : refused});
+    EXPECT_EQ(ReadFile(Target()), test.accepted ? NewPackage() : "previous package");
+    if (!test.accepted) {
+      EXPECT_THAT(hostsim::LogMessages(), ElementsAre(StartsWith(kFailedLog + "signature refused: ")));
     }
-    EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
+    EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
   }
 }
 
@@ -404,50 +354,17 @@ TEST_F(NewVersionTest, PinnedTeamWithoutAChecker) {
   WriteFile(Target(), "previous package");
   LinkAnswer(GoodLink());
   Download("QX7T2M9K4B");
-  EXPECT_EQ(Messages(),
-            std::vector<std::string>{
-                "Stažení nové verze České lokalizace se nezdařilo: podpis balíčku nelze ověřit."});
+  EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "podpis balíčku nelze ověřit."});
   EXPECT_EQ(ReadFile(Target()), "previous package");
 }
 
 TEST_F(NewVersionTest, AddressWithALineBreakCannotForgeALogLine) {
   LinkAnswer("URL=https://127.0.0.1:1/a\nQUORLEX: forged.pkg");
   Download();
-  const auto lines = hostsim::LogMessages();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("(https://127.0.0.1:1/a\\nQUORLEX: forged.pkg)"), std::string::npos) << lines[0];
-  EXPECT_EQ(lines[0].find('\n'), std::string::npos);
+  EXPECT_THAT(
+      hostsim::LogMessages(),
+      ElementsAre(AllOf(HasSubstr("(https://127.0.0.1:1/a\\nQUORLEX: forged.pkg)"), Not(HasSubstr("\n")))));
   EXPECT_EQ(Messages().size(), 1u);
-}
-
-TEST_F(NewVersionTest, PackageOverTheLimitOrWithoutAKnownEndIsRefused) {
-  FetchLimits limits;
-  limits.fileMaxBytes = 1 << 20;
-  ScopedFetchLimits shortened(limits);
-  loopback::ScriptedTlsServer closing([](loopback::ScriptedConnection& connection) {
-    connection.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nxar!" + std::string(3000, 'c'));
-  });
-  ASSERT_TRUE(closing.ok());
-  struct Case {
-    std::string link;
-    std::string reason;
-  };
-  const Case cases[] = {
-      {"URL=" + m_server.Origin() + "/download/huge.pkg", "balíček je větší než 1 MiB"},
-      {"URL=" + closing.Origin() + "/p.pkg",
-       "server neuvedl délku balíčku, takže nelze ověřit, že dorazil celý"},
-  };
-  WriteFile(Target(), "previous package");
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.link);
-    hostsim::ClearTranscript();
-    LinkAnswer(test.link);
-    Download();
-    EXPECT_EQ(Messages(), std::vector<std::string>{
-                              "Stažení nové verze České lokalizace se nezdařilo: " + test.reason + "."});
-    EXPECT_EQ(ReadFile(Target()), "previous package");
-    EXPECT_EQ(Entries(Downloads()), std::vector<std::string>{"Orvandel-installer.pkg"});
-  }
 }
 
 } // namespace

@@ -11,10 +11,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsBetween(Clock::time_point from, Clock::time_point to) {
-  return std::chrono::duration<double>(to - from).count();
-}
-
 // Sets a stop flag after a delay, as the main thread does when the user presses Cancel or the host
 // unloads the add-in, and remembers when.
 class DelayedStop {
@@ -35,7 +31,7 @@ public:
   // Seconds from the request to now; joins the setting thread first.
   double SecondsSinceRequest() {
     m_thread.join();
-    return SecondsBetween(m_requestedAt, Clock::now());
+    return std::chrono::duration<double>(Clock::now() - m_requestedAt).count();
   }
 
 private:
@@ -53,11 +49,8 @@ protected:
       m_server.WaitForShutdown();
       response.set_content("late", "text/plain");
     });
-    http.Get("/stall-after-headers", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_chunked_content_provider("application/octet-stream", [this](size_t, httplib::DataSink&) {
-        return m_server.WaitForShutdown();
-      });
-    });
+    http.Get("/stall-after-headers",
+             [this](const httplib::Request&, httplib::Response& response) { m_server.Stall(response); });
     // One byte every half second for as long as the client listens.
     http.Get("/trickle", [this](const httplib::Request&, httplib::Response& response) {
       response.set_chunked_content_provider(
@@ -68,9 +61,7 @@ protected:
             return sink.write("x", 1);
           });
     });
-    http.Get("/package", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(std::string(300 * 1024, 'p'), "application/octet-stream");
-    });
+    m_server.Answer("/package", std::string(300 * 1024, 'p'), "application/octet-stream");
     ASSERT_TRUE(m_server.Start());
   }
   void TearDown() override {
@@ -116,7 +107,7 @@ TEST_F(TransferCancelTest, StopEndsTextAndFileTransfersWithinASecond) {
       EXPECT_EQ(file.code, CURLE_ABORTED_BY_CALLBACK);
     }
     // The cancelled download's temporary file is gone and the previous package untouched.
-    EXPECT_EQ(Entries(folder()), std::vector<std::string>{"Orvandel-installer.pkg"});
+    EXPECT_EQ(Entries(folder()), updatetest::kInstallerAlone);
     EXPECT_EQ(ReadFile(target), "previous package");
   }
 }

@@ -16,13 +16,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using updatetest::kInstallerAlone;
+using updatetest::SecondsSince;
 
 constexpr std::size_t kChunk = 32 * 1024;
 constexpr std::size_t kChunks = 10;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // A maker's server whose version query and package can be held back until the test lets them go.
 class UpdateTasksTest : public updatetest::UpdateTest {
@@ -52,9 +50,7 @@ protected:
     });
     ASSERT_TRUE(m_server.Start());
     WriteFile(folder() + "/version.txt", "V1.0\n");
-    localVersion = "1.0";
-    serverVersion = "2.5";
-    idServerVersion = "17";
+    OfferVersion25();
   }
   void TearDown() override {
     Release();
@@ -89,13 +85,6 @@ protected:
 
   std::string Target() const { return folder() + "/Downloads/Orvandel-installer.pkg"; }
   bool StartTheDownload() { return StartDownload(m_server.Origin(), "17", folder(), ""); }
-
-  static bool Logged(const std::string& text) {
-    for (const auto& line : hostsim::LogMessages())
-      if (line.find(text) != std::string::npos)
-        return true;
-    return false;
-  }
 
   std::atomic<int> m_linkQueries{0};
 
@@ -180,7 +169,7 @@ TEST_F(UpdateTasksTest, CancelEndsTheDownloadWithinASecondAndSaysNothing) {
   EXPECT_TRUE(Events("messagebox").empty());
   EXPECT_TRUE(Logged("(downloadLatestVersion) cancelled by the user"));
   EXPECT_EQ(ReadFile(Target()), "previous package");
-  EXPECT_EQ(Entries(folder() + "/Downloads"), std::vector<std::string>{"Orvandel-installer.pkg"});
+  EXPECT_EQ(Entries(folder() + "/Downloads"), kInstallerAlone);
   EXPECT_FALSE(hostsim::ProgressDialogShowing());
 }
 
@@ -203,7 +192,7 @@ TEST_F(UpdateTasksTest, StopEndsAndJoinsEveryWorkerAndDropsTheirEvents) {
   EXPECT_TRUE(Events("custom_event").empty());
   EXPECT_TRUE(Events("messagebox").empty());
   EXPECT_EQ(ReadFile(Target()), "previous package");
-  EXPECT_EQ(Entries(folder() + "/Downloads"), std::vector<std::string>{"Orvandel-installer.pkg"});
+  EXPECT_EQ(Entries(folder() + "/Downloads"), kInstallerAlone);
 
   // The next load starts afresh: a download runs again to its end.
   Release();
@@ -211,10 +200,6 @@ TEST_F(UpdateTasksTest, StopEndsAndJoinsEveryWorkerAndDropsTheirEvents) {
   ASSERT_TRUE(IdleUntil([] { return !DownloadRunning(); }));
   EXPECT_EQ(ReadFile(Target()), Package());
 }
-
-} // namespace
-
-namespace {
 
 TEST(ParseFetchLimits, ReplacesTheNamedLimitsAndKeepsTheRest) {
   const FetchLimits defaults;

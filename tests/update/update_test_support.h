@@ -1,11 +1,12 @@
 // The fixture of the update client's tests: a fresh folder per test and the process-wide state (CA
-// file, libcurl, host handles) every test starts from.
+// file, libcurl, host handles) every test starts from; and the small helpers the tests share.
 #pragma once
 
 #include "host_support.h"
 #include "loopback_https.h"
 #include "temp_folder.h"
 #include "test_files.h"
+#include "update/offer_state.h"
 #include "update/update_client.h"
 #include "update/update_tasks.h"
 
@@ -16,10 +17,40 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace updatetest {
+
+// The names in a folder that holds the installer package alone.
+inline const std::vector<std::string> kInstallerAlone{"Orvandel-installer.pkg"};
+
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Sets an environment variable for its lifetime and restores the previous state afterwards.
+class ScopedVariable {
+public:
+  ScopedVariable(const char* name, const std::string& value) : m_name(name) {
+    if (const char* previous = std::getenv(name))
+      m_previous = previous;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (m_previous)
+      ::setenv(m_name, m_previous->c_str(), 1);
+    else
+      ::unsetenv(m_name);
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+  const char* m_name;
+  std::optional<std::string> m_previous;
+};
 
 // Gives each test a fresh folder (kept and printed when the test failed), trusts the test CA,
 // initialises libcurl, and gives the add-in a fresh host.
@@ -28,9 +59,7 @@ protected:
   void SetUp() override {
     ::setenv("HOSTSIM_CA_FILE", loopback::TestCaFile().c_str(), 1);
     ASSERT_TRUE(UpdateClientStart());
-    hostsim::ResetHost();
-    orvandel::app = adsk::core::Application::get();
-    orvandel::ui = orvandel::app ? orvandel::app->userInterface() : nullptr;
+    FreshHost();
   }
 
   void TearDown() override {
@@ -41,6 +70,19 @@ protected:
   }
 
   const std::string& folder() const { return m_folder.path(); }
+
+  // A fresh simulated host, and the add-in's handles to it.
+  static void FreshHost() {
+    hostsim::ResetHost();
+    orvandel::app = adsk::core::Application::get();
+    orvandel::ui = orvandel::app ? orvandel::app->userInterface() : nullptr;
+  }
+  // The offer as a version check leaves it: 1.0 installed, 2.5 with id 17 on the server.
+  static void OfferVersion25() {
+    localVersion = "1.0";
+    serverVersion = "2.5";
+    idServerVersion = "17";
+  }
 
   // The host idles, delivering the custom events the workers fire, until done() holds or the timeout
   // passes; true when done() holds.
@@ -63,6 +105,20 @@ protected:
       if (event.type == type)
         events.push_back(event);
     return events;
+  }
+  // Text of every message box, in order.
+  static std::vector<std::string> Messages() {
+    std::vector<std::string> texts;
+    for (const auto& event : Events("messagebox"))
+      texts.push_back(event.text("text"));
+    return texts;
+  }
+  // True when a line of the host's log contains text.
+  static bool Logged(const std::string& text) {
+    for (const auto& line : hostsim::LogMessages())
+      if (line.find(text) != std::string::npos)
+        return true;
+    return false;
   }
 
 private:

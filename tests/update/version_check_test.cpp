@@ -5,9 +5,6 @@
 
 #include <mutex>
 
-using orvandel::app;
-using orvandel::ui;
-
 namespace {
 
 class VersionFileTest : public updatetest::UpdateTest {};
@@ -111,8 +108,7 @@ TEST_F(CheckTest, AnyOtherAnswerIsAnOfferSplitAtTheBars) {
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.answer);
-    hostsim::ResetHost();
-    ui = app->userInterface();
+    FreshHost();
     Answer(expected.answer);
     EXPECT_TRUE(Check(VersionFile("V1.0\n")));
     EXPECT_EQ(idServerVersion, expected.id);
@@ -146,8 +142,7 @@ TEST_F(CheckTest, FailedQueryOffersNothing) {
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.name);
-    hostsim::ResetHost();
-    ui = app->userInterface();
+    FreshHost();
     serverVersion = "before";
     Answer(expected.answer, expected.status);
     EXPECT_FALSE(Check(VersionFile("V1.0\n")));
@@ -158,8 +153,7 @@ TEST_F(CheckTest, FailedQueryOffersNothing) {
     EXPECT_EQ(log[1], "QUORLEX: (CheckNewVersion) version query failed: " + expected.reason);
   }
 
-  hostsim::ResetHost();
-  ui = app->userInterface();
+  FreshHost();
   const std::string refused = "https://127.0.0.1:" + std::to_string(loopback::ClosedPort());
   EXPECT_FALSE(CheckNewVersionAt(VersionFile("V1.0\n"), refused));
   EXPECT_FALSE(hostsim::HasDefinition("newVerAddIn"));
