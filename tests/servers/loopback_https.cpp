@@ -115,6 +115,11 @@ bool Server::WaitForShutdown() {
   return false;
 }
 
+bool Server::ShutdownWithin(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_released.wait_for(lock, timeout, [this] { return m_shuttingDown; });
+}
+
 void Server::Stall(httplib::Response& response, const char* type) {
   response.set_chunked_content_provider(type,
                                         [this](size_t, httplib::DataSink&) { return WaitForShutdown(); });

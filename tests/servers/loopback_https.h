@@ -48,6 +48,8 @@ public:
               int status = 200);
   // Blocks a handler until the server shuts down (a stalled transfer); false once released.
   bool WaitForShutdown();
+  // Waits up to timeout for the server to shut down; true when it does.
+  bool ShutdownWithin(std::chrono::milliseconds timeout);
   // A handler's answer of unknown length that sends its headers and then nothing until shutdown.
   void Stall(httplib::Response& response, const char* type = "application/octet-stream");
 

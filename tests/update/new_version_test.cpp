@@ -317,24 +317,25 @@ TEST_F(NewVersionTest, RefusedQuarantineAttributeStillDeliversThePackage) {
 
 TEST_F(NewVersionTest, PinnedTeamAcceptsOnlyItsOwnInstallerSignature) {
   const std::string arguments = folder() + "/pkgutil-arguments";
+  const std::string report = folder() + "/pkgutil-report";
   ScopedVariable checker("HOSTSIM_PKGUTIL", QUORLEX_PKGUTIL_STANDIN);
   ScopedVariable recorded("STANDIN_ARGUMENTS", arguments);
+  ScopedVariable printed("STANDIN_REPORT", report);
   struct Case {
     const char* report;
     const char* exitStatus;
     bool accepted;
   };
   const Case cases[] = {
-      {"other_team.txt", "0", false},        {"unsigned.txt", "1", false},
-      {"apple_development.txt", "0", false}, {"no_chain.txt", "0", false},
-      {"signed_by_team.txt", "0", true},
+      {"other_team", "0", false}, {"unsigned", "1", false},      {"apple_development", "0", false},
+      {"no_chain", "0", false},   {"signed_by_team", "0", true},
   };
   LinkAnswer(GoodLink());
   for (const Case& test : cases) {
     SCOPED_TRACE(test.report);
     hostsim::ClearTranscript();
     WriteFile(Target(), "previous package");
-    ScopedVariable report("STANDIN_REPORT", std::string(QUORLEX_SIGNATURE_REPORTS) + "/" + test.report);
+    WriteFile(report, updatetest::SignatureReport(test.report));
     ScopedVariable status("STANDIN_EXIT", test.exitStatus);
     Download("QX7T2M9K4B");
     // The checker saw the downloaded file before it replaced the previous package.

@@ -1,14 +1,11 @@
 #include "update/package_signature.h"
 
-#include "test_files.h"
+#include "update_test_support.h"
 
-#include <gtest/gtest.h>
+using updatetest::Replaced;
+using updatetest::SignatureReport;
 
 namespace {
-
-std::string Report(const std::string& name) {
-  return ReadFile(std::string(QUORLEX_SIGNATURE_REPORTS) + "/" + name);
-}
 
 TEST(ReadSignatureReport, OnlyTheTeamsDeveloperIdInstallerSignaturePasses) {
   struct Case {
@@ -18,43 +15,39 @@ TEST(ReadSignatureReport, OnlyTheTeamsDeveloperIdInstallerSignaturePasses) {
     std::string reason;
   };
   const Case cases[] = {
-      {"signed_by_team.txt", 0, true, ""},
-      {"signed_by_team.txt", 1, false, "pkgutil exit status 1"},
-      {"other_team.txt", 0, false, "signed by team AB12CD34EF, not QX7T2M9K4B"},
-      {"unsigned.txt", 1, false, "status: no signature"},
-      {"apple_development.txt", 0, false, "signed with Apple Development: Jan Novak (QX7T2M9K4B)"},
-      {"no_chain.txt", 0, false, "no certificate chain"},
+      {"signed_by_team", 0, true, ""},
+      {"signed_by_team", 1, false, "pkgutil exit status 1"},
+      {"other_team", 0, false, "signed by team AB12CD34EF, not QX7T2M9K4B"},
+      {"unsigned", 1, false, "status: no signature"},
+      {"apple_development", 0, false, "signed with Apple Development: Jan Novak (QX7T2M9K4B)"},
+      {"no_chain", 0, false, "no certificate chain"},
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.report);
     const SignatureVerdict verdict =
-        ReadSignatureReport(Report(expected.report), expected.exitStatus, "QX7T2M9K4B");
+        ReadSignatureReport(SignatureReport(expected.report), expected.exitStatus, "QX7T2M9K4B");
     EXPECT_EQ(verdict.accepted, expected.accepted);
     EXPECT_EQ(verdict.reason, expected.reason);
   }
 }
 
 TEST(ReadSignatureReport, ForgedOrMangledReportsAreRefused) {
-  const std::string good = Report("signed_by_team.txt");
+  const std::string good = SignatureReport("signed_by_team");
   struct Case {
     const char* name;
     std::string report;
   };
-  auto replaced = [&good](const std::string& from, const std::string& to) {
-    std::string text = good;
-    text.replace(text.find(from), from.size(), to);
-    return text;
-  };
   const Case cases[] = {
       {"empty output", ""},
-      {"untrusted certificate", replaced("signed by a developer certificate issued by Apple for distribution",
-                                         "signed by untrusted certificate")},
-      {"team only as a prefix", replaced("(QX7T2M9K4B)", "(QX7T2M9K4BX)")},
+      {"untrusted certificate",
+       Replaced(good, "signed by a developer certificate issued by Apple for distribution",
+                "signed by untrusted certificate")},
+      {"team only as a prefix", Replaced(good, "(QX7T2M9K4B)", "(QX7T2M9K4BX)")},
       {"team in the name, not in the parentheses",
-       replaced("Quorlex s.r.o. (QX7T2M9K4B)", "QX7T2M9K4B (AB12CD34EF)")},
-      {"self-made root", replaced("3. Apple Root CA", "3. Apple Root CA Forged")},
+       Replaced(good, "Quorlex s.r.o. (QX7T2M9K4B)", "QX7T2M9K4B (AB12CD34EF)")},
+      {"self-made root", Replaced(good, "3. Apple Root CA", "3. Apple Root CA Forged")},
       {"leaf alone", good.substr(0, good.find("    2. "))},
-      {"no team in the certificate", replaced(" (QX7T2M9K4B)", "")},
+      {"no team in the certificate", Replaced(good, " (QX7T2M9K4B)", "")},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
@@ -63,7 +56,7 @@ TEST(ReadSignatureReport, ForgedOrMangledReportsAreRefused) {
     EXPECT_FALSE(verdict.reason.empty());
   }
   // Without a team nothing passes, not even a certificate that names none.
-  EXPECT_FALSE(ReadSignatureReport(replaced(" (QX7T2M9K4B)", ""), 0, "").accepted);
+  EXPECT_FALSE(ReadSignatureReport(Replaced(good, " (QX7T2M9K4B)", ""), 0, "").accepted);
 }
 
 } // namespace

@@ -55,29 +55,15 @@ protected:
     http.Get("/trickle", [this](const httplib::Request&, httplib::Response& response) {
       response.set_chunked_content_provider(
           "application/octet-stream", [this](size_t, httplib::DataSink& sink) {
-            std::unique_lock<std::mutex> lock(m_trickleMutex);
-            if (m_trickleEnd.wait_for(lock, std::chrono::milliseconds(500), [this] { return m_ending; }))
-              return false;
-            return sink.write("x", 1);
+            return !m_server.ShutdownWithin(std::chrono::milliseconds(500)) && sink.write("x", 1);
           });
     });
     m_server.Answer("/package", std::string(300 * 1024, 'p'), "application/octet-stream");
     ASSERT_TRUE(m_server.Start());
   }
-  void TearDown() override {
-    {
-      std::lock_guard<std::mutex> lock(m_trickleMutex);
-      m_ending = true;
-    }
-    m_trickleEnd.notify_all();
-    UpdateTest::TearDown();
-  }
 
   std::string Url(const std::string& path) const { return m_server.Origin() + path; }
 
-  std::mutex m_trickleMutex;
-  std::condition_variable m_trickleEnd;
-  bool m_ending = false;
   loopback::Server m_server{loopback::Certificate::Trusted};
 };
 

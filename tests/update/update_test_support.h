@@ -30,6 +30,29 @@ inline double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// text with the first occurrence of from replaced by to; throws when from does not occur.
+inline std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
+// The report pkgutil prints on checking a package signed by the team's Developer ID Installer
+// certificate ("signed_by_team"), by another team's ("other_team"), with a development certificate
+// ("apple_development"); or signature_reports/<name>.txt.
+inline std::string SignatureReport(const std::string& name) {
+  const std::string folder = QUORLEX_SIGNATURE_REPORTS;
+  const std::string team = ReadFile(folder + "/signed_by_team.txt");
+  if (name == "other_team")
+    return Replaced(team, "Quorlex s.r.o. (QX7T2M9K4B)", "Someone Else Ltd (AB12CD34EF)");
+  if (name == "apple_development")
+    return Replaced(
+        Replaced(Replaced(team, "distribution\n   Notarization: trusted by the Apple notary service",
+                          "development"),
+                 "Developer ID Installer: Quorlex s.r.o.", "Apple Development: Jan Novak"),
+        "2. Developer ID Certification Authority",
+        "2. Apple Worldwide Developer Relations Certification Authority");
+  return ReadFile(folder + "/" + name + ".txt");
+}
+
 // Sets an environment variable for its lifetime and restores the previous state afterwards.
 class ScopedVariable {
 public:
