@@ -17,6 +17,7 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -65,20 +66,18 @@ std::string GeneratedPackage() {
 
 int Serve(int argc, char** argv) {
   Options options;
+  const std::map<std::string, bool*> flags = {{"--truncate-package", &options.truncatePackage},
+                                              {"--stall-package", &options.stallPackage},
+                                              {"--untrusted", &options.untrusted},
+                                              {"--quiet", &options.quiet}};
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     const char* text = nullptr;
     if (option == "--newest") {
       options.versionAnswer = "Zandrelmac\n";
-    } else if (option == "--truncate-package") {
-      options.truncatePackage = true;
-    } else if (option == "--stall-package") {
-      options.stallPackage = true;
-    } else if (option == "--untrusted") {
-      options.untrusted = true;
-    } else if (option == "--quiet") {
-      options.quiet = true;
+    } else if (flags.count(option)) {
+      *flags.at(option) = true;
     } else if ((text = value()) == nullptr) {
       return Usage("unknown option or missing value: " + option);
     } else if (option == "--port") {
