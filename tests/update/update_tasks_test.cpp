@@ -16,6 +16,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using testing::Contains;
+using testing::HasSubstr;
+using testing::StartsWith;
 using updatetest::kInstallerAlone;
 using updatetest::SecondsSince;
 
@@ -137,10 +140,7 @@ TEST_F(UpdateTasksTest, DownloadShowsItsProgressAndASecondClickStartsNothing) {
   EXPECT_EQ(shown[0].number("minimum"), 0);
   EXPECT_EQ(shown[0].number("maximum"), 100);
   // Some report on the way shows the bytes against the announced size (320 kB).
-  bool counted = false;
-  for (const auto& event : Events("progress"))
-    counted = counted || event.text("message").find(" kB z 320 kB") != std::string::npos;
-  EXPECT_TRUE(counted);
+  EXPECT_THAT(Texts("progress", "message"), Contains(HasSubstr(" kB z 320 kB")));
   const auto hidden = Events("progress_hidden");
   ASSERT_EQ(hidden.size(), 1u);
   EXPECT_FALSE(hidden[0].boolean("cancelled"));
@@ -154,12 +154,8 @@ TEST_F(UpdateTasksTest, CancelEndsTheDownloadWithinASecondAndSaysNothing) {
   Hold();
   ASSERT_TRUE(StartTheDownload());
   // Cancel once the package has begun to arrive.
-  ASSERT_TRUE(IdleUntil([] {
-    for (const auto& event : hostsim::Transcript())
-      if (event.type == "custom_event" && event.text("info").rfind("package ", 0) == 0)
-        return true;
-    return false;
-  }));
+  ASSERT_TRUE(IdleUntil(
+      [] { return testing::Value(Texts("custom_event", "info"), Contains(StartsWith("package "))); }));
   std::string error;
   ASSERT_TRUE(hostsim::PressCancel(&error)) << error;
   const Clock::time_point cancelled = Clock::now();

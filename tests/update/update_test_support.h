@@ -12,6 +12,7 @@
 
 #include <hostsim/control.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -129,19 +130,18 @@ protected:
         events.push_back(event);
     return events;
   }
-  // Text of every message box, in order.
-  static std::vector<std::string> Messages() {
+  // The given text field of the transcript's events of the given type, in order.
+  static std::vector<std::string> Texts(const std::string& type, const std::string& field) {
     std::vector<std::string> texts;
-    for (const auto& event : Events("messagebox"))
-      texts.push_back(event.text("text"));
+    for (const auto& event : Events(type))
+      texts.push_back(event.text(field));
     return texts;
   }
+  // Text of every message box, in order.
+  static std::vector<std::string> Messages() { return Texts("messagebox", "text"); }
   // True when a line of the host's log contains text.
   static bool Logged(const std::string& text) {
-    for (const auto& line : hostsim::LogMessages())
-      if (line.find(text) != std::string::npos)
-        return true;
-    return false;
+    return testing::Value(hostsim::LogMessages(), testing::Contains(testing::HasSubstr(text)));
   }
 
 private:
