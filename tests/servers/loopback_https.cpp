@@ -103,10 +103,11 @@ std::string Server::Origin() const {
 }
 
 void Server::Answer(const std::string& path, const std::string& body, const char* type, int status) {
-  m_server->Get(path, [body, type, status](const httplib::Request&, httplib::Response& response) {
-    response.status = status;
-    response.set_content(body, type);
-  });
+  m_server->Get(
+      path, [body, type = std::string(type), status](const httplib::Request&, httplib::Response& response) {
+        response.status = status;
+        response.set_content(body, type);
+      });
 }
 
 bool Server::WaitForShutdown() {
