@@ -151,7 +151,7 @@ protected:
 
   // A new home below the test's folder (see MakeHome), with package installed in it when one is given.
   std::string NewHome(const std::string& name, const std::string& package = "") {
-    const std::string home = tree / name;
+    std::string home = tree / name;
     MakeHome(home);
     if (!package.empty())
       Install(PlacesFor(package, home));
