@@ -4,8 +4,10 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 
 namespace crash {
@@ -23,5 +25,19 @@ pid_t StartChild(const std::function<void()>& work);
 bool KillAfter(pid_t child, long delayMicroseconds, bool* finishedWell);
 // Microseconds that work takes in a child, from the fork to its end.
 long TimeInChild(const std::function<void()>& work);
+
+// Random kill moments, in microseconds, within the time a run takes. The run was timed beforehand, on
+// a machine whose load may have slowed that timing; a child that finished by itself before its moment
+// shows the run takes less, and later moments stay below that one.
+class KillMoments {
+public:
+  KillMoments(std::uint32_t seed, long runMicroseconds) : m_random(seed), m_limit(runMicroseconds) {}
+  long Next() { return std::uniform_int_distribution<long>(0, m_limit)(m_random); }
+  void FinishedBefore(long moment) { m_limit = std::min(m_limit, moment); }
+
+private:
+  std::mt19937 m_random;
+  long m_limit;
+};
 
 } // namespace crash

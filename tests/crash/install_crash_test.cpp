@@ -181,8 +181,8 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   const std::uint32_t seed = crash::TrialSeed();
   std::cout << "install crash trials: seed " << seed << " (QUORLEX_CRASH_SEED), untroubled run " << duration
             << " us\n";
-  std::mt19937 random(seed);
-  std::uniform_int_distribution<long> moment(0, duration);
+  crash::KillMoments moments(seed, duration);
+  std::mt19937 random(seed + 1); // how many kills each trial has
   int killed = 0;
   int kills = 0;
   int trial = 0;
@@ -191,19 +191,21 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
     const InstallPlaces places = PlacesFor(package, home);
     // One or two kills in a row, each run starting from what the one before left.
     const int killsInTrial = 1 + static_cast<int>(random() % 2);
-    std::string moments;
+    std::string delays;
     for (int k = 0; k < killsInTrial; ++k) {
-      const long delay = moment(random);
-      moments += std::to_string(delay) + " us ";
+      const long delay = moments.Next();
+      delays += std::to_string(delay) + " us ";
       bool finishedWell = false;
       const pid_t child = crash::StartChild([&] { Install(places); });
-      if (crash::KillAfter(child, delay, &finishedWell))
+      if (crash::KillAfter(child, delay, &finishedWell)) {
         ++killed;
-      else
+      } else {
         ASSERT_TRUE(finishedWell) << "trial " << trial << ": the installation failed by itself";
+        moments.FinishedBefore(delay);
+      }
       ++kills;
     }
-    SCOPED_TRACE("trial " + std::to_string(trial) + ", killed after " + moments);
+    SCOPED_TRACE("trial " + std::to_string(trial) + ", killed after " + delays);
 
     Install(places);
     EXPECT_TRUE(InstallationComplete());
@@ -217,7 +219,7 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
   std::cout << "install crash trials: " << trial << " trials, " << kills << " kills, " << killed
             << " of them during the run\n";
   // Kills must land inside the installation, or the trials prove little; on a loaded machine some
-  // land after the end.
+  // land after the end, until the moments have shrunk below the run's real length.
   EXPECT_GE(killed * 4, kills);
 }
 
@@ -245,19 +247,20 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   const Added added = AddedToTheBundle(Snapshot(NewHome("fresh")), clean);
 
   const std::uint32_t seed = crash::TrialSeed();
-  std::mt19937 random(seed);
-  std::uniform_int_distribution<long> moment(0, duration);
+  crash::KillMoments moments(seed, duration);
   int killed = 0;
   for (int trial = 0; trial < kForcedTrials; ++trial) {
     const std::string home = NewHome("forced" + std::to_string(trial), older);
-    const long delay = moment(random);
+    const long delay = moments.Next();
     SCOPED_TRACE("trial " + std::to_string(trial) + ", killed after " + std::to_string(delay) + " us");
     bool finishedWell = false;
     const pid_t child = crash::StartChild([&] { Install(PlacesFor(newer, home), /*force=*/true); });
-    if (crash::KillAfter(child, delay, &finishedWell))
+    if (crash::KillAfter(child, delay, &finishedWell)) {
       ++killed;
-    else
+    } else {
       ASSERT_TRUE(finishedWell) << "the forced installation failed by itself";
+      moments.FinishedBefore(delay);
+    }
 
     Install(PlacesFor(newer, home));
     EXPECT_TRUE(InstallationComplete());
