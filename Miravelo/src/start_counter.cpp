@@ -72,11 +72,9 @@ std::int32_t ReadCounter(const std::string& line) {
 }
 
 // Replaces path by a file holding content: written to a temporary file in the same folder, flushed
-// to the disk, then renamed over path. On any failure path is left as it was. Temporaries that killed
-// starts left behind are removed first, so that kills of the host do not pile files up.
+// to the disk, then renamed over path (temporaries that killed starts left are swept on the way). On any
+// failure path is left as it was.
 bool ReplaceFile(const std::string& path, const std::string& content) {
-  const std::size_t slash = path.rfind('/');
-  SweepDeadTemporaries(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1));
   TemporaryFile temporary = TemporaryFile::CreateBeside(path, 0666);
   if (!temporary.valid())
     return false;

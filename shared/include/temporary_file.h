@@ -20,7 +20,9 @@ public:
   // open while this object lives. mode is open's (the umask applies). On failure !valid() and error()
   // is the errno.
   static TemporaryFile CreateIn(int folderFd, const std::string& targetName, mode_t mode = 0600);
-  // The same beside the file at targetPath (its folder is opened here and kept open).
+  // The same beside the file at targetPath (its folder is opened here and kept open). The folder's
+  // temporaries of ended processes are swept first, so that a writer killed at any moment leaves at most
+  // one leftover per folder, gone at the next write.
   static TemporaryFile CreateBeside(const std::string& targetPath, mode_t mode = 0600);
   // For a file made otherwise than by open (a clone): make(folderFd, name) creates it and returns 0
   // or an errno; EEXIST tries another name. The result holds no descriptor.

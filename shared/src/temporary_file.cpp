@@ -91,6 +91,7 @@ TemporaryFile TemporaryFile::CreateBeside(const std::string& targetPath, mode_t 
     failed.m_error = errno;
     return failed;
   }
+  SweepDeadTemporaries(folder.get());
   TemporaryFile file = CreateIn(folder.get(), NameOf(targetPath), mode);
   file.m_ownedFolder = std::move(folder);
   return file;

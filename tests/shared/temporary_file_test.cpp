@@ -144,8 +144,13 @@ TEST_F(TemporaryFileTest, InstallRecordRoundTripsOddPathsAndRefusesDamage) {
   record.files["Contents/odd\t%name\n.txt"] = {0, 1, 0};
   record.folders.insert("Contents/Resources/AIRMAX/cs-CZ");
   const std::string path = m_folder / installrecord::kFileName;
+  // A temporary that a killed run left beside the record goes with the next write.
+  WriteFile(m_folder / ("." + std::string(installrecord::kFileName) + "." +
+                        std::to_string(ReapedProcessId()) + "-1.qxtmp"),
+            "half");
   std::string error;
   ASSERT_TRUE(installrecord::WriteInstallRecord(path, record, &error)) << error;
+  EXPECT_EQ(std::vector<std::string>{installrecord::kFileName}, Entries(m_folder.path()));
 
   installrecord::InstallRecord read;
   ASSERT_TRUE(installrecord::ReadInstallRecord(path, &read, &error)) << error;
