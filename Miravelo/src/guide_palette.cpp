@@ -1,7 +1,7 @@
 #include "guide_palette.h"
 
 #include "exception_boundary.h"
-#include "guide_addin.h"
+#include "guide_state.h"
 #include "platform.h"
 
 #include <cctype>

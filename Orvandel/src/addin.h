@@ -1,9 +1,6 @@
-// The language add-in's frame: what run and stop do, the "Aktivace CZ" button, and the handlers that
-// turn the host's events into installation runs and the version check.
-//
-// The host calls everything here on one thread, its main thread. Network work runs on the update
-// client's workers (update/update_tasks.h), which stop joins before it returns. None of these
-// functions lets an exception reach the host.
+// The language add-in's frame: the "Aktivace CZ" button, the handlers that turn the host's events into
+// installation runs and the version check, and the bodies of the exported entry points (addin_entry.h
+// states the contract they keep). Everything here runs on the host's main thread.
 #pragma once
 
 #include <Core/CoreAll.h>
@@ -36,12 +33,10 @@ extern ActivationCmdCreatedEventHandler _activationCmdCreated;
 extern ActivationCmdExecuteEventHandler _activationCmdExecute;
 extern OnlineStatusChangedHandler onlineStatusChangedHandler_;
 
-// The work of the exported run: sets app and ui, attaches the online handler, adds the button. True
-// when the button and its command handler are in place. context is not read.
+// The bodies of run and stop. RunAddin sets app and ui, attaches the online handler and adds the button;
+// true when the button and its command handler are in place. StopAddin ends and joins the workers,
+// removes both buttons and their definitions and empties ui; false when a toolbar lookup failed.
 bool RunAddin(const char* context);
-// The work of the exported stop: ends and joins the update client's workers (within 2 s), removes both
-// buttons and their definitions, empties ui. False when a
-// toolbar lookup failed. context is not read.
 bool StopAddin(const char* context);
 
 } // namespace orvandel

@@ -1,4 +1,4 @@
-#include "guide_addin.h"
+#include "addin.h"
 
 #include "exception_boundary.h"
 #include "guide_palette.h"
@@ -146,11 +146,11 @@ CmdExecuteEventHandler _cmdExecute;
 CmdEshopCreatedEventHandler _cmdEshopCreated;
 CmdEshopExecuteEventHandler _cmdEshopExecute;
 
-bool run(const char* /*context*/) noexcept {
+bool RunAddin(const char* /*context*/) noexcept {
   return CallGuarded(RunSteps, false, IgnoreFailure());
 }
 
-bool stop(const char* /*context*/) noexcept {
+bool StopAddin(const char* /*context*/) noexcept {
   return CallGuarded(StopSteps, false, IgnoreFailure());
 }
 

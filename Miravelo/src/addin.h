@@ -1,23 +1,13 @@
-// The guide add-in's frame: the module-level state that its parts share, the guide button's handlers
-// and the bodies of the exported entry points.
-//
-// The host calls run, stop and every notify on one thread and waits for each. None of them lets an
-// exception out, and none reports anything to the user or the host's log: failures stay silent.
+// The guide add-in's frame: the guide button and its handlers, and the bodies of the exported entry
+// points (addin_entry.h states the contract they keep). Failures stay silent: nothing is reported to the
+// user or to the host's log.
 #pragma once
+
+#include "guide_state.h"
 
 #include <Core/CoreAll.h>
 
-#include <cstdint>
-
 namespace miravelo {
-
-// Set by run; app is never cleared, ui is made empty by stop.
-extern adsk::core::Ptr<adsk::core::Application> app;
-extern adsk::core::Ptr<adsk::core::UserInterface> ui;
-// The guide palette last looked up or created.
-extern adsk::core::Ptr<adsk::core::Palette> palette;
-// Result of AutoOpenPalette at run: -1 unreadable counter, 0 first start, else the earlier starts.
-extern std::int32_t countOpenPalette;
 
 constexpr const char* kGuideCommandId = "runTeachPalette";
 constexpr const char* kGuideButtonName = "Zobrazit průvodce";
@@ -40,11 +30,11 @@ constexpr const char* kEshopResources = "resources/Eshop";
 // Address of the maker's web shop; unknown, and while empty the e-shop command opens nothing.
 constexpr const char* SHOP_URL = "";
 
-// Bodies of the exported run and stop. run counts the start, may open the guide palette and adds the
-// guide button; true when the button and its command handler are in place. stop removes the palette
-// and the buttons; true when it ran to its end or there was nothing to remove (a second stop).
-bool run(const char* context) noexcept;
-bool stop(const char* context) noexcept;
+// The bodies of run and stop. RunAddin counts the start, may open the guide palette and adds the guide
+// button; true when the button and its command handler are in place. StopAddin removes the palette and
+// the buttons; true when it ran to its end or there was nothing to remove (a second stop).
+bool RunAddin(const char* context) noexcept;
+bool StopAddin(const char* context) noexcept;
 
 class CmdCreatedEventHandler final : public adsk::core::CommandCreatedEventHandler {
 public:

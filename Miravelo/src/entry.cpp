@@ -1,0 +1,11 @@
+#include "addin_entry.h"
+
+#include "addin.h"
+
+extern "C" XI_EXPORT bool run(const char* context) {
+  return miravelo::RunAddin(context);
+}
+
+extern "C" XI_EXPORT bool stop(const char* context) {
+  return miravelo::StopAddin(context);
+}
