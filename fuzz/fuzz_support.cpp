@@ -1,5 +1,7 @@
 #include "fuzz_support.h"
 
+#include "temporary_file.h"
+
 #include <dirent.h>
 #include <unistd.h>
 
@@ -44,13 +46,12 @@ void FailCheck(const char* file, int line, const char* condition) {
 
 const std::string& ScratchFolder() {
   static const std::string folder = [] {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/quorlex-fuzz-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
+    std::string made = MakeTemporaryFolder("quorlex-fuzz-");
+    if (made.empty()) {
       std::perror("mkdtemp");
       std::abort();
     }
-    return pattern;
+    return made;
   }();
   static const bool registered = std::atexit(RemoveScratchFolder) == 0;
   (void)registered;

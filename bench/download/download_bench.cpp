@@ -7,6 +7,7 @@
 //   --runs N  transfers per client; the fastest counts (default 3)
 // Targets: at least 0.9 of curl's throughput; peak memory at most 10 MiB above the idle process.
 #include "loopback_https.h"
+#include "temporary_file.h"
 #include "update/http_fetch.h"
 #include "update/update_client.h"
 
@@ -111,12 +112,11 @@ int main(int argc, char** argv) {
     }
     const bool ownWork = work.empty();
     if (ownWork) {
-      std::string pattern = (fs::temp_directory_path() / "download-bench-XXXXXX").string();
-      if (!::mkdtemp(pattern.data())) {
+      work = MakeTemporaryFolder("download-bench-");
+      if (work.empty()) {
         std::perror("download_bench: mkdtemp");
         return 1;
       }
-      work = pattern;
     }
 
     const std::size_t total = static_cast<std::size_t>(mib) * 1024 * 1024;

@@ -7,6 +7,7 @@
 #include "options.h"
 #include "process.h"
 #include "script.h"
+#include "temporary_file.h"
 
 #include <hostsim/control.h>
 
@@ -39,20 +40,6 @@ std::string SelfExecutable() {
 std::string BaseName(const char* path) {
   const char* slash = strrchr(path, '/');
   return slash ? slash + 1 : path;
-}
-
-std::string TemporaryFolderBase() {
-  const char* tmp = getenv("TMPDIR");
-  return (tmp && *tmp) ? tmp : "/tmp";
-}
-
-std::string MakeTemporaryFolder(const char* pattern) {
-  std::string templ = TemporaryFolderBase() + "/" + pattern;
-  std::vector<char> buffer(templ.begin(), templ.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data()))
-    return std::string();
-  return buffer.data();
 }
 
 // The folder of libhost, so that the host executable copied into the simulated Mac finds it even
@@ -120,7 +107,7 @@ int Session::run() {
   const bool jsonl = m_options.jsonl;
   std::error_code ec;
   if (m_options.root.empty()) {
-    m_options.root = MakeTemporaryFolder("hostsim-XXXXXX");
+    m_options.root = MakeTemporaryFolder("hostsim-");
     if (m_options.root.empty())
       return Fail(kExitUsage, "cannot create a temporary folder for the simulated Mac", jsonl);
     m_temporaryRoot = true;

@@ -76,3 +76,9 @@ bool IsTemporaryOfDeadProcess(const char* name);
 // goes as the link). Best effort: what cannot be listed or removed stays, and nothing is reported.
 void SweepDeadTemporaries(int folderFd);
 void SweepDeadTemporaries(const std::string& folderPath);
+
+// The folder for temporary folders: TMPDIR when set and not empty, else /tmp.
+std::string TemporaryFolderBase();
+// Creates a new folder, mode 0700, named prefix followed by six random characters, in
+// TemporaryFolderBase(). Its path, or "" with errno set when it cannot be made.
+std::string MakeTemporaryFolder(const std::string& prefix);

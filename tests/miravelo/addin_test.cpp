@@ -6,6 +6,7 @@
 // removed when every test passed.
 #include "recording_opener.h"
 #include "temp_folder.h"
+#include "temporary_file.h"
 #include "test_files.h"
 #include "utilities.h"
 
@@ -347,7 +348,7 @@ TEST_F(GuideAddinTest, FailingHostCallsStaySilent) {
 // Runs this program again from a simulated host tree, so that the add-in's folder is found as it is
 // below the real host. Returns only when that fails.
 int RunFromSimulatedHost(char** argv) {
-  const std::string root = NewTempFolder("miravelo-host-");
+  const std::string root = MakeTemporaryFolder("miravelo-host-");
   if (root.empty()) {
     perror("mkdtemp");
     return 1;

@@ -1,5 +1,7 @@
 #include "temp_folder.h"
 
+#include "temporary_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,16 +11,6 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-
-std::string NewTempFolder(const std::string& prefix) {
-  const char* base = std::getenv("TMPDIR");
-  const std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data()))
-    return std::string();
-  return buffer.data();
-}
 
 std::string CurrentTestName() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -30,7 +22,7 @@ std::string CurrentTestName() {
   return name;
 }
 
-TempFolder::TempFolder(const std::string& prefix) : m_path(NewTempFolder(prefix)) {
+TempFolder::TempFolder(const std::string& prefix) : m_path(MakeTemporaryFolder(prefix)) {
   if (m_path.empty())
     throw std::runtime_error("cannot make a temporary folder for " + prefix);
 }

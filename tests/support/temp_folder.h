@@ -3,14 +3,12 @@
 
 #include <string>
 
-// Makes a new folder <TMPDIR, else /tmp>/<prefix>XXXXXX and returns its path; empty when that fails.
-std::string NewTempFolder(const std::string& prefix);
-
 // The running test's name, usable in a folder name ('/' of parameterised tests becomes '_').
 std::string CurrentTestName();
 
-// Owns a NewTempFolder for the length of a test. When the test failed, the folder stays and
-// "test files kept in <path>" goes to stderr; otherwise it is removed, read-only sub-folders included.
+// Owns a MakeTemporaryFolder (temporary_file.h) for the length of a test. When the test failed, the folder
+// stays and "test files kept in <path>" goes to stderr; otherwise it is removed, read-only sub-folders
+// included.
 class TempFolder {
 public:
   // prefix makes the folder recognisable, e.g. "orvandel-test-". Throws when no folder can be made.
