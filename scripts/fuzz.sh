@@ -20,7 +20,7 @@ cmake --build "$build" --target fuzzers >&2
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(version_answer download_link signature_report version_file counter_file page_message)
+  targets=(version_answer download_link signature_report version_file counter_file page_message install_record)
 fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quorlex-fuzz-run-XXXXXX")"
