@@ -78,7 +78,6 @@ public:
       : m_type("adsk::core::" + className), m_name(std::move(name)) {}
   std::string name() const override { return m_name; }
   const char* objectType() const override { return m_type.c_str(); }
-  size_t handlerCount() const { return this->handlers().size(); }
   void fire(const Ptr<Args>& args);
 
 private:
