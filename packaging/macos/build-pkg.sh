@@ -15,7 +15,10 @@
 #   build's product.env.
 # --data DIR names the localization data: its folders are laid out under /Library/Vornid. Staging
 #   defaults to the embedded sample (samples/package); a package must name its data.
-# --output FILE is where the package goes (default build/pkg/Orvandel-installer.pkg).
+# --output FILE is where the package goes (default build/pkg/Orvandel-installer.pkg). The package is built
+#   aside and put there only once every check has passed: every Mach-O file universal, linked to the
+#   system and the host alone, signed and verified; the product signed, notarized, stapled and assessed
+#   (see README). A failed run leaves no package there.
 #
 # Read from the environment, on a Mac only:
 #   QUORLEX_APPLICATION_IDENTITY  a "Developer ID Application: NAME (TEAM)" identity in the keychain: sign
