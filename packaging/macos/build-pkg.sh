@@ -15,11 +15,17 @@
 #   build's product.env.
 # --data DIR names the localization data: its folders are laid out under /Library/Vornid. Staging
 #   defaults to the embedded sample (samples/package); a package must name its data.
-# --output FILE is where the package goes (default build/pkg/Orvandel-installer.pkg).
+# --output FILE is where the package goes (default build/pkg/Orvandel-installer.pkg). The package is built
+#   aside and put there only once every check has passed: every Mach-O file universal, linked to the
+#   system and the host alone, signed and verified; the product signed, notarized, stapled and assessed
+#   (see README). A failed run leaves no package there.
 #
 # Read from the environment, on a Mac only:
-#   QUORLEX_INSTALLER_IDENTITY  a "Developer ID Installer: NAME (TEAM)" identity in the keychain: sign
-#   QUORLEX_NOTARY_PROFILE      a notarytool keychain profile: notarize and staple (needs the identity)
+#   QUORLEX_APPLICATION_IDENTITY  a "Developer ID Application: NAME (TEAM)" identity in the keychain: sign
+#                                 every Mach-O file of the package (hardened runtime, secure timestamp)
+#   QUORLEX_INSTALLER_IDENTITY  a "Developer ID Installer: NAME (TEAM)" identity in the keychain: sign the
+#                               package (needs the application identity: unsigned code is never notarized)
+#   QUORLEX_NOTARY_PROFILE      a notarytool keychain profile: notarize and staple (needs the identities)
 #   QUORLEX_PACKAGE_TEAM_ID     the signing team the add-in accepts downloaded packages from (configure)
 #   QUORLEX_HOST_SDK_DIR        the host's own add-in interface (configure; see README)
 set -euo pipefail
@@ -62,6 +68,15 @@ done
 
 absolute() { (cd "$1" && pwd); }
 
+# identity_team VARIABLE IDENTITY KIND: the team of IDENTITY, a "Developer ID KIND: NAME (TEAM)"
+# identity; nothing for an empty one.
+identity_team() {
+  [ -n "$2" ] || return 0
+  [[ $2 =~ ^Developer\ ID\ $3:\ .+\ \(([A-Z0-9]{10})\)$ ]] ||
+    die "$1 '$2' is not a \"Developer ID $3: NAME (TEAM)\" identity"
+  echo "${BASH_REMATCH[1]}"
+}
+
 if [ -n "$stage_dir" ]; then
   [ -z "$output" ] || die "--output names a package; --stage builds none"
   [ -n "$data" ] || data="$top/samples/package"
@@ -69,17 +84,26 @@ else
   [ "$(uname -s)" = Darwin ] || die "a package needs Apple's pkgbuild and productbuild (macOS); --stage DIR runs anywhere"
   [ -n "$data" ] || die "name the localization data with --data DIR (the embedded sample is for staging)"
   [ -n "$output" ] || output="$top/build/pkg/Orvandel-installer.pkg"
+  [ ! -d "$output" ] || die "--output $output is a folder, not a package file"
+  # Whatever stops this run, no package is left where an upload step would take it.
+  rm -f "$output"
+  application=${QUORLEX_APPLICATION_IDENTITY:-}
   identity=${QUORLEX_INSTALLER_IDENTITY:-}
   profile=${QUORLEX_NOTARY_PROFILE:-}
   team=${QUORLEX_PACKAGE_TEAM_ID:-}
   [ -z "$profile" ] || [ -n "$identity" ] || die "notarization needs a signed package: set QUORLEX_INSTALLER_IDENTITY"
-  # A pinned team other than the signer's would make the add-in refuse every package it downloads.
-  if [ -n "$team" ] && [ -n "$identity" ]; then
-    case $identity in
-      *"($team)") ;;
-      *) die "QUORLEX_PACKAGE_TEAM_ID $team is not the team of the identity $identity" ;;
-    esac
+  [ -z "$identity" ] || [ -n "$application" ] ||
+    die "QUORLEX_INSTALLER_IDENTITY is set but QUORLEX_APPLICATION_IDENTITY is not: a package signed around unsigned code cannot be notarized"
+  application_team=$(identity_team QUORLEX_APPLICATION_IDENTITY "$application" Application)
+  installer_team=$(identity_team QUORLEX_INSTALLER_IDENTITY "$identity" Installer)
+  if [ -n "$application_team" ] && [ -n "$installer_team" ] && [ "$application_team" != "$installer_team" ]; then
+    die "the application identity's team $application_team is not the installer identity's team $installer_team"
   fi
+  # A pinned team other than the signers' would make the add-in refuse every package it downloads.
+  for signer_team in "$application_team" "$installer_team"; do
+    [ -z "$team" ] || [ -z "$signer_team" ] || [ "$team" = "$signer_team" ] ||
+      die "QUORLEX_PACKAGE_TEAM_ID $team is not the signing identities' team $signer_team"
+  done
 fi
 
 [ -d "$data" ] || die "no data folder $data"
@@ -176,40 +200,175 @@ if [ -n "${QUORLEX_PACKAGE_TEAM_ID:-}" ] &&
   die "$build was not configured with QUORLEX_PACKAGE_TEAM_ID=$QUORLEX_PACKAGE_TEAM_ID"
 fi
 stage "$work/stage"
-for name in $addins; do
-  archs=$(lipo -archs "$work/stage/root/Library/Vornid/AddIns/$name/$name.dylib")
-  case " $archs " in
-    *" arm64 "*" x86_64 "* | *" x86_64 "*" arm64 "*) ;;
-    *) die "$name.dylib holds '$archs', not both arm64 and x86_64" ;;
+payload="$work/stage/root"
+
+# is_macho FILE: FILE begins with a Mach-O magic number, thin (either byte order) or universal. Java class
+# files share the universal magic; their version number, where a universal file counts its
+# architectures, is 45 or more.
+is_macho() {
+  local magic
+  magic=$(od -An -tx1 -N8 "$1" | tr -d ' \n')
+  case $magic in
+    feedface* | feedfacf* | cefaedfe* | cffaedfe*) return 0 ;;
+    cafebabe* | cafebabf*) [ ${#magic} = 16 ] && [ $((16#${magic:8:8})) -lt 45 ] ;;
+    *) return 1 ;;
   esac
+}
+
+# Every Mach-O file of the payload, found by its content: whatever code the build or the data add.
+code=()
+while IFS= read -r -d '' entry; do
+  if is_macho "$entry"; then code+=("$entry"); fi
+done < <(find "$payload" -type f -print0 | sort -z)
+for name in Orvandel/Orvandel.dylib Miravelo/Miravelo.dylib Orvandel/uninstaller; do
+  entry="$payload/Library/Vornid/AddIns/$name"
+  [ -f "$entry" ] || die "the build gave no $name"
+  is_macho "$entry" || die "$name is not a Mach-O file"
 done
+
+# The libraries the host's interface brings (their names as linked), when the build was made against it.
+sdk=$(sed -n 's/^QUORLEX_HOST_SDK_DIR:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null | tail -n 1)
+host_libraries=" "
+if [ -n "$sdk" ] && [ -d "$sdk/lib" ]; then
+  for entry in "$sdk"/lib/*.dylib; do
+    [ ! -e "$entry" ] || host_libraries+="$(basename "$entry") "
+  done
+fi
+
+# Universal, and linked only to what every Mac and the host give: a library found at configure time (a
+# libcurl from a package manager) would fail to load on the users' Macs.
+for entry in "${code[@]}"; do
+  name=${entry#"$payload"}
+  archs=$(lipo -archs "$entry") || die "lipo cannot read the architectures of $name"
+  case " $archs " in
+    *" arm64 "*) ;;
+    *) die "$name holds '$archs', not both arm64 and x86_64" ;;
+  esac
+  case " $archs " in
+    *" x86_64 "*) ;;
+    *) die "$name holds '$archs', not both arm64 and x86_64" ;;
+  esac
+  links=$(otool -arch all -L "$entry") || die "otool cannot list the libraries $name links"
+  while IFS= read -r line; do
+    [[ $line == $'\t'* ]] || continue
+    library=${line#$'\t'}
+    library=${library% (compatibility version*}
+    case $library in
+      /usr/lib/* | /System/Library/* | @rpath/*) ;;
+      *)
+        case $host_libraries in
+          *" $(basename "$library") "*) ;;
+          *) die "$name links $library, which is neither the system's nor the host's" ;;
+        esac
+        ;;
+    esac
+  done <<<"$links"
+done
+
+# Signed with the Developer ID Application identity, a secure timestamp and the hardened runtime, as the
+# notary service demands of every Mach-O file in a package; then checked, so that an ad hoc or
+# incomplete signature stops here and not at the notary service.
+if [ -n "$application" ]; then
+  for entry in "${code[@]}"; do
+    name=${entry#"$payload"}
+    codesign --force --sign "$application" --timestamp --options runtime "$entry" ||
+      die "codesign could not sign $name with $application"
+    codesign --verify --strict "$entry" || die "the signature of $name does not verify (codesign --verify --strict)"
+    signature=$(codesign --display --verbose=2 "$entry" 2>&1) || die "$name is not signed"
+    authority=$(sed -n 's/^Authority=//p' <<<"$signature" | head -n 1)
+    if grep -q '^Signature=adhoc' <<<"$signature"; then
+      die "$name is signed ad hoc, not by $application"
+    elif [ "$authority" != "$application" ]; then
+      die "$name is signed by '${authority:-nobody}', not by $application"
+    elif ! grep -q '^TeamIdentifier='"$application_team"'$' <<<"$signature"; then
+      die "$name is not signed by the team $application_team"
+    elif ! grep -q '^Timestamp=' <<<"$signature"; then
+      die "$name's signature has no secure timestamp"
+    elif ! grep -q '^CodeDirectory .*flags=0x[0-9a-f]*(.*runtime.*)' <<<"$signature"; then
+      die "$name's signature does not enable the hardened runtime"
+    fi
+  done
+else
+  echo "build-pkg: the code is unsigned (set QUORLEX_APPLICATION_IDENTITY to sign it); it cannot be notarized"
+fi
 
 # Two components: the data, and the add-ins with the scripts that place them for the user.
 mkdir -p "$work/components" "$(dirname "$output")"
-ditto "$work/stage/root/Library/Vornid" "$work/data-root"
+ditto "$payload/Library/Vornid" "$work/data-root" || die "ditto could not copy the data aside"
 rm -rf "$work/data-root/AddIns"
+data_scripts=()
+[ ! -d "$work/stage/data-scripts" ] || data_scripts=(--scripts "$work/stage/data-scripts")
 pkgbuild --root "$work/data-root" --install-location /Library/Vornid --ownership recommended \
-  --identifier cz.quorlex.localization.data --version "$version" "$work/components/localization-data.pkg"
-pkgbuild --root "$work/stage/root/Library/Vornid/AddIns" --install-location /Library/Vornid/AddIns \
+  ${data_scripts[@]+"${data_scripts[@]}"} \
+  --identifier cz.quorlex.localization.data --version "$version" "$work/components/localization-data.pkg" ||
+  die "pkgbuild could not build the data component"
+pkgbuild --root "$payload/Library/Vornid/AddIns" --install-location /Library/Vornid/AddIns \
   --ownership recommended --scripts "$work/stage/scripts" \
-  --identifier cz.quorlex.localization.addins --version "$version" "$work/components/localization-addins.pkg"
+  --identifier cz.quorlex.localization.addins --version "$version" "$work/components/localization-addins.pkg" ||
+  die "pkgbuild could not build the add-ins component"
 
+# Built aside; moved to --output only once every step has passed.
+package="$work/$(basename "$output")"
 sign=()
 [ -z "$identity" ] || sign=(--sign "$identity" --timestamp)
-rm -f "$output"
 productbuild --distribution "$work/stage/distribution.xml" --resources "$work/stage/resources" \
-  --package-path "$work/components" \
-  ${sign[@]+"${sign[@]}"} "$output"
+  --package-path "$work/components" ${sign[@]+"${sign[@]}"} "$package" ||
+  die "productbuild could not build the package"
 
+# json_value KEY: the string value of KEY in notarytool's JSON on stdin.
+json_value() {
+  sed -n 's/.*"'"$1"'"[[:space:]]*:[[:space:]]*"\([^"]*\)".*/\1/p' | head -n 1
+}
+
+# deliver: the package at --output, whole or not at all (copied beside it, then renamed over it).
+deliver() {
+  local partial
+  partial=$(mktemp "$(dirname "$output")/.$(basename "$output").XXXXXX") || die "cannot write beside $output"
+  if ! cp "$package" "$partial" || ! chmod 0644 "$partial" || ! mv -f "$partial" "$output"; then
+    rm -f "$partial"
+    die "could not write the package to $output"
+  fi
+}
+
+summary="version $version, macOS $minimum or later"
 if [ -z "$identity" ]; then
   echo "build-pkg: the package is unsigned (set QUORLEX_INSTALLER_IDENTITY to sign it); Gatekeeper will block it"
 elif [ -z "$profile" ]; then
   echo "build-pkg: the package is signed but not notarized (set QUORLEX_NOTARY_PROFILE to notarize it)"
+  pkgutil --check-signature "$package" || die "pkgutil does not accept the package's signature"
 else
-  # notarytool can end with status 0 on a rejected submission: its status line decides.
-  xcrun notarytool submit "$output" --keychain-profile "$profile" --wait | tee "$work/notary.txt"
-  grep -q 'status: Accepted' "$work/notary.txt" || die "notarization did not accept the package (see above)"
-  xcrun stapler staple "$output"
+  # notarytool ends with status 0 on a rejected submission too: its status decides.
+  submitted=0
+  xcrun notarytool submit "$package" --keychain-profile "$profile" --wait --output-format json \
+    >"$work/notary.json" 2>"$work/notary.err" || submitted=$?
+  cat "$work/notary.json"
+  status=$(json_value status <"$work/notary.json")
+  submission=$(json_value id <"$work/notary.json")
+  if [ -z "$status" ]; then
+    die "notarytool submit failed (status $submitted): $(grep . "$work/notary.err" | tail -n 1)"
+  elif [ "$status" != Accepted ]; then
+    # The log lists the issues the service found, each with the file and architecture.
+    [ -z "$submission" ] || xcrun notarytool log "$submission" --keychain-profile "$profile" >&2 ||
+      die "the notary service did not accept the package: status $status; notarytool log could not fetch why"
+    die "the notary service did not accept the package: status $status (its log is above)"
+  fi
+  xcrun stapler staple "$package" || die "stapler could not staple the notarization ticket to the package"
+  xcrun stapler validate "$package" || die "stapler does not validate the stapled ticket"
+  assessment=$(spctl --assess --type install --verbose "$package" 2>&1) || {
+    echo "$assessment" >&2
+    die "Gatekeeper (spctl --assess --type install) rejects the package"
+  }
+  check=$(pkgutil --check-signature "$package") || {
+    echo "$check" >&2
+    die "pkgutil does not accept the package's signature"
+  }
+  grep -q '^ *Status: signed by a developer certificate issued by Apple for distribution$' <<<"$check" ||
+    die "pkgutil does not report a Developer ID signature on the package"
+  deliver
+  echo "build-pkg: $output, $summary: notarized and stapled; Gatekeeper's and pkgutil's verdicts:"
+  echo "$assessment"
+  echo "$check"
+  exit 0
 fi
-[ -z "$identity" ] || pkgutil --check-signature "$output"
-echo "build-pkg: $output, version $version, macOS $minimum or later"
+deliver
+echo "build-pkg: $output, $summary"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The packaging scripts parse and pass shellcheck; the installer scripts as POSIX sh (the macOS installer
-# runs them with /bin/sh), so dash's parse and shellcheck's sh dialect catch bashisms. The distribution
-# template is well-formed XML, its pages well-formed HTML.
+# The packaging scripts and the stand-ins for Apple's tools parse and pass shellcheck; the installer
+# scripts as POSIX sh (the macOS installer runs them with /bin/sh), so dash's parse and shellcheck's sh
+# dialect catch bashisms. The distribution template is well-formed XML, its pages well-formed HTML.
 # Usage: lint_test.sh SOURCE_DIR
 set -euo pipefail
 case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
@@ -12,8 +12,10 @@ for script in "$packaging"/scripts/*; do
   dash -n "$script" || failed=1
 done
 bash -n "$packaging/build-pkg.sh" || failed=1
+bash -n "$packaging/check-installed.sh" || failed=1
 shellcheck --shell=sh "$packaging"/scripts/* || failed=1
-shellcheck "$packaging/build-pkg.sh" "$1"/tests/packaging/*.sh || failed=1
+shellcheck "$packaging/build-pkg.sh" "$packaging/check-installed.sh" "$1"/tests/packaging/*.sh || failed=1
+shellcheck -x --shell=sh "$1"/tests/packaging/apple-tools/* || failed=1
 xmllint --noout "$packaging/distribution.xml" || failed=1
 xmllint --noout --html "$packaging"/resources/*.html || failed=1
 exit "$failed"
