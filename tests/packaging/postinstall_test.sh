@@ -117,7 +117,8 @@ else
   head -c 300000 /dev/zero >"$staged/Orvandel/resources/Czech/large.png"
   before=$(snapshot "$home")
   postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
-  expect_failure "full disk" "could not copy Orvandel into $home/$tree (is the disk full?): both add-ins stay as they were"
+  expect_failure "full disk" "could not copy Orvandel into $home/$tree (the reason is above): both add-ins stay as they were"
+  grep -qF "No space left on device" <<<"$out" || fail "full disk: the system's reason is missing: $out"
   [ "$before" = "$(snapshot "$home")" ] || fail "full disk: the add-ins changed: $(diff <(echo "$before") <(snapshot "$home"))"
   umount "$home"
 fi
