@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The postinstall script, run as root, against a user who races it: an unprivileged account swaps the
 # add-in tree's new folders for links to root-owned folders standing for /private/etc and
-# /Library/LaunchDaemons, swaps the start counter and the install record for hard links to a root-only
-# file, and flips a folder between itself and a link, many runs each. Afterwards the system folders are
+# /Library/LaunchDaemons, swaps the start counter and the install record for hard and symbolic links
+# to a root-only file, and flips a folder between itself and a link, many runs each. Afterwards the system folders are
 # unchanged (entries, owners, modes, bytes), the account can read no root-only byte anywhere, nothing
 # below the home is root's, and every run either installed or failed with a reason of its own.
 # Needs root (exit status 77, skipped, otherwise).
@@ -89,11 +89,14 @@ swap_new_folders='
     done
   done'
 # shellcheck disable=SC2016
-swap_for_hard_links='
+swap_for_links='
   addins=$2 stash=$3
+  ln -s "$(readlink -f "$stash/../../../private/etc/sudoers")" "$stash/counter-symbolic"
+  ln -s "$(readlink -f "$stash/../../../private/etc/sudoers")" "$stash/record-symbolic"
   touch "$stash/ready"
   while :; do
-    for pair in Miravelo/Miravelo_Info.txt:counter Orvandel/Orvandel_InstallRecord.txt:record; do
+    for pair in Miravelo/Miravelo_Info.txt:counter Orvandel/Orvandel_InstallRecord.txt:record \
+      Miravelo/Miravelo_Info.txt:counter-symbolic Orvandel/Orvandel_InstallRecord.txt:record-symbolic; do
       kept=$addins/${pair%:*} link=$stash/${pair#*:}
       mv "$kept" "$stash/real" 2>/dev/null; mv "$link" "$kept" 2>/dev/null
       for f in "$addins"/.*.installing.*/"${kept##*/}"; do mv "$link" "$f" 2>/dev/null; done
@@ -147,7 +150,7 @@ race() {
 started=$SECONDS
 race "new folders swapped for links" "$swap_new_folders"
 race "an upgrade's folders swapped for links" "$swap_new_folders" old
-race "counter and record swapped for hard links" "$swap_for_hard_links" old
+race "counter and record swapped for hard and symbolic links" "$swap_for_links" old
 race "folders flipping" "$flip_folder" old
 race "folders flipping, fresh install" "$flip_folder"
 
