@@ -22,18 +22,22 @@ old_bundle="$old_build/Autodesk Fusion 360.app"
 addin_tree="$home/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns"
 
 # The package installation, as on a Mac: build-pkg.sh stages the installer package from this build, its
-# payload is laid over the simulated Mac's / between its preinstall and postinstall scripts, and the
-# postinstall script places both add-ins for the user at the screen. That user must be an account of
-# this machine (the add-ins are given to it); its home is hostsim's user's.
+# payload is laid over the simulated Mac's / after each component's preinstall script, and the
+# postinstall script places both add-ins for the user at the screen, acting as that user. That user
+# must be an account of this machine and own its home, hostsim's user's; as root it is nobody, and the
+# home goes back to root afterwards, the account hostsim then plays the user with.
 stage=$top/build/demo-package
 rm -rf "$root" "$stage"
 packaging/macos/build-pkg.sh --stage "$stage" --build "$build" >/dev/null
 if [ "$(id -u)" = 0 ]; then account=nobody; else account=$(id -un); fi
 mkdir -p "$root/Users/user"
+chown "$account:$(id -gn "$account")" "$root/Users/user"
 [ "$account" = user ] || ln -s user "$root/Users/$account"
+sh "$stage/data-scripts/preinstall" "$stage" /Library/Vornid "$root" >/dev/null
 sh "$stage/scripts/preinstall" "$stage" /Library/Vornid/AddIns "$root" >/dev/null
 cp -R "$stage/root/." "$root/"
 INSTALLER_CONSOLE_USER=$account sh "$stage/scripts/postinstall" "$stage" /Library/Vornid/AddIns "$root"
+chown -R "$(id -u):$(id -g)" "$root/Users/user"
 
 # Czech files an older package left in another build.
 help="$old_bundle/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help"

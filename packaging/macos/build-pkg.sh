@@ -174,6 +174,8 @@ stage() {
 
   cp "$here/scripts/preinstall" "$here/scripts/postinstall" "$dir/scripts/"
   chmod 0755 "$dir/scripts/preinstall" "$dir/scripts/postinstall"
+  mkdir -p "$dir/data-scripts"
+  install -m 0755 "$here/data-scripts/preinstall" "$dir/data-scripts/preinstall"
 
   cp "$here/resources/welcome.html" "$here/resources/conclusion.html" "$dir/resources/"
   chmod 0644 "$dir/resources/"*

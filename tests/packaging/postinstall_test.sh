@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
-# The package's installer scripts, run as the macOS installer runs them, against simulated Macs:
-# a fresh install, an upgrade that keeps the users' files, links and files in the way, no console user,
-# homes from the directory service, and the preinstall script's clearing of the staged place.
+# The package's installer scripts, run as the macOS installer runs them (root, from a scripts folder only
+# root can read), against simulated Macs: a fresh install and an upgrade made with the user's rights, an
+# upgrade that keeps the users' files, links and files in the way, a full disk, no console user, homes
+# from the directory service, and both preinstall scripts' clearing of their places.
 # Usage: postinstall_test.sh SOURCE_DIR
 set -euo pipefail
 case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
-scripts="$1/packaging/macos/scripts"
 # shellcheck source=../support/shell_test.sh
 source "$(dirname "$0")/../support/shell_test.sh" postinstall-test
 
-# The user given the add-ins: chown to another account needs root; CI runs as root.
+# The user the add-ins are for: as root (CI) another account, which must reach the simulated Macs.
 if [ "$(id -u)" = 0 ]; then account=nobody; else account=$(id -un); fi
 group=$(id -gn "$account")
 tree="Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns"
+# as_account COMMAND...: COMMAND with the account's rights.
+as_account() {
+  if [ "$(id -u)" = 0 ]; then setpriv --reuid="$account" --regid="$group" --init-groups "$@"; else "$@"; fi
+}
+chmod 0755 "$work"
+as_account test -x "$work" ||
+  fail_now "$account cannot reach $work: set TMPDIR to a folder every account can enter"
+scripts="$work/scripts"
+mkdir -m 0700 "$scripts"
+cp "$1/packaging/macos/scripts/"* "$scripts/"
+cp "$1/packaging/macos/data-scripts/preinstall" "$scripts/data-preinstall"
 
 # new_mac NAME: a simulated Mac volume (its path holds a blank, as "Macintosh HD" does) with the
 # package's payload staged and the account's home; sets $volume, $staged (the payload) and $home.
@@ -21,6 +32,7 @@ new_mac() {
   staged="$volume/Library/Vornid/AddIns"
   home="$volume/Users/$account"
   mkdir -p "$staged/Orvandel/resources/Czech" "$staged/Miravelo/resources/Pruvodce" "$home"
+  chown "$account:$group" "$home"
   echo V2.0 >"$staged/Orvandel/version.txt"
   echo library >"$staged/Orvandel/Orvandel.so"
   echo program >"$staged/Orvandel/uninstaller"
@@ -40,8 +52,8 @@ postinstall() {
     status=$?
 }
 
-# snapshot DIR: every entry below DIR with its type, owner, mode and link target.
-snapshot() { (cd "$1" && find . -printf '%y %u %m %p %l\n' | sort); }
+# snapshot DIR: every entry below DIR with its type, owner, mode, link target and bytes.
+snapshot() { (cd "$1" && find . -printf '%y %u %m %p %l\n' | sort && find . -type f -exec md5sum {} + | sort); }
 
 check_owned() {
   local what=$1 path=$2 wrong
@@ -61,19 +73,24 @@ for name in Orvandel Miravelo; do
 done
 [ -x "$home/$tree/Orvandel/uninstaller" ] || fail "fresh install: the uninstaller lost its execute bit"
 check_owned "fresh install: the add-in tree below the home" "$home/Library"
-[ "$(stat -c %U "$home")" = "$(id -un)" ] || fail "fresh install: the home itself changed owner"
+[ "$(stat -c %U "$home")" = "$account" ] || fail "fresh install: the home itself changed owner"
 [ -z "$(find "$volume/Library" ! -user "$(id -un)")" ] || fail "fresh install: the staged place changed owner"
 [ -z "$(find "$home/$tree" -name '.*')" ] || fail "fresh install: temporary folders left behind"
 
+# old_version: the add-ins of an earlier package in $home, the user's, with a start counter and a record.
+old_version() {
+  mkdir -p "$home/$tree/Orvandel/resources/Old" "$home/$tree/Miravelo"
+  echo V1.0 >"$home/$tree/Orvandel/version.txt"
+  echo old >"$home/$tree/Orvandel/resources/Old/16x16.png"
+  printf 'bundle file\r\nanother\n' >"$home/$tree/Orvandel/Orvandel_InstallRecord.txt"
+  printf '07.12.2026\n3\n' >"$home/$tree/Miravelo/Miravelo_Info.txt"
+  echo old >"$home/$tree/Miravelo/old-page.html"
+  chown -R "$account:$group" "$home/Library"
+}
+
 # --- An upgrade: old files go, the start counter and the install record stay byte for byte.
 new_mac upgrade
-mkdir -p "$home/$tree/Orvandel/resources/Old" "$home/$tree/Miravelo"
-echo V1.0 >"$home/$tree/Orvandel/version.txt"
-echo old >"$home/$tree/Orvandel/resources/Old/16x16.png"
-printf 'bundle file\r\nanother\n' >"$home/$tree/Orvandel/Orvandel_InstallRecord.txt"
-printf '07.12.2026\n3\n' >"$home/$tree/Miravelo/Miravelo_Info.txt"
-echo old >"$home/$tree/Miravelo/old-page.html"
-chown -R "$account:$group" "$home/Library"
+old_version
 postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
 [ "$status" = 0 ] || fail "upgrade: status $status: $out"
 [ "$(cat "$home/$tree/Orvandel/version.txt")" = V2.0 ] || fail "upgrade: version.txt not replaced"
@@ -88,10 +105,29 @@ grep -qF "Miravelo upgraded in $home/$tree/Miravelo for $account, kept Miravelo_
 grep -qF "kept Orvandel_InstallRecord.txt" <<<"$out" || fail "upgrade: no line saying the record was kept: $out"
 [ -z "$(find "$home/$tree" -name '.*')" ] || fail "upgrade: temporary folders left behind"
 
+# A disk that fills up while the second add-in is copied: both add-ins stay at the old version, and the
+# log says why in words of our own.
+if [ "$(id -u)" != 0 ]; then
+  echo "SKIP full disk: mounting a small file system needs root"
+else
+  new_mac full-disk
+  mount -t tmpfs -o size=128k tmpfs "$home" || fail_now "full disk: cannot mount a tmpfs on $home"
+  chown "$account:$group" "$home"
+  old_version
+  head -c 300000 /dev/zero >"$staged/Orvandel/resources/Czech/large.png"
+  before=$(snapshot "$home")
+  postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
+  expect_failure "full disk" "could not copy Orvandel into $home/$tree (the reason is above): both add-ins stay as they were"
+  grep -qF "No space left on device" <<<"$out" || fail "full disk: the system's reason is missing: $out"
+  [ "$before" = "$(snapshot "$home")" ] || fail "full disk: the add-ins changed: $(diff <(echo "$before") <(snapshot "$home"))"
+  umount "$home"
+fi
+
 # A kept file that is a link is not carried over: the user's new folder gets no link that root made.
 new_mac link-counter
 mkdir -p "$home/$tree/Miravelo"
 ln -s /etc/passwd "$home/$tree/Miravelo/Miravelo_Info.txt"
+chown -hR "$account:$group" "$home/Library"
 postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
 [ "$status" = 0 ] || fail "linked counter: status $status: $out"
 if [ -e "$home/$tree/Miravelo/Miravelo_Info.txt" ] || [ -L "$home/$tree/Miravelo/Miravelo_Info.txt" ]; then
@@ -133,6 +169,7 @@ rm -rf "${volume:?}/Users/$account"
 postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
 expect_failure "missing home" "home folder $volume/Users/$account of $account does not exist"
 mkdir "$volume/Users/$account"
+chown "$account:$group" "$volume/Users/$account"
 [ "$before" = "$(snapshot "$volume")" ] || fail "no user: the Mac changed"
 rm -rf "$volume/Library/Vornid/AddIns/Miravelo"
 postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
@@ -152,6 +189,7 @@ chmod +x "$bin/dscl"
 for answer in 'NFSHomeDirectory: /Users/Jan Novák\n' 'NFSHomeDirectory:\n /Users/Jan Novák\n'; do
   new_mac "dscl $(printf '%s' "$answer" | md5sum | cut -c1-8)"
   mkdir -p "$volume/Users/Jan Novák"
+  chown "$account:$group" "$volume/Users/Jan Novák"
   postinstall "$volume" INSTALLER_CONSOLE_USER="$account" PATH="$bin:$PATH" DSCL_ACCOUNT="$account" \
     DSCL_ANSWER="$answer"
   [ "$status" = 0 ] || fail "dscl '$answer': status $status: $out"
@@ -161,16 +199,44 @@ done
 postinstall "$volume" INSTALLER_CONSOLE_USER="$account" PATH="$bin:$PATH" DSCL_ACCOUNT=someone-else DSCL_ANSWER=
 expect_failure "dscl without a home" "gives no home folder for $account"
 
-# --- preinstall empties the staged add-in folders alone, and refuses a link in their place.
-new_mac preinstall-elsewhere
-elsewhere="$staged"
+# --- Each preinstall empties its own place alone: the data one every data folder (an upgrade must not
+# keep a file the new package dropped), the add-ins' one the staged add-in folders.
 new_mac preinstall
+data="$volume/Library/Vornid"
+mkdir -p "$data/vornidfu/sub" "$data/dropped"
+echo old >"$data/vornidfu/sub/file.txt"
+echo keep >"$data/notes.txt"
 echo keep >"$staged/other"
+sh "$scripts/data-preinstall" pkg /Library/Vornid "$volume" >/dev/null || fail "data preinstall: status $?"
+[ "$(find "$data" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | tr '\n' ' ')" = "AddIns notes.txt " ] ||
+  fail "data preinstall: left $(ls -A "$data")"
+[ -d "$staged/Orvandel" ] || fail "data preinstall: cleared the add-ins' place"
 sh "$scripts/preinstall" pkg /Library/Vornid/AddIns "$volume" >/dev/null || fail "preinstall: status $?"
 [ "$(ls -A "$staged")" = other ] || fail "preinstall: left $(ls -A "$staged")"
-rm -rf "$staged"
-ln -s "$elsewhere" "$staged"
-if sh "$scripts/preinstall" pkg /Library/Vornid/AddIns "$volume" 2>/dev/null; then fail "preinstall: followed a link"; fi
-[ -d "$elsewhere/Orvandel" ] || fail "preinstall: removed through the link"
+
+# A place that is a link, holds one, or that someone else can change: refused, nothing removed anywhere.
+refusals=(
+  "data-preinstall|a data folder is a link|ln -s \"\$elsewhere\" \"\$data/vornidhe\""
+  "data-preinstall|Vornid is a link|mv \"\$data\" \"\$volume/moved\" && ln -s \"\$volume/moved\" \"\$data\""
+  "data-preinstall|Vornid is open to all|chmod 0777 \"\$data\""
+  "data-preinstall|Vornid is another's|chown \"\$account\" \"\$data\""
+  "preinstall|AddIns is a link|mv \"\$staged\" \"\$volume/moved\" && ln -s \"\$elsewhere\" \"\$staged\""
+  "preinstall|AddIns is open to its group|chmod 0775 \"\$staged\""
+)
+for refusal in "${refusals[@]}"; do
+  IFS='|' read -r script what setup <<<"$refusal"
+  [ "$(id -u)" = 0 ] || [[ $what != *"another's" ]] || continue
+  new_mac "refused $what"
+  data="$volume/Library/Vornid"
+  elsewhere="$volume/elsewhere"
+  mkdir -p "$data/vornidca/sub" "$elsewhere/sub"
+  echo x | tee "$data/vornidca/sub/file" >"$elsewhere/sub/file"
+  eval "$setup"
+  before=$(snapshot "$volume")
+  status=0
+  out=$(sh "$scripts/$script" pkg /Library/Vornid "$volume" 2>&1) || status=$?
+  expect_failure "$script: $what" "nothing was removed"
+  [ "$before" = "$(snapshot "$volume")" ] || fail "$script: $what: the Mac changed"
+done
 
 exit "$failed"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # build-pkg.sh --stage from a built folder: the tree laid over the Mac's / (the data package and both
-# add-in folders at their installed paths, with their modes), the installer scripts, the distribution
-# with the build's version and oldest macOS; and the inputs it refuses.
+# add-in folders at their installed paths, with their modes), the installer scripts of both components,
+# the distribution with the build's version and oldest macOS; an upgrade of the data over an older
+# package's; and the inputs it refuses.
 # Usage: stage_test.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
@@ -59,11 +60,13 @@ while read -r path mode; do
   [ "$mode" = x ] && continue
   cmp -s "$build/addins/${path#Library/Vornid/AddIns/}" "$stage/root/$path" || fail "$path differs from the build's"
 done < <(addin_entries)
-[ "$(ls "$stage")" = "$(printf 'distribution.xml\nresources\nroot\nscripts')" ] || fail "stage holds: $(ls "$stage")"
+[ "$(ls "$stage")" = "$(printf 'data-scripts\ndistribution.xml\nresources\nroot\nscripts')" ] ||
+  fail "stage holds: $(ls "$stage")"
 [ "$(ls "$stage/scripts")" = "$(printf 'postinstall\npreinstall')" ] || fail "scripts: $(ls "$stage/scripts")"
-for script in postinstall preinstall; do
-  [ -x "$stage/scripts/$script" ] || fail "$script is not executable"
-  cmp -s "$source_dir/packaging/macos/scripts/$script" "$stage/scripts/$script" || fail "$script differs"
+[ "$(ls "$stage/data-scripts")" = preinstall ] || fail "data-scripts: $(ls "$stage/data-scripts")"
+for script in scripts/postinstall scripts/preinstall data-scripts/preinstall; do
+  [ -x "$stage/$script" ] || fail "$script is not executable"
+  cmp -s "$source_dir/packaging/macos/$script" "$stage/$script" || fail "$script differs"
 done
 
 # The distribution: well formed, with the build's values and the package's fixed choices.
@@ -103,6 +106,25 @@ echo notes >"$data/README.md"
 "$build_pkg" --stage "$work/other" --build "$build" --data "$data" >/dev/null 2>&1 || fail "--data: staging failed"
 diff <(expected_files "$data" | sort) <(staged_files "$work/other" | sort) >"$work/other.diff" ||
   fail "--data: staged tree (< expected, > staged): $(cat "$work/other.diff")"
+
+# --- The data component installed as the macOS installer does (its preinstall, then its payload laid
+# over the volume), first from the package above, then from the sample's: what the newer package
+# dropped is gone, and the data is the newer package's alone.
+install_data() {
+  sh "$1/data-scripts/preinstall" "$1" /Library/Vornid "$2" >/dev/null || fail "data preinstall of $1: status $?"
+  mkdir -p "$2/Library/Vornid"
+  for entry in "$1/root/Library/Vornid"/*; do
+    [ "${entry##*/}" = AddIns ] || cp -R "$entry" "$2/Library/Vornid/"
+  done
+}
+mac="$work/mac"
+mkdir -p "$mac/Library/Vornid/AddIns/Orvandel"
+install_data "$work/other" "$mac"
+[ -f "$mac/Library/Vornid/extra/sub folder/file.txt" ] || fail "upgrade: the older package's data was not laid down"
+install_data "$stage" "$mac"
+diff -r -x AddIns "$stage/root/Library/Vornid" "$mac/Library/Vornid" >"$work/upgrade.diff" ||
+  fail "upgrade: the data is not the newer package's alone: $(cat "$work/upgrade.diff")"
+[ -d "$mac/Library/Vornid/AddIns/Orvandel" ] || fail "upgrade: the data preinstall touched the add-ins' place"
 
 # --- Refused inputs: a clear message, and the stage folder left as it was.
 mkdir -p "$work/bad-version" "$work/no-env" "$work/unbuilt" "$work/lacking/vornidfu" "$work/taken"
