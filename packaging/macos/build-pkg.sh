@@ -7,9 +7,9 @@
 #   packaging/macos/build-pkg.sh --stage DIR [--data DIR] [--build DIR]     anywhere: the staged tree only
 #
 # --stage DIR (a new or empty folder) lays out exactly what pkgbuild and productbuild take: DIR/root/, one
-#   tree laid over the Mac's / holding every payload at its installed path; DIR/scripts/, the installer
-#   scripts; DIR/distribution.xml; DIR/resources/, the pages it names. The package build stages the same
-#   way first.
+#   tree laid over the Mac's / holding every payload at its installed path; DIR/scripts/, the add-ins
+#   component's installer scripts; DIR/data-scripts/, the data component's; DIR/distribution.xml;
+#   DIR/resources/, the pages it names. The package build stages the same way first.
 # --build DIR names a configured and built build folder; without it the script configures and builds the
 #   macos preset on a Mac, the release preset elsewhere. The version and the oldest macOS come from the
 #   build's product.env.
