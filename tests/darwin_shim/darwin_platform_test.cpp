@@ -102,7 +102,8 @@ TEST_F(DarwinPlatform, CopyClonesAndFallsBackOnlyWhereDarwinRefusesAClone) {
     ASSERT_EQ(stat(target.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, copied ? 0640u : 0600u);
     EXPECT_EQ(ModifiedSeconds(target), copied ? 2000 : 1000);
-    EXPECT_EQ(Entries(folder + "/bundle"), std::vector<std::string>{"file.txt"}) << "a temporary file is left";
+    EXPECT_EQ(Entries(folder + "/bundle"), std::vector<std::string>{"file.txt"})
+        << "a temporary file is left";
   }
 }
 

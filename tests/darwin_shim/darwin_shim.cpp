@@ -19,9 +19,8 @@
 #include <linux/fs.h>
 #include <sys/auxv.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -59,8 +58,8 @@ int ErrorNamed(const std::string& name) {
 }
 
 // The failure a switch (the environment variable name, "ERROR" or "ERROR:COUNT") asks of this call:
-// the errno, or 0 to do the call. With a count only the first COUNT calls of the process fail; calls
-// counts them.
+// the errno, or 0 to do the call. With a count, only the first COUNT calls of the process that see it
+// fail (calls counts them).
 int SwitchedFailure(const char* variable, std::atomic<int>& calls) {
   const char* value = std::getenv(variable);
   if (!value || !*value)
