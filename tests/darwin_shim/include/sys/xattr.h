@@ -1,4 +1,5 @@
-// Darwin shim (tests only): <sys/xattr.h> with Darwin's setxattr, which takes a position and options.
+// Darwin shim (tests only): <sys/xattr.h> with Darwin's setxattr and getxattr, which take a position
+// and options.
 #pragma once
 
 #include_next <sys/xattr.h>
