@@ -13,7 +13,7 @@ function(quorlex_check_manifest manifest file version)
   endif()
   # Field, its JSON type, and the value it must have (empty: any).
   set(required
-      "autodeskProduct|STRING|Fusion360"
+      "autodeskProduct|STRING|Fusion"
       "type|STRING|addin"
       "id|STRING|"
       "author|STRING|"

@@ -51,6 +51,10 @@ std::string ManifestProblem(const std::string& text) {
     if (value->kind != field.kind)
       return quoted + " is a JSON " + JsonKindName(value->kind) + ", not a JSON " + JsonKindName(field.kind);
   }
+  // The current host lists only add-ins of its own name; builds before its rename wrote "Fusion360".
+  const std::string& product = manifest.member("autodeskProduct")->text;
+  if (product != "Fusion")
+    return "field \"autodeskProduct\" is \"" + product + "\", not \"Fusion\"";
   const std::string& type = manifest.member("type")->text;
   if (type != "addin")
     return "field \"type\" is \"" + type + "\", not \"addin\"";

@@ -8,11 +8,11 @@ namespace core {
 Base::Base() = default;
 Base::~Base() = default;
 
-void Base::addref() const {
+void Base::addref() {
   ++m_refcount;
 }
 
-void Base::release() const {
+void Base::release() {
   if (--m_refcount == 0)
     delete this;
 }

@@ -39,7 +39,8 @@ bool ProcessIsRunning(pid_t pid) {
   if (kill(pid, 0) != 0 && errno == ESRCH)
     return false;
   proc_bsdinfo info{};
-  if (proc_pidinfo(pid, PROC_PIDTBSDINFO, 0, &info, sizeof info) != static_cast<int>(sizeof info))
+  // A non-zero argument makes XNU look among zombies too; with 0 a zombie is not found at all.
+  if (proc_pidinfo(pid, PROC_PIDTBSDINFO, /*arg=*/1, &info, sizeof info) != static_cast<int>(sizeof info))
     return true;
   return info.pbi_status != SZOMB;
 }
@@ -82,6 +83,15 @@ int SetExtendedAttribute(const std::string& path, const char* name, const std::s
   return ::setxattr(path.c_str(), name, value.data(), value.size(), /*position=*/0, /*options=*/0) == 0
              ? 0
              : errno;
+}
+
+std::string ExtendedAttribute(const std::string& path, const char* name) {
+  const ssize_t size = ::getxattr(path.c_str(), name, nullptr, 0, /*position=*/0, /*options=*/0);
+  if (size <= 0)
+    return std::string();
+  std::string value(static_cast<std::size_t>(size), '\0');
+  const ssize_t read = ::getxattr(path.c_str(), name, &value[0], value.size(), /*position=*/0, /*options=*/0);
+  return read < 0 ? std::string() : value.substr(0, static_cast<std::size_t>(read));
 }
 
 const char* SystemPackageChecker() {

@@ -114,6 +114,15 @@ int SetExtendedAttribute(const std::string& path, const char* name, const std::s
   return ::setxattr(path.c_str(), name, value.data(), value.size(), 0) == 0 ? 0 : errno;
 }
 
+std::string ExtendedAttribute(const std::string& path, const char* name) {
+  const ssize_t size = ::getxattr(path.c_str(), name, nullptr, 0);
+  if (size <= 0)
+    return std::string();
+  std::string value(static_cast<std::size_t>(size), '\0');
+  const ssize_t read = ::getxattr(path.c_str(), name, &value[0], value.size());
+  return read < 0 ? std::string() : value.substr(0, static_cast<std::size_t>(read));
+}
+
 const char* SystemPackageChecker() {
   return "";
 }

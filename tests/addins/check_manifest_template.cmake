@@ -16,6 +16,7 @@ set(cases
     "REMOVE|description|field \"description\" is missing"
     "SET|runOnStartup|\"yes\"|field \"runOnStartup\" is STRING, not BOOLEAN"
     "SET|runOnStartup|false|field \"runOnStartup\" is \"OFF\", not \"ON\""
+    "SET|autodeskProduct|\"Fusion360\"|field \"autodeskProduct\" is \"Fusion360\", not \"Fusion\""
     "SET|type|\"script\"|field \"type\" is \"script\", not \"addin\""
     "SET|supportedOS|\"windows\"|field \"supportedOS\" does not name mac"
     "SET|version|\"0.9\"|field \"version\" is \"0.9\", not \"${VERSION}\""

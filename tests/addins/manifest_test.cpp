@@ -14,7 +14,7 @@ namespace {
 // when value is empty).
 std::string Manifest(const std::string& field = "", const std::string& value = "") {
   const std::pair<const char*, const char*> fields[] = {
-      {"autodeskProduct", "\"Fusion360\""},
+      {"autodeskProduct", "\"Fusion\""},
       {"type", "\"addin\""},
       {"id", "\"4d9228c3-fc04-4f04-ad94-3676c56a86e0\""},
       {"author", "\"QUORLEX\""},
@@ -73,6 +73,8 @@ TEST_F(ManifestTest, RefusalNamesTheFileAndTheField) {
       {Manifest("author", ""), "field \"author\" is missing"},
       {Manifest("editEnabled", ""), "field \"editEnabled\" is missing"},
       {Manifest("autodeskProduct", ""), "field \"autodeskProduct\" is missing"},
+      {Manifest("autodeskProduct", "\"Fusion360\""),
+       "field \"autodeskProduct\" is \"Fusion360\", not \"Fusion\""},
       {Manifest("runOnStartup", "\"true\""), "field \"runOnStartup\" is a JSON string, not a JSON boolean"},
       {Manifest("description", "\"Průvodce\""), "field \"description\" is a JSON string, not a JSON object"},
       {Manifest("version", "1.0"), "field \"version\" is a JSON number, not a JSON string"},

@@ -4,6 +4,7 @@
 // The add-in finds its folder from the host's executable, so this program runs itself from a
 // simulated host tree (a link named like the host's executable), made afresh for every process and
 // removed when every test passed.
+#include "platform.h"
 #include "recording_opener.h"
 #include "temp_folder.h"
 #include "temporary_file.h"
@@ -360,7 +361,7 @@ int RunFromSimulatedHost(char** argv) {
   std::filesystem::create_directories(executableFolder, error);
   std::filesystem::path self;
   if (!error)
-    self = std::filesystem::canonical("/proc/self/exe", error);
+    self = std::filesystem::canonical(ExecutablePath(), error);
   if (!error)
     std::filesystem::create_symlink(self, executable, error);
   if (error) {

@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -91,9 +92,10 @@ void ScriptedTlsServer::Serve() {
     pollfd waiting{m_socket, POLLIN, 0};
     if (::poll(&waiting, 1, 50) <= 0)
       continue;
-    const int client = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
+    const int client = ::accept(m_socket, nullptr, nullptr);
     if (client < 0)
       continue;
+    ::fcntl(client, F_SETFD, FD_CLOEXEC);
     ++m_connections;
     std::unique_ptr<SSL, SslFree> ssl(SSL_new(m_tls->context.get()));
     if (ssl && SSL_set_fd(ssl.get(), client) == 1 && SSL_accept(ssl.get()) == 1 &&

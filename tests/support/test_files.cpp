@@ -1,5 +1,7 @@
 #include "test_files.h"
 
+#include "platform.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,7 +36,7 @@ std::time_t ModifiedSeconds(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0)
     return 0;
-  return status.st_mtim.tv_sec;
+  return ModificationTime(status).tv_sec;
 }
 
 void SetModified(const std::string& path, std::time_t modified) {

@@ -7,7 +7,7 @@
 
 #include <gmock/gmock.h>
 
-#include <sys/xattr.h>
+#include "platform.h"
 
 #include <atomic>
 #include <ctime>
@@ -29,9 +29,7 @@ namespace {
 
 // The quarantine attribute of the simulation; empty when the file has none.
 std::string QuarantineOf(const std::string& path) {
-  char value[256];
-  const ssize_t size = ::getxattr(path.c_str(), "user.com.apple.quarantine", value, sizeof value);
-  return size < 0 ? std::string() : std::string(value, static_cast<std::size_t>(size));
+  return QuarantineAttribute(path);
 }
 
 const std::string kQuestionTitle = "Nová verze České lokalizace";

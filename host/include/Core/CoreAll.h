@@ -11,7 +11,7 @@
 #pragma once
 
 #include <cstddef>
-#include <stdexcept>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -114,9 +114,11 @@ public:
   template <class V, class PV> bool operator!=(const Ptr<V, PV>& other) const { return !(*this == other); }
 
   T* get() const { return m_p; }
+  // The host's own Ptr throws a bare std::exception here (and asserts in its debug build): nothing may
+  // rely on a message or a narrower type.
   T* operator->() const {
     if (!m_p)
-      throw std::logic_error("adsk::core::Ptr: operator-> on an empty handle");
+      throw std::exception();
     return m_p;
   }
 
@@ -133,12 +135,23 @@ private:
   T* m_p = nullptr;
 };
 
+// Where the host declares the reference count: non-const, so a Ptr cannot count a const object.
+class ADSK_CORE_API ReferenceCounted {
+public:
+  virtual void addref() = 0;
+  virtual void release() = 0;
+
+protected:
+  // Non-virtual as in the host (which warns for it); protected, so nothing deletes through this base.
+  ~ReferenceCounted() = default;
+};
+
 // Root of every host object: reference counted, destroyed at the last release.
-class ADSK_CORE_API Base {
+class ADSK_CORE_API Base : public ReferenceCounted {
 public:
   virtual ~Base();
-  void addref() const;
-  void release() const;
+  void addref() override;
+  void release() override;
   int refcount() const;
   // False once the host has deleted the object (for example after deleteMe).
   virtual bool isValid() const;
@@ -152,7 +165,7 @@ protected:
   Base& operator=(const Base&) = delete;
 
 private:
-  mutable int m_refcount = 0;
+  int m_refcount = 0;
 };
 
 class Event;

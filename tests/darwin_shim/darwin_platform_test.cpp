@@ -1,0 +1,140 @@
+// The Mac's side of the platform layer through each way the Darwin calls can fail (the shim's
+// switches, darwin_shim.cpp), and the file copy on top of it.
+#include "file_copy.h"
+#include "platform.h"
+#include "temp_folder.h"
+#include "temporary_file.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Sets a shim switch for the length of a scope; an empty value leaves it unset.
+class Switch {
+public:
+  Switch(const char* name, const std::string& value) : m_name(name) {
+    if (!value.empty())
+      setenv(name, value.c_str(), 1);
+  }
+  ~Switch() { unsetenv(m_name); }
+  Switch(const Switch&) = delete;
+  Switch& operator=(const Switch&) = delete;
+
+private:
+  const char* m_name;
+};
+
+// The errno of the filesystem error that CopyFileUpdating throws; 0 when it succeeds.
+int CopyError(const std::string& source, const std::string& target) {
+  try {
+    filecopy::CopyFileUpdating(source, target);
+  } catch (const std::filesystem::filesystem_error& error) {
+    return error.code().value();
+  }
+  return 0;
+}
+
+class DarwinPlatform : public testing::Test {
+protected:
+  TempFolder m_folder{"darwin-platform-" + CurrentTestName() + "-"};
+};
+
+TEST_F(DarwinPlatform, CopyClonesAndFallsBackOnlyWhereDarwinRefusesAClone) {
+  const struct {
+    const char* clone; // DARWIN_SHIM_CLONE_ERROR
+    const char* copy;  // DARWIN_SHIM_FCOPYFILE_ERROR
+    int cloneResult;   // CloneFileAt
+    int copyResult;    // the file copy's errno, 0 for a copied file
+  } cases[] = {
+      // The copy's data call failing shows that a successful clone is the whole copy.
+      {"", "EIO", 0, 0},
+      {"ENOTSUP", "", ENOTSUP, 0},
+      {"EXDEV", "", EXDEV, 0},
+      // What some file systems answer instead of ENOTSUP: the same refusal for callers.
+      {"EINVAL", "", ENOTSUP, 0},
+      {"ENOTSUP", "EIO", ENOTSUP, EIO},
+      // A name taken meanwhile: another name is tried, and when every one is taken the copy fails.
+      {"EEXIST:1", "", 0, 0},
+      {"EEXIST", "", EEXIST, EEXIST},
+      {"ENOSPC", "", ENOSPC, ENOSPC},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("clone ") + c.clone + ", fcopyfile " + c.copy);
+    const std::string folder = m_folder / std::to_string(&c - cases);
+    const std::string source = folder + "/package/file.txt";
+    WriteFile(source, "Čeština", 2000);
+    ASSERT_EQ(chmod(source.c_str(), 0640), 0);
+    const std::string target = folder + "/bundle/file.txt";
+    WriteFile(target, "older", 1000);
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+
+    const Switch clone("DARWIN_SHIM_CLONE_ERROR", c.clone);
+    const Switch copy("DARWIN_SHIM_FCOPYFILE_ERROR", c.copy);
+    if (std::strchr(c.clone, ':') == nullptr) {
+      const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+      const int out = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ASSERT_TRUE(in >= 0 && out >= 0);
+      // A clone holds the whole file, wherever the source descriptor stands.
+      ASSERT_EQ(lseek(in, 3, SEEK_SET), 3);
+      EXPECT_EQ(CloneFileAt(in, out, "clone.txt"), c.cloneResult);
+      EXPECT_EQ(ReadFile(folder + "/clone.txt"), c.cloneResult == 0 ? "Čeština" : "<missing>");
+      close(in);
+      close(out);
+    }
+
+    EXPECT_EQ(CopyError(source, target), c.copyResult);
+    const bool copied = c.copyResult == 0;
+    EXPECT_EQ(ReadFile(target), copied ? "Čeština" : "older");
+    struct stat status {};
+    ASSERT_EQ(stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, copied ? 0640u : 0600u);
+    EXPECT_EQ(ModifiedSeconds(target), copied ? 2000 : 1000);
+    EXPECT_EQ(Entries(folder + "/bundle"), std::vector<std::string>{"file.txt"})
+        << "a temporary file is left";
+  }
+}
+
+TEST_F(DarwinPlatform, FlushFallsBackToFsyncWhereTheFullFlushIsRefused) {
+  for (const char* refusal : {"", "ENOTSUP", "ENOTTY", "EINVAL"}) {
+    SCOPED_TRACE(refusal);
+    const Switch fullFlush("DARWIN_SHIM_FULLFSYNC_ERROR", refusal);
+    const std::string target = m_folder / (std::string("flushed") + refusal);
+    TemporaryFile file = TemporaryFile::CreateBeside(target);
+    ASSERT_TRUE(file.valid());
+    ASSERT_EQ(write(file.fd(), "data", 4), 4);
+    EXPECT_EQ(FlushToStorage(file.fd()), 0);
+    EXPECT_EQ(file.commit(/*durable=*/true), 0);
+    EXPECT_EQ(ReadFile(target), "data");
+  }
+  // A descriptor fsync cannot flush either is an error, not a success.
+  const Switch fullFlush("DARWIN_SHIM_FULLFSYNC_ERROR", "ENOTSUP");
+  EXPECT_EQ(FlushToStorage(-1), EBADF);
+}
+
+TEST_F(DarwinPlatform, QuarantineAttributeIsWrittenOrItsRefusalReported) {
+  const std::string marked = m_folder / "marked.pkg";
+  WriteFile(marked, "xar!");
+  EXPECT_EQ(MarkAsDownloaded(marked, "Orvandel"), 0);
+  EXPECT_EQ(QuarantineAttribute(marked).substr(0, 5), "0081;");
+
+  const std::string refused = m_folder / "refused.pkg";
+  WriteFile(refused, "xar!");
+  const Switch noAttributes("DARWIN_SHIM_SETXATTR_ERROR", "ENOTSUP");
+  EXPECT_EQ(MarkAsDownloaded(refused, "Orvandel"), ENOTSUP);
+  EXPECT_EQ(QuarantineAttribute(refused), "");
+}
+
+} // namespace
