@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -152,7 +153,9 @@ TEST(Uninstall, RemovesLegacyPathsFromEveryBuildAndNothingElse) {
   EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
   ExpectNotesThenClosingMessage(tree.out);
   EXPECT_EQ(tree.err, "");
-  for (const auto& build : {full, running, onlyHelpTree, without, linkedTarget}) {
+  // A link among the builds is passed over: what it points to is not the user's build to clean.
+  EXPECT_TRUE(HoldsAnyLegacyPath(linkedTarget));
+  for (const auto& build : {full, running, onlyHelpTree, without}) {
     SCOPED_TRACE(build);
     EXPECT_FALSE(HoldsAnyLegacyPath(build));
     EXPECT_EQ(ReadFile(build + kHostStringTable), "en");
@@ -379,4 +382,27 @@ TEST(RunUninstaller, RefusesAWrongOrUnusableHomeBeforeAnyRemoval) {
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(Listing(temp.path()), before);
   }
+}
+
+TEST(RunUninstaller, RootActsOnlyWhereEverythingIsRoots) {
+  TempFolder temp{"uninstaller-test-"};
+  const std::string users = temp.path() + "/users-folder";
+  fs::create_directories(users);
+  // As root the folder is given to an ordinary account; as anyone else it is that user's already.
+  if (geteuid() == 0) {
+    ASSERT_EQ(lchown(users.c_str(), 65534, 65534), 0);
+  }
+  const std::string missing = temp.path() + "/missing";
+  struct Case {
+    uid_t effectiveUser;
+    std::vector<std::string> folders;
+    std::string refused;
+  };
+  const Case cases[] = {
+      {0, {"/", missing, users}, users},
+      {0, {"/", missing}, ""},
+      {1000, {users}, ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(uninstaller::FolderRootMustNotActIn(c.effectiveUser, c.folders), c.refused);
 }

@@ -91,4 +91,15 @@ std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string
          ".\nSpustte jej bez sudo, jako uzivatel, ktery balicek nainstaloval, z jeho domovske slozky";
 }
 
+std::string FolderRootMustNotActIn(uid_t effectiveUser, const std::vector<std::string>& folders) {
+  if (effectiveUser != 0)
+    return std::string();
+  for (const std::string& folder : folders) {
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) == 0 && info.st_uid != 0)
+      return folder;
+  }
+  return std::string();
+}
+
 } // namespace uninstaller

@@ -26,7 +26,7 @@ constexpr const char* kCurrentBundle = "Autodesk Fusion.app";
 bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& failure) {
   if (!PlanLegacyPaths(places.production, plan, failure))
     return false;
-  if (!PlanBundleFiles(places.production + kCurrentBundle, places.ownFolder + "/" + installrecord::kFileName,
+  if (!PlanBundleFiles(places.production, kCurrentBundle, places.ownFolder + "/" + installrecord::kFileName,
                        plan, failure))
     return false;
 
@@ -37,8 +37,10 @@ bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& fai
   if (!withOwnFolder)
     return true;
   const std::string language = product::kLanguageAddinName;
-  plan.steps.push_back(Step{
-      Step::Kind::kAddinFolder, places.ownFolder, {language + ".so", language + ".dylib", places.program}});
+  plan.steps.push_back(Step{Step::Kind::kAddinFolder,
+                            FolderOf(places.ownFolder),
+                            NameOf(places.ownFolder),
+                            {language + ".so", language + ".dylib", places.program}});
   return true;
 }
 
@@ -73,7 +75,7 @@ int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& 
   if (dryRun) {
     out << "Zkusebni beh (--dry-run): odstranilo by se nasledujici, nic se nemeni.\n";
     for (const Step& step : plan.steps)
-      out << step.path << '\n';
+      out << step.Path() << '\n';
     WriteKept(out, plan.kept);
     WriteNotes(out, places.packageRoot);
     return kExitSuccess;
