@@ -43,6 +43,7 @@ bool OpenFolderAt(int parent, const std::string& name, const std::string& path, 
 bool ListFolder(int folder, const std::string& path, std::vector<std::string>& names, Failure& failure);
 
 // What is at start + "/" + relative (relative not empty); info is the entry's own lstat when it exists.
+// A missing start holds nothing (kAbsent).
 bool ExamineBelow(const std::string& start, const std::string& relative, EntryKind& kind, struct stat& info,
                   Failure& failure);
 

@@ -28,8 +28,8 @@ bool FindPlacesOfBuild(const std::string& productionFolder, const std::string& b
 
 } // namespace
 
-bool FindPlaces(const std::string& productionFolder, const std::string& currentBuild, std::vector<Place>& places,
-                Failure& failure) {
+bool FindPlaces(const std::string& productionFolder, const std::string& currentBuild,
+                std::vector<Place>& places, Failure& failure) {
   UniqueFd production;
   if (!removal::OpenFolderBelow(productionFolder, std::string(), production, failure)) {
     if (failure.code != std::errc::no_such_file_or_directory)
@@ -45,8 +45,8 @@ bool FindPlaces(const std::string& productionFolder, const std::string& currentB
     if (fstatat(production.get(), build.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) // gone meanwhile (the host's updater)
         continue;
-      failure = Failure{"zjisteni stavu", productionFolder + build, std::error_code(errno, std::generic_category()),
-                        std::string()};
+      failure = Failure{"zjisteni stavu", productionFolder + build,
+                        std::error_code(errno, std::generic_category()), std::string()};
       return false;
     }
     if (!S_ISDIR(info.st_mode) || build == currentBuild)

@@ -149,7 +149,7 @@ bool ExamineBelow(const std::string& start, const std::string& relative, EntryKi
       kind = EntryKind::kBehindLink;
       return true;
     }
-    if (IsAbsent(error) && opening.path != start) {
+    if (IsAbsent(error)) {
       kind = EntryKind::kAbsent;
       return true;
     }
@@ -163,7 +163,9 @@ bool ExamineBelow(const std::string& start, const std::string& relative, EntryKi
     }
     return Fail(failure, "zjisteni stavu", Joined(start, relative), errno);
   }
-  kind = S_ISLNK(info.st_mode) ? EntryKind::kLink : S_ISDIR(info.st_mode) ? EntryKind::kFolder : EntryKind::kOther;
+  kind = S_ISLNK(info.st_mode)   ? EntryKind::kLink
+         : S_ISDIR(info.st_mode) ? EntryKind::kFolder
+                                 : EntryKind::kOther;
   return true;
 }
 
@@ -176,7 +178,8 @@ bool RemoveTreeAt(int parent, const std::string& name, const std::string& path, 
     return Fail(failure, "odstraneni", path, ELOOP);
   if (!S_ISDIR(info.st_mode))
     return Unlink(parent, name, path, 0, failure);
-  return RemoveContents(parent, name, path, info, failure) && Unlink(parent, name, path, AT_REMOVEDIR, failure);
+  return RemoveContents(parent, name, path, info, failure) &&
+         Unlink(parent, name, path, AT_REMOVEDIR, failure);
 }
 
 bool RemoveEntryAt(int parent, const std::string& name, const std::string& path, Failure& failure) {

@@ -86,7 +86,8 @@ TEST(TreeRemoval, NeverFollowsALinkAndStopsAtOneOnTheWay) {
          fs::create_hard_link(p.outside + "/sub/file.txt", p.top + "/sub/hard");
        },
        AtLink::kRemoveLink, 0, true},
-      {"nothing there", [](const Places& p) { fs::create_directories(p.start); }, AtLink::kRemoveLink, 0, true},
+      {"nothing there", [](const Places& p) { fs::create_directories(p.start); }, AtLink::kRemoveLink, 0,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

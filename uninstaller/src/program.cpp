@@ -100,7 +100,9 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
     return kExitWrongPlace;
   }
 
-  return Uninstall(Places{ProductionFolderFor(home), own.path, own.program, packageRoot}, mode, out, err);
+  return Uninstall(
+      Places{ProductionFolderFor(home), own.path, own.program, packageRoot, std::string(home) + "/Downloads"},
+      mode, out, err);
 }
 
 } // namespace uninstaller

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 namespace uninstaller {
 
@@ -35,21 +36,40 @@ bool RemoveAddinFolder(const Step& step, Failure& failure) {
   std::vector<std::string> names;
   if (!removal::ListFolder(folder.get(), step.Path(), names, failure))
     return false;
+  const bool own = step.kind == Step::Kind::kOwnFolder && !step.last.empty();
+  const auto remove = [&](const std::string& name) {
+    return removal::RemoveTreeAt(folder.get(), name, step.Path() + "/" + name, removal::AtLink::kRemoveLink,
+                                 failure);
+  };
   for (const std::string& name : names) {
-    if (std::find(step.last.begin(), step.last.end(), name) == step.last.end() &&
-        !removal::RemoveTreeAt(folder.get(), name, step.Path() + "/" + name, removal::AtLink::kRemoveLink,
-                               failure))
+    if (std::find(step.last.begin(), step.last.end(), name) == step.last.end() && !remove(name))
       return false;
   }
-  for (const std::string& name : step.last) {
-    if (!removal::RemoveTreeAt(folder.get(), name, step.Path() + "/" + name, removal::AtLink::kRemoveLink,
-                               failure))
+  for (std::size_t index = 0; index + (own ? 1 : 0) < step.last.size(); ++index) {
+    if (!remove(step.last[index]))
       return false;
   }
-  return removal::RemoveEntryAt(parent.get(), step.relative, step.Path(), failure);
+  if (!own)
+    return removal::RemoveEntryAt(parent.get(), step.relative, step.Path(), failure);
+
+  // The folder now holds the program alone: rename it aside, then remove the program and the folder.
+  const std::string aside = FolderOf(step.Path()) + "/" + kOwnFolderAside;
+  if (step.relative != kOwnFolderAside) {
+    // What an earlier run left there is the remains of this folder.
+    if (!removal::RemoveTreeAt(parent.get(), kOwnFolderAside, aside, removal::AtLink::kRemoveLink, failure))
+      return false;
+    if (renameat(parent.get(), step.relative.c_str(), parent.get(), kOwnFolderAside) != 0) {
+      failure = Failure{"prejmenovani", step.Path(), std::error_code(errno, std::generic_category()),
+                        std::string()};
+      return false;
+    }
+  }
+  return remove(step.last.back()) && removal::RemoveEntryAt(parent.get(), kOwnFolderAside, aside, failure);
 }
 
 } // namespace
+
+const char* const kOwnFolderAside = ".Orvandel-odinstalace";
 
 std::string Step::Path() const {
   return !start.empty() && start.back() == '/' ? start + relative : start + "/" + relative;
@@ -120,6 +140,7 @@ bool CarryOut(const Step& step, Failure& failure) {
   case Step::Kind::kTree:
     return removal::RemoveTreeBelow(step.start, step.relative, removal::AtLink::kRemoveLink, failure);
   case Step::Kind::kAddinFolder:
+  case Step::Kind::kOwnFolder:
     return RemoveAddinFolder(step, failure);
   }
   return true;

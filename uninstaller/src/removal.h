@@ -15,6 +15,9 @@ struct Step {
     kTree,        // a whole tree; an absent tree is no error
     kEmptyFolder, // a folder that is empty once the earlier steps are done
     kAddinFolder, // an add-in folder: its entries, then the ones in last in that order, then the folder
+    kOwnFolder,   // as kAddinFolder, but before the last entry of last (the running program) goes, the
+                  // folder is renamed to kOwnFolderAside in the same parent: a kill between removing the
+                  // program and the folder leaves no empty add-in folder
   };
   Kind kind;
   std::string start;             // a folder the run trusts, opened by its path
@@ -24,6 +27,10 @@ struct Step {
   // start and relative joined, for the user.
   std::string Path() const;
 };
+
+// The name the own folder takes for its last two steps. A run started from a folder of that name that
+// holds nothing but the program finishes the job.
+extern const char* const kOwnFolderAside;
 
 struct Kept {
   std::string path;

@@ -62,6 +62,7 @@ struct Places {
   std::string ownFolder;   // accepted by LocateOwnFolder
   std::string program;     // the program's file name in ownFolder
   std::string packageRoot; // the localization data package's folder as this system reaches it
+  std::string downloads;   // the user's Downloads folder, where the add-in saves a newer package
 };
 
 // Removes, in this order: the four legacy paths from every folder entry of the production folder (links
