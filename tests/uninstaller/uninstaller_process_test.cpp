@@ -217,6 +217,30 @@ TEST(UninstallerProgram, AsRootNeverFollowsLinksAnotherUserSwapsIn) {
   }
 }
 
+// What a run killed in its last steps leaves: the own folder renamed aside, with the program or empty.
+TEST(UninstallerProgram, FinishesFromTheFolderRenamedAsideAndSweepsAnEmptyOne) {
+  struct Case {
+    const char* name;
+    bool programLeft; // else the aside folder is empty and the package is installed again
+  };
+  for (const Case& c : {Case{"program left in the aside folder", true}, Case{"empty aside folder", false}}) {
+    SCOPED_TRACE(c.name);
+    SimulatedMac mac;
+    const std::string aside = mac.addins + "/.Orvandel-odinstalace";
+    fs::create_directories(aside);
+    if (c.programLeft) {
+      fs::rename(mac.addin + "/uninstaller", aside + "/uninstaller");
+      fs::remove_all(mac.addin);
+    }
+    const Result result = mac.Run((c.programLeft ? aside : mac.addin) + "/uninstaller", {}, mac.home.c_str());
+    EXPECT_EQ(result.status, 0) << result.err;
+    ExpectNotesThenClosingMessage(result.out);
+    EXPECT_FALSE(mac.AnyLegacyPathLeft());
+    EXPECT_FALSE(Exists(aside));
+    EXPECT_FALSE(Exists(mac.addin));
+  }
+}
+
 TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolder) {
   struct Case {
     const char* name;
