@@ -47,7 +47,8 @@ void MakeSystemFolder(const std::string& root) {
   WriteFile(root + "/cs-CZ/strings.xml", "system");
 }
 
-LinkSwapper::LinkSwapper(std::vector<std::string> folders, std::string target, const Account* account) {
+LinkSwapper::LinkSwapper(const std::vector<std::string>& folders, const std::string& target,
+                         const Account* account) {
   std::vector<std::string> links;
   for (const std::string& folder : folders)
     links.push_back(folder + ".link");

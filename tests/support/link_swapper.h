@@ -30,7 +30,7 @@ void MakeSystemFolder(const std::string& root);
 class LinkSwapper {
 public:
   // Starts the child, as account when given. The parents of folders must be writable by it.
-  LinkSwapper(std::vector<std::string> folders, std::string target, const Account* account);
+  LinkSwapper(const std::vector<std::string>& folders, const std::string& target, const Account* account);
   // Kills and reaps the child.
   ~LinkSwapper();
   LinkSwapper(const LinkSwapper&) = delete;

@@ -227,6 +227,8 @@ bool PlanKnownPlace(const Bundle& bundle, const std::string& relative, bool tree
     plan.kept.push_back(Kept{step.Path(), "neni to obycejny soubor, jaky balicek nainstaloval"});
   else {
     plan.steps.push_back(step);
+    plan.steps.back().atLink =
+        kind == removal::EntryKind::kLink ? removal::AtLink::kRemoveLink : removal::AtLink::kStop;
     removed.insert(step.Path());
   }
   return true;

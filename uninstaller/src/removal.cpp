@@ -80,8 +80,12 @@ bool PlanLegacyPaths(const std::string& productionFolder, Plan& plan, Failure& f
   if (!legacy::FindPlaces(productionFolder, std::string(), places, failure))
     return false;
   for (const legacy::Place& place : places) {
-    const Step step{
-        place.tree ? Step::Kind::kTree : Step::Kind::kEntry, productionFolder, place.relative, {}};
+    const Step step{place.tree ? Step::Kind::kTree : Step::Kind::kEntry,
+                    productionFolder,
+                    place.relative,
+                    {},
+                    place.kind == removal::EntryKind::kLink ? removal::AtLink::kRemoveLink
+                                                            : removal::AtLink::kStop};
     if (place.kind == removal::EntryKind::kBehindLink)
       plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
     else
@@ -138,7 +142,7 @@ bool CarryOut(const Step& step, Failure& failure) {
     failure = Failure();
     return true;
   case Step::Kind::kTree:
-    return removal::RemoveTreeBelow(step.start, step.relative, removal::AtLink::kRemoveLink, failure);
+    return removal::RemoveTreeBelow(step.start, step.relative, step.atLink, failure);
   case Step::Kind::kAddinFolder:
   case Step::Kind::kOwnFolder:
     return RemoveAddinFolder(step, failure);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "failure.h"
+#include "tree_removal.h"
 
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ struct Step {
   std::string start;             // a folder the run trusts, opened by its path
   std::string relative;          // the entry below start, reached without following any link
   std::vector<std::string> last; // kAddinFolder only: entry names removed after all others
+  // kTree only: a link at the place was planned as one, and goes as the link; a folder planned there
+  // and found a link when removed was swapped meanwhile, and stops the run.
+  removal::AtLink atLink = removal::AtLink::kStop;
 
   // start and relative joined, for the user.
   std::string Path() const;
