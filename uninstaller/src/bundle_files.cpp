@@ -149,7 +149,9 @@ bool SameBytes(const Bundle& bundle, const std::string& relative, const std::str
   UniqueFd folder;
   if (!removal::OpenFolderBelow(bundle.production, FolderOf(step.relative), folder, failure))
     return false;
-  const UniqueFd ours(openat(folder.get(), NameOf(step.relative).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  // Non-blocking: whatever was swapped in since it was examined, a pipe must not hold the run.
+  const UniqueFd ours(
+      openat(folder.get(), NameOf(step.relative).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   const UniqueFd theirs(open(packageFile.c_str(), O_RDONLY | O_CLOEXEC));
   const auto fail = [&](const std::string& path) {
     failure = Failure{"cteni souboru", path, std::error_code(errno, std::generic_category()), std::string()};
@@ -163,7 +165,7 @@ bool SameBytes(const Bundle& bundle, const std::string& relative, const std::str
   }, packageInfo{};
   if (fstat(ours.get(), &mineInfo) != 0 || fstat(theirs.get(), &packageInfo) != 0)
     return fail(step.Path());
-  same = mineInfo.st_size == packageInfo.st_size;
+  same = S_ISREG(mineInfo.st_mode) && mineInfo.st_size == packageInfo.st_size;
   std::vector<char> mine(65536), package(65536);
   while (same) {
     const ssize_t mineCount = ReadFull(ours.get(), mine.data(), mine.size());
