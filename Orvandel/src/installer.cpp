@@ -11,7 +11,6 @@
 #include <unique_handles.h>
 #include <utilities.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -164,48 +163,6 @@ void RemoveEntry(const std::string& path) {
     FailRemoving(path, errno);
 }
 
-// Removes the tree at path; a link is removed as the link, never followed. An entry that is absent, or
-// that vanishes while the tree is removed (another host or the host's updater removing the same tree),
-// is no error. A folder's names are read before its sub-folders are entered, so one descriptor is open
-// at a time whatever the depth.
-void RemoveTree(const std::string& path) {
-  struct stat status {};
-  if (lstat(path.c_str(), &status) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR)
-      return;
-    FailRemoving(path, errno);
-  }
-  if (!S_ISDIR(status.st_mode)) {
-    RemoveEntry(path);
-    return;
-  }
-  std::vector<std::string> names;
-  {
-    const UniqueDir listing(opendir(path.c_str()));
-    if (!listing) {
-      if (errno == ENOENT)
-        return;
-      FailRemoving(path, errno);
-    }
-    for (;;) {
-      errno = 0;
-      const dirent* entry = readdir(listing.get());
-      if (!entry) {
-        if (errno != 0)
-          FailRemoving(path, errno);
-        break;
-      }
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..")
-        names.push_back(name);
-    }
-  }
-  for (const std::string& name : names)
-    RemoveTree(path + "/" + name);
-  if (rmdir(path.c_str()) != 0 && errno != ENOENT)
-    FailRemoving(path, errno);
-}
-
 std::string HostBundle(const std::string& home) {
   return home + "/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app";
 }
@@ -354,23 +311,17 @@ void copyFileFromDirToAnotherDir(const std::string& source, const std::string& t
 }
 
 void RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild) {
-  for (const fs::directory_entry& entry : fs::directory_iterator(productionFolder)) {
-    // A build folder that vanishes meanwhile (the host's updater) is no longer a folder: passed over.
-    if (!fs::is_directory(entry.path()))
-      continue;
-    const std::string build = entry.path().string();
-    if (build.find(currentBuild) != std::string::npos)
-      continue;
-    for (const char* single : legacy::kSingleFiles)
-      RemoveEntry(build + single);
-    for (const char* tree : legacy::kTrees) {
-      // Without its trailing separator a link at the legacy path is removed as the link.
-      std::string path = build + tree;
-      while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-      RemoveTree(path);
-    }
+  // The build folders and the places below them are opened by handle, never through a link: an entry
+  // of the production folder that is a link, or a link on the way to a place, is passed over.
+  std::vector<legacy::Place> places;
+  Failure failure;
+  bool done = legacy::FindPlaces(productionFolder, currentBuild, places, failure);
+  for (auto place = places.begin(); done && place != places.end(); ++place) {
+    if (place->kind != removal::EntryKind::kBehindLink)
+      done = legacy::RemovePlace(productionFolder, *place, failure);
   }
+  if (!done)
+    throw fs::filesystem_error("remove", fs::path(failure.path), failure.code);
 }
 
 bool FindProductionFolder(const std::string& executableDirectory, std::string* productionFolder,

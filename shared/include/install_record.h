@@ -41,6 +41,18 @@ bool IsSafeRelativePath(const std::string& path);
 // that cannot be read or is not a record; *record is then left as it was.
 bool ReadInstallRecord(const std::string& path, InstallRecord* record, std::string* error);
 
+// Why a record could not be read, for a caller that words the reason itself.
+struct ReadProblem {
+  enum class Kind { kUnreadable, kNotRegularFile, kTooLarge, kNotARecord, kDamagedLine };
+  Kind kind = Kind::kUnreadable;
+  int error = 0; // kUnreadable: the errno
+  int line = 0;  // kDamagedLine: its number, from 1
+};
+
+// The same, with the problem by kind. The largest record read is kMaxRecordBytes.
+constexpr long long kMaxRecordBytes = 64LL * 1024 * 1024;
+bool ReadInstallRecord(const std::string& path, InstallRecord& record, ReadProblem& problem);
+
 // Writes the record to path as a whole: a temporary file beside it, flushed, renamed over it. False
 // with a reason when it cannot; whatever stood at path is then left as it was.
 bool WriteInstallRecord(const std::string& path, const InstallRecord& record, std::string* error);

@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kHeader = "# Orvandel install record 1";
 // A record is a few thousand lines; anything far larger is not one of ours.
-constexpr off_t kMaxBytes = 64 * 1024 * 1024;
 
 bool NeedsEscape(unsigned char byte) {
   return byte == '%' || byte < 0x20 || byte == 0x7F;
@@ -104,15 +103,19 @@ bool ParseLine(const std::string& line, InstallRecord* record) {
 }
 
 // The whole file, refusing what is no regular file (a pipe would block) or far too large.
-bool ReadWhole(const std::string& path, std::string* content, int* error) {
+bool ReadWhole(const std::string& path, std::string* content, ReadProblem& problem) {
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
   if (!fd.valid() || fstat(fd.get(), &status) != 0) {
-    *error = errno;
+    problem = ReadProblem{ReadProblem::Kind::kUnreadable, errno, 0};
     return false;
   }
-  if (!S_ISREG(status.st_mode) || status.st_size > kMaxBytes) {
-    *error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  if (!S_ISREG(status.st_mode)) {
+    problem = ReadProblem{ReadProblem::Kind::kNotRegularFile, S_ISDIR(status.st_mode) ? EISDIR : EINVAL, 0};
+    return false;
+  }
+  if (status.st_size > kMaxRecordBytes) {
+    problem = ReadProblem{ReadProblem::Kind::kTooLarge, EFBIG, 0};
     return false;
   }
   char buffer[65536];
@@ -121,7 +124,7 @@ bool ReadWhole(const std::string& path, std::string* content, int* error) {
     if (count < 0 && errno == EINTR)
       continue;
     if (count < 0) {
-      *error = errno;
+      problem = ReadProblem{ReadProblem::Kind::kUnreadable, errno, 0};
       return false;
     }
     if (count == 0)
@@ -148,19 +151,14 @@ bool IsSafeRelativePath(const std::string& path) {
   }
 }
 
-bool ReadInstallRecord(const std::string& path, InstallRecord* record, std::string* error) {
+bool ReadInstallRecord(const std::string& path, InstallRecord& record, ReadProblem& problem) {
   std::string content;
-  int code = 0;
-  if (!ReadWhole(path, &content, &code)) {
-    if (code == ENOENT)
-      return true;
-    *error = path + ": " + std::strerror(code);
-    return false;
-  }
+  if (!ReadWhole(path, &content, problem))
+    return problem.kind == ReadProblem::Kind::kUnreadable && problem.error == ENOENT;
   std::istringstream lines(content);
   std::string line;
   if (!std::getline(lines, line) || line != kHeader) {
-    *error = path + ": not an install record (first line)";
+    problem = ReadProblem{ReadProblem::Kind::kNotARecord, 0, 1};
     return false;
   }
   InstallRecord read;
@@ -168,12 +166,29 @@ bool ReadInstallRecord(const std::string& path, InstallRecord* record, std::stri
     if (line.empty())
       continue;
     if (!ParseLine(line, &read)) {
-      *error = path + ": line " + std::to_string(number) + " is not a record entry";
+      problem = ReadProblem{ReadProblem::Kind::kDamagedLine, 0, number};
       return false;
     }
   }
-  *record = std::move(read);
+  record = std::move(read);
   return true;
+}
+
+bool ReadInstallRecord(const std::string& path, InstallRecord* record, std::string* error) {
+  ReadProblem problem;
+  if (ReadInstallRecord(path, *record, problem))
+    return true;
+  switch (problem.kind) {
+  case ReadProblem::Kind::kNotARecord:
+    *error = path + ": not an install record (first line)";
+    break;
+  case ReadProblem::Kind::kDamagedLine:
+    *error = path + ": line " + std::to_string(problem.line) + " is not a record entry";
+    break;
+  default:
+    *error = path + ": " + std::strerror(problem.error);
+  }
+  return false;
 }
 
 bool WriteInstallRecord(const std::string& path, const InstallRecord& record, std::string* error) {

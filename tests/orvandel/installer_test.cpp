@@ -1,5 +1,6 @@
 #include "addin_test_support.h"
 #include "installer.h"
+#include "link_swapper.h"
 #include "temp_folder.h"
 #include "test_files.h"
 
@@ -282,9 +283,13 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
       kHelp + "cz-html/a.html",
       kStringTable + "cs-CZ/strings.xml",
   };
+  // b20 is another build than the running b2, although its name begins with it.
   for (const std::string& file : legacyFiles) {
     WriteFile(InLegacy("b1", file), "old");
+    WriteFile(InLegacy("b20", file), "old");
     WriteFile(InLegacy("b2", file), "running build");
+    WriteFile(tree / ("linked-build/Autodesk Fusion 360.app/" + file), "not ours");
+    WriteFile(tree / ("linked-bundle/" + file), "not ours");
   }
   const std::string keptInB1 = InLegacy("b1", kStringTable + "en-US/x");
   WriteFile(keptInB1, "host");
@@ -295,6 +300,11 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
   fs::create_directories(InLegacy("b4", kStringTable));
   const std::string linkedLegacy = InLegacy("b4", kStringTable + "cs-CZ");
   fs::create_directory_symlink(tree / "elsewhere", linkedLegacy);
+  // Links on the way to the legacy paths are never followed: a build, or a build's bundle, elsewhere.
+  fs::create_directory_symlink(tree / "linked-build", production + "b5");
+  fs::create_directories(production + "b6");
+  fs::create_directory_symlink(tree / "linked-bundle", production + "b6/Autodesk Fusion 360.app");
+  const std::string outside = Listing(tree / "linked-build") + Listing(tree / "linked-bundle");
 
   InstallCzechFiles(false, places);
 
@@ -302,6 +312,7 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
   for (const std::string& file : legacyFiles) {
     SCOPED_TRACE(file);
     EXPECT_FALSE(fs::exists(InLegacy("b1", file)));
+    EXPECT_FALSE(fs::exists(InLegacy("b20", file)));
     EXPECT_EQ(ReadFile(InLegacy("b2", file)), "running build");
   }
   EXPECT_FALSE(fs::exists(InLegacy("b1", kStringTable + "cs-CZ")));
@@ -310,6 +321,7 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
   EXPECT_TRUE(fs::is_directory(production + "b3-clean"));
   EXPECT_FALSE(fs::is_symlink(linkedLegacy));
   EXPECT_EQ(ReadFile(tree / "elsewhere/strings.xml"), "not ours");
+  EXPECT_EQ(Listing(tree / "linked-build") + Listing(tree / "linked-bundle"), outside);
 }
 
 TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
@@ -613,3 +625,40 @@ TEST(ProductionFolder, IsFoundFromTheHostExecutableFolder) {
 }
 
 } // namespace
+
+// The cleanup runs with root's rights (an administrator's host) over a build whose legacy trees an
+// ordinary account owns and swaps, with folders in them, for links to a system folder.
+TEST(LegacyCleanup, AsRootNeverFollowsLinksAnotherUserSwapsIn) {
+  Account nobody;
+  if (!UnprivilegedAccount(nobody))
+    GTEST_SKIP() << "needs root and the account nobody";
+  for (int run = 0; run < 10; ++run) {
+    TempFolder tree{"orvandel-test-"};
+    fs::permissions(tree.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const std::string production = tree / "production/";
+    const std::string system = tree / "private/etc";
+    MakeSystemFolder(system);
+    std::vector<std::string> swapped;
+    for (const std::string& legacy : {kStringTable + "cs-CZ", kHelp + "cz-html"}) {
+      const std::string top = production + "b1/Autodesk Fusion 360.app/" + legacy;
+      for (int folder = 0; folder < 4; ++folder) {
+        for (int file = 0; file < 20; ++file)
+          WriteFile(top + "/sub" + std::to_string(folder) + "/page" + std::to_string(file), "old");
+        swapped.push_back(top + "/sub" + std::to_string(folder));
+      }
+      for (const auto& entry : fs::recursive_directory_iterator(FolderOf(top)))
+        GiveTo(entry.path().string(), nobody);
+      GiveTo(FolderOf(top), nobody);
+    }
+    const std::string before = OwnedListing(system);
+    {
+      const LinkSwapper swapper(swapped, system, &nobody);
+      try {
+        RemoveFromOldDestination(production.c_str(), "b2");
+      } catch (const fs::filesystem_error&) {
+        // A swapped folder stops the cleanup: the installation reports it.
+      }
+    }
+    ASSERT_EQ(OwnedListing(system), before) << "run " << run;
+  }
+}

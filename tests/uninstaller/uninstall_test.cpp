@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -25,6 +27,7 @@ struct Tree {
   std::string own = addins + "/Orvandel";
   std::string guide = addins + "/Miravelo";
   std::string packageRoot = temp.path() + "/Library/Vornid";
+  std::string downloads = temp.path() + "/Downloads";
 
   Tree() {
     WriteFile(own + "/Orvandel.so", "library");
@@ -33,8 +36,9 @@ struct Tree {
 
   int Run(Mode mode = Mode::kRemove) {
     std::ostringstream outStream, errStream;
-    const int status = uninstaller::Uninstall(
-        uninstaller::Places{production, own, "uninstaller", packageRoot}, mode, outStream, errStream);
+    const int status =
+        uninstaller::Uninstall(uninstaller::Places{production, own, "uninstaller", packageRoot, downloads},
+                               mode, outStream, errStream);
     out = outStream.str();
     err = errStream.str();
     return status;
@@ -152,7 +156,9 @@ TEST(Uninstall, RemovesLegacyPathsFromEveryBuildAndNothingElse) {
   EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
   ExpectNotesThenClosingMessage(tree.out);
   EXPECT_EQ(tree.err, "");
-  for (const auto& build : {full, running, onlyHelpTree, without, linkedTarget}) {
+  // A link among the builds is passed over: what it points to is not the user's build to clean.
+  EXPECT_TRUE(HoldsAnyLegacyPath(linkedTarget));
+  for (const auto& build : {full, running, onlyHelpTree, without}) {
     SCOPED_TRACE(build);
     EXPECT_FALSE(HoldsAnyLegacyPath(build));
     EXPECT_EQ(ReadFile(build + kHostStringTable), "en");
@@ -160,9 +166,11 @@ TEST(Uninstall, RemovesLegacyPathsFromEveryBuildAndNothingElse) {
     EXPECT_TRUE(fs::is_directory(build + "/Autodesk Fusion 360.app/Contents/Libraries/Neutron/StringTable"));
   }
   EXPECT_EQ(ReadFile(running + "/Autodesk Fusion.app/Contents/MacOS/host"), "host");
-  // The current bundle is an entry of its own: the legacy paths name the older bundle only.
-  EXPECT_EQ(ReadFile(tree.production + "Autodesk Fusion.app/Contents/Libraries/Neutron/StringTable/cs-CZ/x"),
-            "current");
+  // The legacy paths name the older bundle only; the current bundle loses its Czech string table as a
+  // known Czech place (no record, no data package), and nothing else.
+  EXPECT_FALSE(Exists(tree.production + "Autodesk Fusion.app/Contents/Libraries/Neutron/StringTable/cs-CZ"));
+  EXPECT_TRUE(
+      fs::is_directory(tree.production + "Autodesk Fusion.app/Contents/Libraries/Neutron/StringTable"));
   EXPECT_EQ(ReadFile(tree.production + "notes.txt"), "plain file");
   EXPECT_TRUE(Exists(tree.production + "dangling"));
   EXPECT_FALSE(Exists(tree.own));
@@ -329,17 +337,130 @@ TEST(Uninstall, RemovesTheGuideAddinOnlyWhenItIsARealGuideFolder) {
   }
 }
 
-TEST(Uninstall, NamesTheDataPackageWithTheCommandThatRemovesIt) {
-  for (const bool installed : {true, false}) {
-    SCOPED_TRACE(installed ? "package installed" : "no package");
+TEST(Uninstall, NamesTheDataPackageAndTheDownloadedPackageWithTheCommandsThatRemoveThem) {
+  for (const bool present : {true, false}) {
+    SCOPED_TRACE(present ? "both packages there" : "neither package there");
     Tree tree;
-    if (installed)
+    if (present) {
       WriteFile(tree.packageRoot + "/VornidQM/main_cs.qm", "qm");
+      WriteFile(tree.downloads + "/Orvandel-installer.pkg", "xar!");
+    }
     EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
     ExpectNotesThenClosingMessage(tree.out);
-    EXPECT_EQ(tree.out.find("/Library/Vornid zustava") != std::string::npos, installed) << tree.out;
-    EXPECT_EQ(tree.out.find("\n  sudo rm -rf /Library/Vornid\n") != std::string::npos, installed);
-    EXPECT_EQ(Exists(tree.packageRoot), installed);
+    EXPECT_EQ(tree.out.find("/Library/Vornid zustava") != std::string::npos, present) << tree.out;
+    EXPECT_EQ(tree.out.find("\n  sudo rm -rf /Library/Vornid\n") != std::string::npos, present);
+    EXPECT_EQ(tree.out.find("~/Downloads/Orvandel-installer.pkg zustava") != std::string::npos, present);
+    EXPECT_EQ(tree.out.find("\n  rm ~/Downloads/Orvandel-installer.pkg\n") != std::string::npos, present);
+    EXPECT_EQ(Exists(tree.packageRoot), present);
+    EXPECT_EQ(Exists(tree.downloads + "/Orvandel-installer.pkg"), present);
+  }
+}
+
+// Without a record the current bundle's Czech files are found by the data package (byte for byte) or,
+// where the package is gone, by the package's known Czech places; the host's own files stay.
+TEST(Uninstall, WithoutRecordFindsThePackagesFilesInTheCurrentBundle) {
+  const std::string table = "Contents/Libraries/Neutron/StringTable/";
+  const std::string qm = "Contents/Resources/AIRMAX/";
+  const std::string translations = "Contents/Libraries/Applications/CAM360/Data/Translations/";
+  const std::string help = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+  // Source in the data package, place in the bundle.
+  const std::vector<std::pair<std::string, std::string>> packageFiles = {
+      {"vornidfu/cs-CZ/Neutron.xml", table + "cs-CZ/Neutron.xml"},
+      {"vornidfu/cs-CZ/Dialogs/Main.xml", table + "cs-CZ/Dialogs/Main.xml"},
+      {"VornidQM/main_cs.qm", qm + "cs-CZ/main_cs.qm"},
+      {"vornidca/czech_cz.xml", translations + "czech_cz.xml"},
+      {"vornidca/czech_cz_messages.xml", translations + "czech_cz_messages.xml"},
+      {"vornidhe/cz-html/obsah.html", help + "cz-html/obsah.html"},
+  };
+  const std::vector<std::string> hostFiles = {table + "en-US/strings.txt", qm + "main.qm",
+                                              translations + "english.xml", help + "en-html.html"};
+  struct Case {
+    const char* name;
+    bool packageThere;
+    std::vector<std::string> kept; // named in the output
+    std::vector<std::string> gone;
+  };
+  const Case cases[] = {
+      {"data package there, one file changed since",
+       true,
+       {translations + "czech_cz_messages.xml"},
+       {table + "cs-CZ", qm + "cs-CZ", translations + "czech_cz.xml", help + "cz-html",
+        help + "cz-html.html"}},
+      {"data package gone too",
+       false,
+       {},
+       {table + "cs-CZ", qm + "cs-CZ", translations + "czech_cz.xml", help + "cz-html",
+        help + "cz-html.html"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tree tree;
+    const std::string bundle = tree.production + "Autodesk Fusion.app/";
+    for (const auto& file : hostFiles)
+      WriteFile(bundle + file, "host's own");
+    for (const auto& [source, place] : packageFiles) {
+      WriteFile(bundle + place, "czech " + source);
+      if (c.packageThere)
+        WriteFile(tree.packageRoot + "/" + source, "czech " + source);
+    }
+    WriteFile(bundle + help + "cz-html.html", "help index");
+    WriteFile(bundle + help + "cz-html/page.html", "help page");
+    WriteFile(bundle + translations + "czech_cz_messages.xml", "changed by the host");
+
+    const std::string before = Listing(tree.temp.path());
+    EXPECT_EQ(tree.Run(Mode::kDryRun), uninstaller::kExitSuccess) << tree.err;
+    EXPECT_EQ(Listing(tree.temp.path()), before);
+    for (const auto& gone : c.gone)
+      EXPECT_NE(tree.out.find("\n" + bundle + gone + "\n"), std::string::npos) << gone << tree.out;
+
+    EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
+    ExpectNotesThenClosingMessage(tree.out);
+    for (const auto& gone : c.gone)
+      EXPECT_FALSE(Exists(bundle + gone)) << gone;
+    for (const auto& kept : c.kept) {
+      EXPECT_TRUE(Exists(bundle + kept)) << kept;
+      EXPECT_NE(tree.out.find("Zustava: " + bundle + kept + " ("), std::string::npos) << tree.out;
+    }
+    for (const auto& file : hostFiles)
+      EXPECT_EQ(ReadFile(bundle + file), "host's own") << file;
+    EXPECT_TRUE(fs::is_directory(bundle + table));
+    EXPECT_TRUE(fs::is_directory(bundle + qm));
+  }
+}
+
+// Every reason a record cannot be used is Czech, and nothing is removed.
+TEST(Uninstall, RecordThatCannotBeUsedIsReportedInCzech) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& record)> prepare;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"larger than 64 MiB",
+       [](const std::string& record) {
+         WriteFile(record, "# Orvandel install record 1\n");
+         fs::resize_file(record, 65 * 1024 * 1024);
+       },
+       "zaznam je prilis velky (vice nez 64 MiB)"},
+      {"a folder", [](const std::string& record) { fs::create_directories(record); },
+       "zaznam neni obycejny soubor"},
+      {"not a record", [](const std::string& record) { WriteFile(record, "hello\n"); },
+       "soubor neni zaznamem instalace"},
+      {"damaged line",
+       [](const std::string& record) { WriteFile(record, "# Orvandel install record 1\nD\tok\nX\tbad\n"); },
+       "zaznam je poskozen (radek 3)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tree tree;
+    AddLegacyPaths(tree.production + "build", true, true, true);
+    c.prepare(tree.own + "/" + installrecord::kFileName);
+    const std::string before = Listing(tree.temp.path());
+    EXPECT_EQ(tree.Run(), uninstaller::kExitFileSystemError);
+    EXPECT_NE(tree.err.find(c.reason), std::string::npos) << tree.err;
+    EXPECT_NE(tree.err.find("Nic nebylo odstraneno"), std::string::npos) << tree.err;
+    EXPECT_EQ(tree.err.find("Invalid argument"), std::string::npos) << tree.err;
+    EXPECT_EQ(Listing(tree.temp.path()), before);
   }
 }
 
@@ -379,4 +500,27 @@ TEST(RunUninstaller, RefusesAWrongOrUnusableHomeBeforeAnyRemoval) {
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(Listing(temp.path()), before);
   }
+}
+
+TEST(RunUninstaller, RootActsOnlyWhereEverythingIsRoots) {
+  TempFolder temp{"uninstaller-test-"};
+  const std::string users = temp.path() + "/users-folder";
+  fs::create_directories(users);
+  // As root the folder is given to an ordinary account; as anyone else it is that user's already.
+  if (geteuid() == 0) {
+    ASSERT_EQ(lchown(users.c_str(), 65534, 65534), 0);
+  }
+  const std::string missing = temp.path() + "/missing";
+  struct Case {
+    uid_t effectiveUser;
+    std::vector<std::string> folders;
+    std::string refused;
+  };
+  const Case cases[] = {
+      {0, {"/", missing, users}, users},
+      {0, {"/", missing}, ""},
+      {1000, {users}, ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(uninstaller::FolderRootMustNotActIn(c.effectiveUser, c.folders), c.refused);
 }

@@ -1,8 +1,10 @@
 // Runs the built program from copies laid out in simulated add-in trees, with HOME set to a simulated home.
 #include "legacy_paths.h"
+#include "link_swapper.h"
 #include "temp_folder.h"
 #include "test_files.h"
 #include "uninstall_expectations.h"
+#include "utilities.h"
 
 #include <gtest/gtest.h>
 
@@ -164,6 +166,79 @@ TEST(UninstallerProgram, CleansBuildsRemovesAddinAndPrintsClosingMessage) {
   EXPECT_FALSE(Exists(mac.addins + "/Miravelo"));
   EXPECT_TRUE(fs::is_directory(mac.addins));
   EXPECT_EQ(ReadFile(mac.production + "Autodesk Fusion.app/Contents/Info.plist"), "plist");
+}
+
+// sudo from the user's Terminal: root for a home that is the user's.
+TEST(UninstallerProgram, RefusesRootForAUsersHomeAndRemovesNothing) {
+  const OrdinaryUser user = FindOrdinaryUser();
+  if (!user.switchTo)
+    GTEST_SKIP() << "needs root and the account nobody";
+  SimulatedMac mac;
+  mac.HandTo(user);
+  const std::string before = Listing(mac.temp.path());
+  const Result result = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str());
+  EXPECT_EQ(result.status, 3) << result.err;
+  EXPECT_NE(result.err.find("bez sudo"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("Nic nebylo odstraneno"), std::string::npos) << result.err;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(Listing(mac.temp.path()), before);
+}
+
+// Root runs the program for a home that is root's, where an ordinary account owns the folders that
+// hold two legacy trees and swaps them, and folders in them, for links to a system folder.
+TEST(UninstallerProgram, AsRootNeverFollowsLinksAnotherUserSwapsIn) {
+  Account nobody;
+  if (!UnprivilegedAccount(nobody))
+    GTEST_SKIP() << "needs root and the account nobody";
+  for (int run = 0; run < 10; ++run) {
+    SimulatedMac mac;
+    fs::permissions(mac.temp.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const std::string system = mac.temp.path() + "/private/etc";
+    MakeSystemFolder(system);
+    std::vector<std::string> swapped;
+    for (int tree : {0, 1}) {
+      std::string top = LegacyTree(mac.production + "build-a", tree);
+      top.pop_back();
+      for (int folder = 0; folder < 4; ++folder) {
+        for (int file = 0; file < 20; ++file)
+          WriteFile(top + "/sub" + std::to_string(folder) + "/page" + std::to_string(file), "old");
+      }
+      GiveTree(FolderOf(top), OrdinaryUser{true, true, nobody.uid, nobody.gid});
+      for (int folder = 0; folder < 4; ++folder)
+        swapped.push_back(top + "/sub" + std::to_string(folder));
+    }
+    const std::string before = OwnedListing(system);
+    {
+      const LinkSwapper swapper(swapped, system, &nobody);
+      const Result result = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str());
+      EXPECT_TRUE(result.status == 0 || result.status == 1) << result.err;
+    }
+    ASSERT_EQ(OwnedListing(system), before) << "run " << run;
+  }
+}
+
+// What a run killed in its last steps leaves: the own folder renamed aside, with the program or empty.
+TEST(UninstallerProgram, FinishesFromTheFolderRenamedAsideAndSweepsAnEmptyOne) {
+  struct Case {
+    const char* name;
+    bool programLeft; // else the aside folder is empty and the package is installed again
+  };
+  for (const Case& c : {Case{"program left in the aside folder", true}, Case{"empty aside folder", false}}) {
+    SCOPED_TRACE(c.name);
+    SimulatedMac mac;
+    const std::string aside = mac.addins + "/.Orvandel-odinstalace";
+    fs::create_directories(aside);
+    if (c.programLeft) {
+      fs::rename(mac.addin + "/uninstaller", aside + "/uninstaller");
+      fs::remove_all(mac.addin);
+    }
+    const Result result = mac.Run((c.programLeft ? aside : mac.addin) + "/uninstaller", {}, mac.home.c_str());
+    EXPECT_EQ(result.status, 0) << result.err;
+    ExpectNotesThenClosingMessage(result.out);
+    EXPECT_FALSE(mac.AnyLegacyPathLeft());
+    EXPECT_FALSE(Exists(aside));
+    EXPECT_FALSE(Exists(mac.addin));
+  }
 }
 
 TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolder) {

@@ -1,13 +1,17 @@
 #include "bundle_files.h"
 
 #include "install_record.h"
+#include "messages.h"
 #include "platform.h"
-#include "resolved_path.h"
+#include "tree_removal.h"
 #include "utilities.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -17,101 +21,307 @@ namespace uninstaller {
 
 namespace {
 
-bool Fail(Failure& failure, const char* action, const std::string& path, int error) {
-  failure = Failure{action, path, std::error_code(error, std::generic_category()), std::string()};
-  return false;
-}
+// Where the plan looks: the production folder it trusts and the bundle's name in it.
+struct Bundle {
+  const std::string& production;
+  std::string name;
 
-// True when lstat found nothing at path: missing, or a plain file where one of its folders would be.
-bool IsAbsent(int error) {
-  return error == ENOENT || error == ENOTDIR;
-}
-
-// True when path, its links resolved, is resolvedFolder or lies below it.
-bool LiesIn(const std::string& resolvedFolder, const std::string& path) {
-  const std::string resolved = ResolvedPath(path);
-  return resolved == resolvedFolder || resolved.rfind(resolvedFolder + "/", 0) == 0;
-}
-
-// Plans path when it still is the file the installer placed there.
-bool PlanFile(const std::string& path, const installrecord::RecordedFile& recorded,
-              const std::string& resolvedBundle, Plan& plan, std::set<std::string>& removed,
-              Failure& failure) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0) {
-    const int error = errno;
-    return IsAbsent(error) ? true : Fail(failure, "zjisteni stavu", path, error);
+  Step StepFor(Step::Kind kind, const std::string& relative) const {
+    return Step{kind, production, name + "/" + relative, {}};
   }
-  if (!S_ISREG(info.st_mode)) {
-    plan.kept.push_back(Kept{path, "neni to obycejny soubor, jaky balicek nainstaloval"});
+};
+
+// Plans the file at relative when it still is the file the installer placed there.
+bool PlanFile(const Bundle& bundle, const std::string& relative, const installrecord::RecordedFile& recorded,
+              Plan& plan, std::set<std::string>& removed, Failure& failure) {
+  const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
+  removal::EntryKind kind = removal::EntryKind::kAbsent;
+  struct stat info {};
+  if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
+    return false;
+  if (kind == removal::EntryKind::kAbsent)
+    return true;
+  // A link among the folders of the path could lead out of the bundle, to a file that is not ours.
+  if (kind == removal::EntryKind::kBehindLink) {
+    plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
     return true;
   }
-  // A link among the folders of the path could lead out of the bundle, to a file that is not ours.
-  if (!LiesIn(resolvedBundle, DirectoryOf(path))) {
-    plan.kept.push_back(Kept{path, "pres symbolicky odkaz vede mimo aplikaci Fusion 360"});
+  if (!S_ISREG(info.st_mode)) {
+    plan.kept.push_back(Kept{step.Path(), "neni to obycejny soubor, jaky balicek nainstaloval"});
     return true;
   }
   const timespec modified = ModificationTime(info);
   if (static_cast<std::uint64_t>(info.st_size) != recorded.size || modified.tv_sec != recorded.mtimeSeconds ||
       modified.tv_nsec != recorded.mtimeNanoseconds) {
-    plan.kept.push_back(Kept{path, "od instalace jej Fusion 360 nebo nekdo jiny zmenil"});
+    plan.kept.push_back(Kept{step.Path(), "od instalace jej Fusion 360 nebo nekdo jiny zmenil"});
     return true;
   }
-  plan.steps.push_back(Step{Step::Kind::kEntry, path, {}});
-  removed.insert(path);
+  plan.steps.push_back(step);
+  removed.insert(step.Path());
   return true;
 }
 
-// Plans folder when it holds nothing but what the plan removes.
-bool PlanFolder(const std::string& folder, const std::string& resolvedBundle, Plan& plan,
-                std::set<std::string>& removed, Failure& failure) {
+// Plans the folder at relative when it holds nothing but what the plan removes.
+bool PlanFolder(const Bundle& bundle, const std::string& relative, Plan& plan, std::set<std::string>& removed,
+                Failure& failure) {
+  const Step step = bundle.StepFor(Step::Kind::kEmptyFolder, relative);
+  removal::EntryKind kind = removal::EntryKind::kAbsent;
   struct stat info {};
-  if (lstat(folder.c_str(), &info) != 0) {
-    const int error = errno;
-    return IsAbsent(error) ? true : Fail(failure, "zjisteni stavu", folder, error);
-  }
-  if (!S_ISDIR(info.st_mode) || !LiesIn(resolvedBundle, folder))
+  if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
+    return false;
+  if (kind != removal::EntryKind::kFolder)
     return true; // the host's now, not the folder the installer made
-  std::error_code code;
-  fs::directory_iterator entry(folder, code);
-  for (const fs::directory_iterator end; !code && entry != end; entry.increment(code)) {
-    if (removed.count(entry->path().string()) == 0) {
-      plan.kept.push_back(Kept{folder, "obsahuje soubory, ktere balicek nenainstaloval"});
+  UniqueFd folder;
+  std::vector<std::string> names;
+  if (!removal::OpenFolderBelow(bundle.production, step.relative, folder, failure) ||
+      !removal::ListFolder(folder.get(), step.Path(), names, failure))
+    return false;
+  for (const std::string& name : names) {
+    if (removed.count(step.Path() + "/" + name) == 0) {
+      plan.kept.push_back(Kept{step.Path(), "obsahuje soubory, ktere balicek nenainstaloval"});
       return true;
     }
   }
-  if (code) {
-    failure = Failure{"cteni slozky", folder, code, std::string()};
-    return false;
-  }
-  plan.steps.push_back(Step{Step::Kind::kEmptyFolder, folder, {}});
-  removed.insert(folder);
+  plan.steps.push_back(step);
+  removed.insert(step.Path());
   return true;
+}
+
+// Why the record cannot be used, for the user.
+std::string RecordProblemText(const installrecord::ReadProblem& problem) {
+  using Kind = installrecord::ReadProblem::Kind;
+  switch (problem.kind) {
+  case Kind::kTooLarge:
+    return "zaznam je prilis velky (vice nez " +
+           std::to_string(installrecord::kMaxRecordBytes / (1024 * 1024)) + " MiB), nejde o zaznam instalace";
+  case Kind::kNotRegularFile:
+    return "zaznam neni obycejny soubor";
+  case Kind::kNotARecord:
+    return "soubor neni zaznamem instalace (prvni radek)";
+  case Kind::kDamagedLine:
+    return "zaznam je poskozen (radek " + std::to_string(problem.line) + ")";
+  case Kind::kUnreadable:
+    break;
+  }
+  return "zaznam nelze precist: " + CzechReason(std::error_code(problem.error, std::generic_category()));
+}
+
+constexpr const char* kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help";
+
+// A source folder of the data package, the bundle folder the installer copies it into, and the
+// package's known Czech place there: what stands for the package's files when the source is gone.
+struct PackageSource {
+  const char* source;
+  const char* target;
+  bool targetIsOurs; // the installer made the target folder itself
+  const char* knownTree;
+  const char* knownEntry;
+};
+constexpr PackageSource kSources[] = {
+    {"vornidfu", "Contents/Libraries/Neutron/StringTable", false,
+     "Contents/Libraries/Neutron/StringTable/cs-CZ", nullptr},
+    {"VornidQM", "Contents/Resources/AIRMAX/cs-CZ", true, "Contents/Resources/AIRMAX/cs-CZ", nullptr},
+    {"vornidca", "Contents/Libraries/Applications/CAM360/Data/Translations", false, nullptr,
+     "Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml"},
+    {"vornidhe", kHelp, false, nullptr, nullptr},
+};
+
+// Reads up to size bytes, fewer only at the end of the file; -1 on an error.
+ssize_t ReadFull(int fd, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t part = read(fd, buffer + got, size - got);
+    if (part < 0 && errno == EINTR)
+      continue;
+    if (part < 0)
+      return -1;
+    if (part == 0)
+      break;
+    got += static_cast<std::size_t>(part);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// Whether the bundle's file at relative (opened by handle) holds exactly the bytes of packageFile.
+bool SameBytes(const Bundle& bundle, const std::string& relative, const std::string& packageFile, bool& same,
+               Failure& failure) {
+  const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
+  UniqueFd folder;
+  if (!removal::OpenFolderBelow(bundle.production, FolderOf(step.relative), folder, failure))
+    return false;
+  // Non-blocking: whatever was swapped in since it was examined, a pipe must not hold the run.
+  const UniqueFd ours(
+      openat(folder.get(), NameOf(step.relative).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd theirs(open(packageFile.c_str(), O_RDONLY | O_CLOEXEC));
+  const auto fail = [&](const std::string& path) {
+    failure = Failure{"cteni souboru", path, std::error_code(errno, std::generic_category()), std::string()};
+    return false;
+  };
+  if (!ours.valid())
+    return fail(step.Path());
+  if (!theirs.valid())
+    return fail(packageFile);
+  struct stat mineInfo {
+  }, packageInfo{};
+  if (fstat(ours.get(), &mineInfo) != 0 || fstat(theirs.get(), &packageInfo) != 0)
+    return fail(step.Path());
+  same = S_ISREG(mineInfo.st_mode) && mineInfo.st_size == packageInfo.st_size;
+  std::vector<char> mine(65536), package(65536);
+  while (same) {
+    const ssize_t mineCount = ReadFull(ours.get(), mine.data(), mine.size());
+    if (mineCount < 0)
+      return fail(step.Path());
+    const ssize_t packageCount = ReadFull(theirs.get(), package.data(), package.size());
+    if (packageCount < 0)
+      return fail(packageFile);
+    same = mineCount == packageCount &&
+           std::memcmp(mine.data(), package.data(), static_cast<std::size_t>(mineCount)) == 0;
+    if (mineCount == 0)
+      break;
+  }
+  return true;
+}
+
+// Plans the bundle's file at relative when it is the package's file packageFile.
+bool PlanPackageFile(const Bundle& bundle, const std::string& relative, const std::string& packageFile,
+                     Plan& plan, std::set<std::string>& removed, Failure& failure) {
+  const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
+  removal::EntryKind kind = removal::EntryKind::kAbsent;
+  struct stat info {};
+  if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
+    return false;
+  if (kind == removal::EntryKind::kAbsent)
+    return true;
+  if (kind == removal::EntryKind::kBehindLink) {
+    plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
+    return true;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    plan.kept.push_back(Kept{step.Path(), "neni to obycejny soubor, jaky balicek nainstaloval"});
+    return true;
+  }
+  bool same = false;
+  if (!SameBytes(bundle, relative, packageFile, same, failure))
+    return false;
+  if (!same) {
+    plan.kept.push_back(
+        Kept{step.Path(), "lisi se od souboru datoveho balicku, nelze poznat, zda je z balicku"});
+    return true;
+  }
+  plan.steps.push_back(step);
+  removed.insert(step.Path());
+  return true;
+}
+
+// Plans a known Czech place: a tree as a whole, or a single entry that is a regular file.
+bool PlanKnownPlace(const Bundle& bundle, const std::string& relative, bool tree, Plan& plan,
+                    std::set<std::string>& removed, Failure& failure) {
+  const Step step = bundle.StepFor(tree ? Step::Kind::kTree : Step::Kind::kEntry, relative);
+  removal::EntryKind kind = removal::EntryKind::kAbsent;
+  struct stat info {};
+  if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
+    return false;
+  if (kind == removal::EntryKind::kAbsent || removed.count(step.Path()) != 0)
+    return true;
+  if (kind == removal::EntryKind::kBehindLink)
+    plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
+  else if (!tree && kind != removal::EntryKind::kOther)
+    plan.kept.push_back(Kept{step.Path(), "neni to obycejny soubor, jaky balicek nainstaloval"});
+  else {
+    plan.steps.push_back(step);
+    plan.steps.back().atLink =
+        kind == removal::EntryKind::kLink ? removal::AtLink::kRemoveLink : removal::AtLink::kStop;
+    removed.insert(step.Path());
+  }
+  return true;
+}
+
+// True when relative is a known tree's place or lies in one: planned there as a whole.
+bool InKnownTree(const std::string& relative, const std::vector<std::string>& trees) {
+  return std::any_of(trees.begin(), trees.end(), [&](const std::string& tree) {
+    return relative == tree || relative.rfind(tree + "/", 0) == 0;
+  });
 }
 
 } // namespace
 
-bool PlanBundleFiles(const std::string& bundle, const std::string& recordPath, Plan& plan, Failure& failure) {
+bool DiscoverBundleFiles(const std::string& production, const std::string& bundleName,
+                         const std::string& packageRoot, Plan& plan, Failure& failure) {
+  const Bundle bundle{production, bundleName};
+  std::set<std::string> removed;
+  std::vector<std::string> trees = {std::string(kHelp) + "/cz-html"};
+  std::vector<std::string> entries = {std::string(kHelp) + "/cz-html.html"};
+  for (const PackageSource& source : kSources) {
+    const std::string sourceFolder = packageRoot + "/" + source.source;
+    if (!DirectoryExists(sourceFolder)) {
+      if (source.knownTree)
+        trees.emplace_back(source.knownTree);
+      if (source.knownEntry)
+        entries.emplace_back(source.knownEntry);
+    }
+  }
+  for (const PackageSource& source : kSources) {
+    const std::string sourceFolder = packageRoot + "/" + source.source;
+    if (!DirectoryExists(sourceFolder))
+      continue;
+    std::vector<std::string> folders;
+    if (source.targetIsOurs)
+      folders.emplace_back(source.target);
+    std::error_code code;
+    fs::recursive_directory_iterator entry(sourceFolder, code);
+    for (const fs::recursive_directory_iterator end; !code && entry != end; entry.increment(code)) {
+      const std::string relative =
+          std::string(source.target) + "/" + entry->path().lexically_relative(sourceFolder).generic_string();
+      if (InKnownTree(relative, trees) ||
+          std::find(entries.begin(), entries.end(), relative) != entries.end())
+        continue;
+      std::error_code typeCode;
+      if (entry->is_directory(typeCode))
+        folders.push_back(relative);
+      else if (entry->is_regular_file(typeCode) &&
+               !PlanPackageFile(bundle, relative, entry->path().string(), plan, removed, failure))
+        return false;
+    }
+    if (code) {
+      failure = Failure{"cteni slozky", sourceFolder, code, std::string()};
+      return false;
+    }
+    // Sub-folders before their folder: a prefix sorts first.
+    std::sort(folders.rbegin(), folders.rend());
+    for (const std::string& folder : folders) {
+      if (!PlanFolder(bundle, folder, plan, removed, failure))
+        return false;
+    }
+  }
+  for (const std::string& tree : trees) {
+    if (!PlanKnownPlace(bundle, tree, true, plan, removed, failure))
+      return false;
+  }
+  for (const std::string& single : entries) {
+    if (!PlanKnownPlace(bundle, single, false, plan, removed, failure))
+      return false;
+  }
+  return true;
+}
+
+bool PlanBundleFiles(const std::string& production, const std::string& bundleName,
+                     const std::string& recordPath, Plan& plan, Failure& failure) {
   installrecord::InstallRecord record;
-  std::string error;
-  if (!installrecord::ReadInstallRecord(recordPath, &record, &error)) {
+  installrecord::ReadProblem problem;
+  if (!installrecord::ReadInstallRecord(recordPath, record, problem)) {
     failure = Failure{"cteni zaznamu instalace", recordPath, std::error_code(),
-                      "zaznam je poskozen (" + error +
-                          "); smazte jej a spustte "
-                          "odinstalator znovu"};
+                      RecordProblemText(problem) + "; smazte jej a spustte odinstalator znovu"};
     return false;
   }
-  const std::string resolvedBundle = ResolvedPath(bundle);
-  if (resolvedBundle.empty())
-    return true; // no bundle: nothing of it is left to remove
+  const Bundle bundle{production, bundleName};
   std::set<std::string> removed;
   for (const auto& [relative, recorded] : record.files) {
-    if (!PlanFile(bundle + "/" + relative, recorded, resolvedBundle, plan, removed, failure))
+    if (!PlanFile(bundle, relative, recorded, plan, removed, failure))
       return false;
   }
   // Reverse order visits a folder's sub-folders before the folder: a prefix sorts first.
   for (auto folder = record.folders.rbegin(); folder != record.folders.rend(); ++folder) {
-    if (!PlanFolder(bundle + "/" + *folder, resolvedBundle, plan, removed, failure))
+    if (!PlanFolder(bundle, *folder, plan, removed, failure))
       return false;
   }
   return true;

@@ -7,6 +7,13 @@
 
 namespace uninstaller {
 
+namespace {
+
+// The name the language add-in saves a newer installer package under, in the user's Downloads.
+constexpr const char* kDownloadedPackage = "Orvandel-installer.pkg";
+
+} // namespace
+
 std::string CzechReason(const std::error_code& code) {
   if (code.category() == std::generic_category() || code.category() == std::system_category()) {
     switch (code.value()) {
@@ -63,7 +70,7 @@ void WriteFailure(std::ostream& err, const Failure& failure, bool removing) {
            "priciny spustte odinstalator znovu ze stejneho mista; dokonci, co zbyva.\n";
 }
 
-void WriteNotes(std::ostream& out, const std::string& packageRoot) {
+void WriteNotes(std::ostream& out, const std::string& packageRoot, const std::string& downloads) {
   out << "Poznamka: jazyk Fusion 360 odinstalator zmenit nemuze. Je-li nastavena cestina, prepnete jej "
          "zpet ve Fusion 360: Preferences > General > Language.\n";
   struct stat info {};
@@ -71,6 +78,11 @@ void WriteNotes(std::ostream& out, const std::string& packageRoot) {
     out << "Poznamka: datovy balicek " << product::kPackageRoot
         << " zustava; jeho odstraneni vyzaduje spravce. V Terminalu jej odstrani prikaz:\n  sudo rm -rf "
         << product::kPackageRoot << "\n";
+  if (!downloads.empty() && lstat((downloads + "/" + kDownloadedPackage).c_str(), &info) == 0)
+    out << "Poznamka: stazeny instalacni balicek ~/Downloads/" << kDownloadedPackage
+        << " zustava; je to vas soubor. Nepotrebujete-li jej, v Terminalu jej odstrani prikaz:\n  rm "
+           "~/Downloads/"
+        << kDownloadedPackage << "\n";
 }
 
 } // namespace uninstaller

@@ -21,7 +21,8 @@ void WriteFailure(std::ostream& err, const Failure& failure, bool removing);
 bool IsInsideAppBundle(const std::string& path);
 
 // What no program outside the host can undo: the host's language preference, and the data package
-// when packageRoot exists (named by its macOS path, with the administrator's command).
-void WriteNotes(std::ostream& out, const std::string& packageRoot);
+// when packageRoot exists (named by its macOS path, with the administrator's command); and what is the
+// user's to remove: the installer package the add-in downloaded into downloads, when it is there.
+void WriteNotes(std::ostream& out, const std::string& packageRoot, const std::string& downloads);
 
 } // namespace uninstaller

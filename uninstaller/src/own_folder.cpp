@@ -1,6 +1,7 @@
 #include "uninstall.h"
 
 #include "product_constants.h"
+#include "removal.h"
 #include "resolved_path.h"
 #include "utilities.h"
 
@@ -70,13 +71,15 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
   const std::string parent = FolderOf(folder);
   const std::string addinName = product::kLanguageAddinName;
 
-  if (NameOf(folder) != addinName)
+  // The own folder renamed aside by a run that ended before it removed the program.
+  const bool aside = NameOf(folder) == kOwnFolderAside && HoldsOnly(folder, program);
+  if (NameOf(folder) != addinName && !aside)
     return Refuse("slozka " + folder + " se nejmenuje " + addinName);
   if (NameOf(parent) != "AddIns" || NameOf(FolderOf(parent)) != "API")
     return Refuse("slozka " + folder + " nelezi primo ve slozce .../API/AddIns");
   if (!IsRealFolder(folder))
     return Refuse("slozka " + folder + " neni skutecna slozka");
-  if (!IsRegularFile(folder + "/" + addinName + ".so") &&
+  if (!aside && !IsRegularFile(folder + "/" + addinName + ".so") &&
       !IsRegularFile(folder + "/" + addinName + ".dylib") && !HoldsOnly(folder, program))
     return Refuse("ve slozce " + folder + " chybi knihovna doplnku " + addinName);
   return OwnFolder{folder, program, std::string()};
@@ -84,11 +87,23 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
 
 std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home) {
   const std::string expected = home + kAddinFolderInHome;
-  if (ResolvedPath(expected) == ownFolder)
+  if (ResolvedPath(expected) == ownFolder ||
+      (NameOf(ownFolder) == kOwnFolderAside && ResolvedPath(FolderOf(expected)) == FolderOf(ownFolder)))
     return std::string();
   return "odinstalator lezi ve slozce " + ownFolder + ", ale podle promenne HOME (" + home +
          ") ma lezet ve slozce " + expected +
          ".\nSpustte jej bez sudo, jako uzivatel, ktery balicek nainstaloval, z jeho domovske slozky";
+}
+
+std::string FolderRootMustNotActIn(uid_t effectiveUser, const std::vector<std::string>& folders) {
+  if (effectiveUser != 0)
+    return std::string();
+  for (const std::string& folder : folders) {
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) == 0 && info.st_uid != 0)
+      return folder;
+  }
+  return std::string();
 }
 
 } // namespace uninstaller

@@ -1,6 +1,10 @@
 #include "uninstall.h"
 
+#include "product_constants.h"
+#include "utilities.h"
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace uninstaller {
 
@@ -29,8 +33,8 @@ void WriteHelp(std::ostream& out) {
          "  1  chyba souboroveho systemu; co uz bylo odstraneno, zustava odstraneno a dalsi spusteni\n"
          "     dokonci, co zbyva\n"
          "  2  neznamy parametr\n"
-         "  3  odmitnuto: program nelezi ve slozce doplnku Orvandel domovske slozky z HOME; nic\n"
-         "     nebylo odstraneno\n"
+         "  3  odmitnuto: program nelezi ve slozce doplnku Orvandel domovske slozky z HOME, nebo\n"
+         "     bezi jako root (sudo) pro slozky jineho uzivatele; nic nebylo odstraneno\n"
          "  4  promenna HOME chybi, neni absolutni cestou nebo neoznacuje existujici slozku; nic\n"
          "     nebylo odstraneno\n";
 }
@@ -85,7 +89,20 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
     return kExitWrongPlace;
   }
 
-  return Uninstall(Places{ProductionFolderFor(home), own.path, own.program, packageRoot}, mode, out, err);
+  const std::string addins = FolderOf(own.path);
+  const std::string notRoots =
+      FolderRootMustNotActIn(geteuid(), {home, ProductionFolderFor(home), addins, own.path,
+                                         addins + "/" + product::kGuideAddinName});
+  if (!notRoots.empty()) {
+    err << "Odinstalace odmitnuta: odinstalator bezi jako root (sudo), ale slozka " << notRoots
+        << " patri jinemu uzivateli.\nSpustte jej jako sebe, bez sudo:\n  " << kAddinFolder
+        << "/uninstaller\nNic nebylo odstraneno.\n";
+    return kExitWrongPlace;
+  }
+
+  return Uninstall(
+      Places{ProductionFolderFor(home), own.path, own.program, packageRoot, std::string(home) + "/Downloads"},
+      mode, out, err);
 }
 
 } // namespace uninstaller

@@ -1,9 +1,11 @@
 // A run in two halves: a plan made by reading only (what goes, what stays and why), then its steps carried
-// out in order. The dry run prints the plan; the real run carries it out.
+// out in order, each by handle (tree_removal.h). The dry run prints the plan; the real run carries it out.
 #pragma once
 
+#include "failure.h"
+#include "tree_removal.h"
+
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace uninstaller {
@@ -14,22 +16,29 @@ struct Step {
     kTree,        // a whole tree; an absent tree is no error
     kEmptyFolder, // a folder that is empty once the earlier steps are done
     kAddinFolder, // an add-in folder: its entries, then the ones in last in that order, then the folder
+    kOwnFolder,   // as kAddinFolder, but before the last entry of last (the running program) goes, the
+                  // folder is renamed to kOwnFolderAside in the same parent: a kill between removing the
+                  // program and the folder leaves no empty add-in folder
   };
   Kind kind;
-  std::string path;
+  std::string start;             // a folder the run trusts, opened by its path
+  std::string relative;          // the entry below start, reached without following any link
   std::vector<std::string> last; // kAddinFolder only: entry names removed after all others
+  // kTree only: a link at the place was planned as one, and goes as the link; a folder planned there
+  // and found a link when removed was swapped meanwhile, and stops the run.
+  removal::AtLink atLink = removal::AtLink::kStop;
+
+  // start and relative joined, for the user.
+  std::string Path() const;
 };
+
+// The name the own folder takes for its last two steps. A run started from a folder of that name that
+// holds nothing but the program finishes the job.
+extern const char* const kOwnFolderAside;
 
 struct Kept {
   std::string path;
   std::string reason; // for the user
-};
-
-struct Failure {
-  std::string action; // what was tried, for the user
-  std::string path;   // the entry it was tried on
-  std::error_code code;
-  std::string detail; // the reason for the user when no code tells it
 };
 
 struct Plan {
@@ -37,9 +46,10 @@ struct Plan {
   std::vector<Kept> kept;
 };
 
-// Plans the four legacy paths of every folder entry of the production folder, those that exist. A
-// missing production folder plans nothing. False with failure set when the production folder or an
-// entry cannot be examined.
+// Plans the four legacy paths of every build folder of the production folder, those that hold something.
+// A build folder is a real folder: an entry that is a link is passed over. A place that a link on the way
+// would lead elsewhere is kept and named. A missing production folder plans nothing. False with failure
+// set when the production folder or an entry cannot be examined.
 bool PlanLegacyPaths(const std::string& productionFolder, Plan& plan, Failure& failure);
 
 // Plans folder as an add-in folder when it is a real folder (no link) that holds every entry of required
@@ -50,7 +60,8 @@ void PlanAddinFolder(const std::string& folder, const std::vector<std::string>& 
                      const std::vector<std::string>& required, const std::vector<std::string>& last,
                      Plan& plan);
 
-// Carries out one step. False with failure naming the entry that could not be removed.
+// Carries out one step. False with failure naming the entry that could not be removed; a link found
+// where the plan saw a folder stops it there.
 bool CarryOut(const Step& step, Failure& failure);
 
 } // namespace uninstaller

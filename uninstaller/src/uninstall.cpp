@@ -7,6 +7,14 @@
 #include "removal.h"
 #include "utilities.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
 namespace uninstaller {
 
 namespace {
@@ -21,13 +29,19 @@ constexpr const char* kClosingPieces[] = {
 
 constexpr const char* kCurrentBundle = "Autodesk Fusion.app";
 
-// Every step of the run, in the order they are carried out: the legacy paths, the recorded files of the
+// Every step of the run, in the order they are carried out: the legacy paths, the package's files in the
 // current bundle, the guide add-in's folder, the own folder.
 bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& failure) {
   if (!PlanLegacyPaths(places.production, plan, failure))
     return false;
-  if (!PlanBundleFiles(places.production + kCurrentBundle, places.ownFolder + "/" + installrecord::kFileName,
-                       plan, failure))
+  // Without a record (none kept by an older version, or removed by the user) the data package and the
+  // known Czech places tell the package's files apart from the host's.
+  const std::string record = places.ownFolder + "/" + installrecord::kFileName;
+  struct stat info {};
+  const bool withoutRecord = lstat(record.c_str(), &info) != 0 && errno == ENOENT;
+  if (withoutRecord
+          ? !DiscoverBundleFiles(places.production, kCurrentBundle, places.packageRoot, plan, failure)
+          : !PlanBundleFiles(places.production, kCurrentBundle, record, plan, failure))
     return false;
 
   const std::string guide = product::kGuideAddinName;
@@ -37,8 +51,10 @@ bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& fai
   if (!withOwnFolder)
     return true;
   const std::string language = product::kLanguageAddinName;
-  plan.steps.push_back(Step{
-      Step::Kind::kAddinFolder, places.ownFolder, {language + ".so", language + ".dylib", places.program}});
+  plan.steps.push_back(Step{Step::Kind::kOwnFolder,
+                            FolderOf(places.ownFolder),
+                            NameOf(places.ownFolder),
+                            {language + ".so", language + ".dylib", places.program}});
   return true;
 }
 
@@ -73,9 +89,9 @@ int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& 
   if (dryRun) {
     out << "Zkusebni beh (--dry-run): odstranilo by se nasledujici, nic se nemeni.\n";
     for (const Step& step : plan.steps)
-      out << step.path << '\n';
+      out << step.Path() << '\n';
     WriteKept(out, plan.kept);
-    WriteNotes(out, places.packageRoot);
+    WriteNotes(out, places.packageRoot, places.downloads);
     return kExitSuccess;
   }
 
@@ -90,7 +106,7 @@ int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& 
   if (!ownFolderThere)
     return kExitSuccess;
   WriteKept(out, plan.kept);
-  WriteNotes(out, places.packageRoot);
+  WriteNotes(out, places.packageRoot, places.downloads);
   out << ClosingMessage();
   out.flush();
   return kExitSuccess;

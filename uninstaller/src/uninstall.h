@@ -3,6 +3,8 @@
 // arguments and streams are parameters; only main reads the process's environment.
 #pragma once
 
+#include <sys/types.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -14,7 +16,8 @@ enum ExitStatus : int {
   kExitSuccess = 0,
   kExitFileSystemError = 1, // a removal or listing failed; removals already made stay made
   kExitUsage = 2,           // an unknown argument
-  kExitWrongPlace = 3,      // not started from the language add-in's folder in HOME; nothing removed
+  kExitWrongPlace = 3,      // not started from the add-in's folder in HOME, or root in a user's tree;
+                            // nothing removed
   kExitNoHome = 4,          // HOME not set, not absolute or not an existing folder; nothing removed
 };
 
@@ -48,12 +51,18 @@ OwnFolder LocateOwnFolder(const std::string& executablePath);
 // resolved; otherwise the reason for the user why the folder is not taken as the add-in of this home.
 std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home);
 
+// Empty unless effectiveUser is root (0) and one of folders that exists is not root's own; then that
+// folder. Root removing in a tree another user controls would do, with root's rights, whatever a link
+// swapped in there leads to: the run is refused (kExitWrongPlace) before anything is removed.
+std::string FolderRootMustNotActIn(uid_t effectiveUser, const std::vector<std::string>& folders);
+
 // Where a run works.
 struct Places {
   std::string production;  // ProductionFolderFor(home)
   std::string ownFolder;   // accepted by LocateOwnFolder
   std::string program;     // the program's file name in ownFolder
   std::string packageRoot; // the localization data package's folder as this system reaches it
+  std::string downloads;   // the user's Downloads folder, where the add-in saves a newer package
 };
 
 // Removes, in this order: the four legacy paths from every folder entry of the production folder (links
