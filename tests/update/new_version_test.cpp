@@ -170,6 +170,11 @@ TEST_F(NewVersionTest, YesDownloadsThePackageOverThePreviousOne) {
   EXPECT_EQ(Ids(), std::vector<std::string>{"17"});
   EXPECT_EQ(ReadFile(Target()), NewPackage());
   EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
+  // The package arrives faster than any report: the dialog's last update still names what arrived.
+  const auto progress = Events("progress");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back().text("message"), "Stahuje se instalační balíček nové verze: 49 kB");
+  EXPECT_EQ(progress.back().number("value"), 100);
   const auto boxes = Events("messagebox");
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].text("text"), kDownloaded);
