@@ -171,12 +171,13 @@ void DownloadProgressHandler::notify(const Ptr<CustomEventArgs>& eventArgs) {
         if (!(info >> stage >> received >> expected) || stage != "package")
           return 0;
         std::wstring message = kProgressDownloading + SizeText(received);
-        if (expected > 0) {
+        if (expected > 0)
           message += kProgressOf + SizeText(expected);
+        // The message before the value, so that a move of the bar shows the bytes it stands for.
+        g_dialog->message(ws2s(message));
+        if (expected > 0)
           g_dialog->progressValue(
               static_cast<int>(std::min<std::uint64_t>(received, expected) * 100 / expected));
-        }
-        g_dialog->message(ws2s(message));
         return 0;
       },
       0);
