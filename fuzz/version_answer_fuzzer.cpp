@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string quoted = ShortenedForLog(split.version, 80);
   FUZZ_CHECK(quoted.size() <= 83);
-  FUZZ_CHECK(quoted == split.version || split.version.compare(0, quoted.size() - 3, quoted, 0, quoted.size() - 3) == 0);
+  FUZZ_CHECK(quoted == split.version ||
+             split.version.compare(0, quoted.size() - 3, quoted, 0, quoted.size() - 3) == 0);
 
   // The identifier travels in the download-link URL: it may not add keys, end the query or break out
   // of the origin, however it is made.
