@@ -9,6 +9,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string answer(reinterpret_cast<const char*>(data), size);
   const std::string address = PackageAddress(answer);
+  // A usable address holds no blank or control character, and an https one names a server.
+  if (IsUsablePackageAddress(address)) {
+    for (const char character : address)
+      FUZZ_CHECK(static_cast<unsigned char>(character) > 0x20 && character != 0x7F);
+    FUZZ_CHECK(address[0] != '/' && address[0] != '.');
+  }
 
   const std::size_t marker = answer.find("URL=");
   if (marker == std::string::npos) {

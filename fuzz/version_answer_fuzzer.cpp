@@ -53,6 +53,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto byte = static_cast<unsigned char>(character);
     FUZZ_CHECK(byte >= 0x20 && byte != 0x7F);
   }
+  // A version the user may be shown holds digits and dots alone, within its bound; anything else is
+  // quoted in the log alone, shortened to a whole character.
+  if (IsOfferedVersion(split.version)) {
+    FUZZ_CHECK(split.version.size() <= kMaxVersionLength);
+    FUZZ_CHECK(split.version.find_first_not_of("0123456789.") == std::string::npos);
+  }
+  const std::string quoted = ShortenedForLog(split.version, 80);
+  FUZZ_CHECK(quoted.size() <= 83);
+  FUZZ_CHECK(quoted == split.version ||
+             split.version.compare(0, quoted.size() - 3, quoted, 0, quoted.size() - 3) == 0);
 
   // The identifier travels in the download-link URL: it may not add keys, end the query or break out
   // of the origin, however it is made.

@@ -20,7 +20,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <ctime>
+#include <functional>
 #include <string>
 
 // --- The running program and the system ------------------------------------------------------
@@ -85,9 +87,15 @@ std::string QuarantineAttribute(const std::string& path);
 // What a program printed on its standard output and how it ended.
 struct ProgramReport {
   bool started = false;
-  int exitStatus = -1; // -1 when it did not exit normally
-  std::string output;  // the first 64 KiB of standard output
+  int exitStatus = -1;    // -1 when it did not exit normally
+  bool timedOut = false;  // killed when it ran past its time limit
+  bool cancelled = false; // killed when the caller's stop request came
+  std::string output;     // the first 64 KiB of standard output
 };
 // Runs `pkgutil --check-signature path` without a shell and collects its report (standard error is
 // discarded): /usr/sbin/pkgutil on macOS; Linux has none (not started) unless HOSTSIM_PKGUTIL names one.
-ProgramReport CheckPackageSignature(const std::string& path);
+// The program runs in a process group of its own; when it has not ended within limit, or as soon as
+// stopRequested() returns true (asked about ten times a second), the whole group is killed and reaped
+// before this returns.
+ProgramReport CheckPackageSignature(const std::string& path, std::chrono::milliseconds limit,
+                                    const std::function<bool()>& stopRequested);

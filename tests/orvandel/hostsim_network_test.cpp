@@ -124,13 +124,15 @@ protected:
     return !m_end.wait_for(lock, time, [this] { return m_ending; });
   }
 
-  // Runs hostsim with --timings and --jsonl on the script, the real add-in and this test's server.
-  HostsimRun Run(const std::string& script, const std::string& origin) {
+  // Runs hostsim with --timings and --jsonl on the script, the real add-in (by default the build's,
+  // else the one in addinFolder), this test's server and the given transfer limits.
+  HostsimRun Run(const std::string& script, const std::string& origin,
+                 const std::string& addinFolder = ORVANDEL_ADDIN_DIR, const char* limits = kShortLimits) {
     WriteFile(m_folder / "script.txt", script);
-    ::setenv("HOSTSIM_FETCH_LIMITS", kShortLimits, 1);
+    ::setenv("HOSTSIM_FETCH_LIMITS", limits, 1);
     const hostsim::ProgramResult result = hostsim::RunProgram(
         {HOSTSIM_EXE, "--root", m_folder / "mac", "--server", origin, "--cafile", loopback::TestCaFile(),
-         "--timings", "--jsonl", "--script", m_folder / "script.txt", ORVANDEL_ADDIN_DIR});
+         "--timings", "--jsonl", "--script", m_folder / "script.txt", addinFolder});
     ::unsetenv("HOSTSIM_FETCH_LIMITS");
     HostsimRun run;
     run.exit = result.exitStatus;
@@ -270,6 +272,46 @@ TEST_F(HostsimNetworkTest, UnloadingDuringAStalledQueryOrADownloadIsClean) {
     // No unloaded download leaves a part of the package behind.
     EXPECT_TRUE(std::filesystem::is_empty(m_folder / "mac/Users/user/Downloads"));
   }
+}
+
+// The add-in pinned to a team, as package builds are, with a checker that would take 20 s: an unload
+// during the check returns within 2 s and places nothing; a Cancel keeps the previous package.
+TEST_F(HostsimNetworkTest, SlowSignatureCheckHoldsNeitherStopNorCancel) {
+  const std::string arguments = m_folder / "pkgutil-arguments";
+  ::setenv("HOSTSIM_PKGUTIL", QUORLEX_PKGUTIL_STANDIN, 1);
+  ::setenv("STANDIN_REPORT", QUORLEX_SIGNATURE_REPORTS "/signed_by_team.txt", 1);
+  ::setenv("STANDIN_ARGUMENTS", arguments.c_str(), 1);
+  ::setenv("STANDIN_DELAY", "20", 1);
+  // Once the whole package has been reported, the check has begun; half a second later it runs.
+  const std::string checking = kDownloading + "waitfor \"package 65540 65540\" 20\nwait 0.5\n";
+  struct Case {
+    const char* name;
+    std::string script;
+  };
+  const Case cases[] = {
+      {"unload during the check", checking + "unload Orvandel\n"},
+      {"cancel during the check",
+       checking + "cancel\nwaitfor \"cancelled by the user\" 5\nunload Orvandel\n"},
+  };
+  const std::filesystem::path downloads = m_folder / "mac/Users/user/Downloads";
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::filesystem::create_directories(downloads);
+    WriteFile(downloads / "Orvandel-installer.pkg", "previous package");
+    std::filesystem::remove(arguments);
+    // The product's own limits: the check's 30 s among them.
+    const HostsimRun run = Run(test.script, m_server.Origin(), ORVANDEL_PINNED_ADDIN_DIR, "");
+    EXPECT_EQ(run.exit, 0) << run.err << "last line: " << (run.lines.empty() ? "" : run.lines.back());
+    EXPECT_TRUE(std::filesystem::exists(arguments)); // the pinned add-in ran the checker
+    ASSERT_EQ(run.stopUs.size(), 1u);
+    EXPECT_LT(run.stopUs[0], 2000 * 1000);
+    EXPECT_LT(run.longestUs, kMainThreadLimitUs) << "longest call: " << run.longestWhat;
+    EXPECT_FALSE(run.Printed("Instalační balíček nové verze"));
+    EXPECT_EQ(ReadFile(downloads / "Orvandel-installer.pkg"), "previous package");
+    EXPECT_EQ(Entries(downloads), std::vector<std::string>{"Orvandel-installer.pkg"});
+  }
+  for (const char* name : {"HOSTSIM_PKGUTIL", "STANDIN_REPORT", "STANDIN_ARGUMENTS", "STANDIN_DELAY"})
+    ::unsetenv(name);
 }
 
 } // namespace

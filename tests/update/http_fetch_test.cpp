@@ -326,24 +326,50 @@ TEST_F(FetchTest, ChunkedAnswerIsComplete) {
   EXPECT_EQ(ReadFile(Target()), body);
 }
 
-TEST_F(FetchTest, TrickleBelowTheFloorEnds) {
+// Sends bytes every period for as long as the client listens.
+loopback::ScriptedTlsServer::Script Pulses(const std::string& bytes, std::chrono::milliseconds period) {
+  return [bytes, period](loopback::ScriptedConnection& connection) {
+    if (!connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\nxar!"))
+      return;
+    while (connection.Send(bytes)) {
+      for (auto waited = std::chrono::milliseconds(0); waited < period;
+           waited += std::chrono::milliseconds(20)) {
+        if (connection.Stopping())
+          return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+  };
+}
+
+TEST_F(FetchTest, DownloadBelowTheFloorOnAverageEndsWithinTheWindow) {
   FetchLimits limits;
   limits.fileMinBytesPerSecond = 1024;
-  limits.fileSlowSeconds = 2;
+  limits.fileSlowSeconds = 3;
   ScopedFetchLimits shortened(limits);
-  loopback::ScriptedTlsServer server([](loopback::ScriptedConnection& connection) {
-    if (!connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nxar!"))
-      return;
-    // 20 bytes a second: alive, but far below the floor.
-    while (!connection.Stopping() && connection.Send("tttt"))
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  });
-  ASSERT_TRUE(server.ok());
-  const auto start = std::chrono::steady_clock::now();
-  const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", folder() + "/out.pkg");
-  EXPECT_EQ(fetch.code, CURLE_OPERATION_TIMEDOUT);
-  EXPECT_LT(SecondsSince(start), 8.0);
-  EXPECT_TRUE(Entries(folder()).empty());
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::chrono::milliseconds period;
+  };
+  const Case cases[] = {
+      // 20 bytes a second: alive, but far below the floor.
+      {"steady trickle", "tttt", std::chrono::milliseconds(200)},
+      // 917 bytes a second on average, each burst above the floor over libcurl's last five seconds.
+      {"bursts", std::string(5500, 'b'), std::chrono::milliseconds(6000)},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    loopback::ScriptedTlsServer server(Pulses(test.bytes, test.period));
+    ASSERT_TRUE(server.ok());
+    const auto start = std::chrono::steady_clock::now();
+    const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", folder() + "/out.pkg");
+    EXPECT_EQ(fetch.code, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_TRUE(fetch.tooSlow);
+    EXPECT_EQ(DescribeFileFetch(fetch), "fewer than 1024 bytes/s over 3 s");
+    EXPECT_LT(SecondsSince(start), 5.0); // before a second burst
+    EXPECT_TRUE(Entries(folder()).empty());
+  }
 }
 
 TEST_F(FetchTest, RefusedFileKeepsThePreviousOne) {

@@ -168,6 +168,11 @@ TEST_F(NewVersionTest, YesDownloadsThePackageOverThePreviousOne) {
   EXPECT_EQ(Ids(), std::vector<std::string>{"17"});
   EXPECT_EQ(ReadFile(Target()), NewPackage());
   EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
+  // The package arrives faster than any report: the dialog's last update still names what arrived.
+  const auto progress = Events("progress");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back().text("message"), "Stahuje se instalační balíček nové verze: 49 kB");
+  EXPECT_EQ(progress.back().number("value"), 100);
   const auto boxes = Events("messagebox");
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].text("text"), kDownloaded);
@@ -249,6 +254,7 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
       {"URL=" + m_server.Origin() + "/download/missing.pkg", "server odpověděl chybou HTTP 404"},
       {"URL=file://" + local, "adresa balíčku nepoužívá zabezpečený protokol HTTPS"},
       {"<html>\nerror page\n</html>", "adresa balíčku je neplatná"},
+      {"URL=/download/Orvandel-2.5.pkg", "adresa balíčku je neplatná"}, // relative: names no server
       {"URL=" + m_server.Origin() + "/download/login.pkg", "server neposlal instalační balíček"},
       {"URL=" + m_server.Origin() + "/download/empty.pkg", "server neposlal žádná data"},
       // Over the limit, or without a known end.
@@ -349,12 +355,37 @@ TEST_F(NewVersionTest, PinnedTeamAcceptsOnlyItsOwnInstallerSignature) {
   }
 }
 
-TEST_F(NewVersionTest, PinnedTeamWithoutAChecker) {
-  WriteFile(Target(), "previous package");
+TEST_F(NewVersionTest, PinnedTeamWithoutAUsableCheckerRefusesThePackage) {
+  FetchLimits limits;
+  limits.signatureCheckMs = 500;
+  ScopedFetchLimits shortened(limits);
+  const std::string arguments = folder() + "/pkgutil-arguments";
+  ScopedVariable recorded("STANDIN_ARGUMENTS", arguments);
+  ScopedVariable printed("STANDIN_REPORT", QUORLEX_SIGNATURE_REPORTS "/signed_by_team.txt");
+  ScopedVariable delay("STANDIN_DELAY", "20");
+  struct Case {
+    const char* name;
+    const char* checker;
+    const char* logReason;
+  };
+  const Case cases[] = {
+      {"no checker", "", "the signature checker cannot be started"},
+      {"checker past its time limit", QUORLEX_PKGUTIL_STANDIN, "the signature check took longer than 500 ms"},
+  };
   LinkAnswer(GoodLink());
-  Download("QX7T2M9K4B");
-  EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "podpis balíčku nelze ověřit."});
-  EXPECT_EQ(ReadFile(Target()), "previous package");
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    hostsim::ClearTranscript();
+    WriteFile(Target(), "previous package");
+    ScopedVariable checker("HOSTSIM_PKGUTIL", test.checker);
+    const auto start = std::chrono::steady_clock::now();
+    Download("QX7T2M9K4B");
+    EXPECT_LT(updatetest::SecondsSince(start), 5.0);
+    EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "podpis balíčku nelze ověřit."});
+    EXPECT_THAT(hostsim::LogMessages(), ElementsAre(StartsWith(kFailedLog + test.logReason)));
+    EXPECT_EQ(ReadFile(Target()), "previous package");
+    EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
+  }
 }
 
 TEST_F(NewVersionTest, AddressWithALineBreakCannotForgeALogLine) {

@@ -59,4 +59,34 @@ TEST(ReadSignatureReport, ForgedOrMangledReportsAreRefused) {
   EXPECT_FALSE(ReadSignatureReport(Replaced(good, " (QX7T2M9K4B)", ""), 0, "").accepted);
 }
 
+TEST(ReadSignatureReport, StatusIsReadInTheHeaderAloneNeverInTheChain) {
+  const std::string good = SignatureReport("signed_by_team");
+  const std::string signedStatus =
+      "Status: signed by a developer certificate issued by Apple for distribution";
+  const std::string leaf = "    1. Developer ID Installer: Quorlex s.r.o. (QX7T2M9K4B)";
+  // The leaf certificate followed by a line that reads as the signed status.
+  const std::string leafWithStatus = leaf + "\n       " + signedStatus;
+  struct Case {
+    const char* name;
+    std::string report;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"signed status in the chain alone",
+       Replaced(Replaced(good, signedStatus, "Signed: yes"), leaf, leafWithStatus),
+       "no signature status in the report"},
+      {"unsigned header, signed status in the chain",
+       Replaced(Replaced(good, signedStatus, "Status: no signature"), leaf, leafWithStatus),
+       "status: no signature"},
+      {"second status in the header",
+       Replaced(good, signedStatus, "Status: no signature\n   " + signedStatus), "status: no signature"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    const SignatureVerdict verdict = ReadSignatureReport(test.report, 0, "QX7T2M9K4B");
+    EXPECT_FALSE(verdict.accepted);
+    EXPECT_EQ(verdict.reason, test.reason);
+  }
+}
+
 } // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 TEST(NthOccurrence, CountsFromTheSecondCharacter) {
@@ -55,11 +58,35 @@ TEST(PackageAddress, CutsAfterTheMarkerAndAfterTheExtension) {
   }
 }
 
+TEST(IsOfferedVersion, NumbersSeparatedBySingleDotsOfBoundedLength) {
+  for (const std::string& version : std::vector<std::string>{"2.5", "10", "1.0.12", std::string(32, '7')})
+    EXPECT_TRUE(IsOfferedVersion(version)) << version;
+  for (const std::string& version :
+       std::vector<std::string>{"", ".5", "2.", "2..5", "2.5 ", "2,5", "v2.5", "2.5\n", "Zandrelmac|17",
+                                "２.５", std::string(33, '7')})
+    EXPECT_FALSE(IsOfferedVersion(version)) << version;
+}
+
+TEST(IsUsablePackageAddress, AnHttpsAddressMustNameAServer) {
+  for (const char* address :
+       {"https://h/a.pkg", "HTTPS://h/a.pkg", "h.example/a.pkg", "https://[::1]:8443/a.pkg",
+        "https://127.0.0.1/a.pkg", "file:///tmp/a.pkg", "ftp://h/a.pkg"})
+    EXPECT_TRUE(IsUsablePackageAddress(address)) << address;
+  for (const char* address :
+       {"", "/download/a.pkg", "./a.pkg", "../a.pkg", "//h/a.pkg", "https:///a.pkg", "https://",
+        "https:// h/a.pkg", "https://h/a b.pkg", "https://h/a.pkg\n", "?x.pkg", "https://-h/a.pkg"})
+    EXPECT_FALSE(IsUsablePackageAddress(address)) << address;
+}
+
 TEST(EscapeForLog, ControlCharactersCannotStartALine) {
   EXPECT_EQ(EscapeForLog("https://h/a.pkg"), "https://h/a.pkg");
   EXPECT_EQ(EscapeForLog("a\nQUORLEX: forged\r"), "a\\nQUORLEX: forged\\r");
   EXPECT_EQ(EscapeForLog(std::string("\0\t\x1b\x7f", 4)), "\\x00\\x09\\x1b\\x7f");
   EXPECT_EQ(EscapeForLog("č \\n"), "č \\n"); // UTF-8 and a literal backslash stay
+  // A quote is cut before a character, never inside one.
+  EXPECT_EQ(ShortenedForLog("abc", 3), "abc");
+  EXPECT_EQ(ShortenedForLog("abčd", 3), "ab...");
+  EXPECT_EQ(ShortenedForLog("abčd", 4), "abč...");
 }
 
 TEST(IsFlatPackageStart, OnlyTheXarMagic) {

@@ -7,10 +7,13 @@
 #include "update/version_check.h"
 
 #include "update_test_support.h"
+#include "utilities.h"
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -195,6 +198,58 @@ TEST_F(UpdateTasksTest, StopEndsAndJoinsEveryWorkerAndDropsTheirEvents) {
   ASSERT_TRUE(StartTheDownload());
   ASSERT_TRUE(IdleUntil([] { return !DownloadRunning(); }));
   EXPECT_EQ(ReadFile(Target()), Package());
+}
+
+// Cancel or stop at the two moments after the transfer: while the signature check runs (a checker
+// that would take 20 s), and after the worker has ended but before the main thread has heard of it.
+TEST_F(UpdateTasksTest, CancelOrStopAfterTheTransferKeepsThePreviousPackage) {
+  const std::string arguments = folder() + "/pkgutil-arguments";
+  updatetest::ScopedVariable checker("HOSTSIM_PKGUTIL", QUORLEX_PKGUTIL_STANDIN);
+  updatetest::ScopedVariable recorded("STANDIN_ARGUMENTS", arguments);
+  updatetest::ScopedVariable printed("STANDIN_REPORT", QUORLEX_SIGNATURE_REPORTS "/signed_by_team.txt");
+  updatetest::ScopedVariable delay("STANDIN_DELAY", "20");
+  struct Case {
+    const char* name;
+    bool duringTheCheck;
+    bool cancel; // else stop
+  };
+  const Case cases[] = {
+      {"cancel during the check", true, true},
+      {"stop during the check", true, false},
+      {"cancel before the end is handled", false, true},
+      {"stop before the end is handled", false, false},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    hostsim::ClearTranscript();
+    std::remove(arguments.c_str());
+    WriteFile(Target(), "previous package");
+    ASSERT_TRUE(StartDownload(m_server.Origin(), "17", folder(), test.duringTheCheck ? "QX7T2M9K4B" : ""));
+    if (test.duringTheCheck) {
+      ASSERT_TRUE(IdleUntil([&] { return FileExists(arguments); }));
+    } else {
+      // Nothing delivered: the first progress report and the end are all that can be queued.
+      const auto deadline = Clock::now() + 20s;
+      while (hostsim::QueuedCustomEvents() < 2 && Clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+      ASSERT_EQ(hostsim::QueuedCustomEvents(), 2u);
+    }
+    const Clock::time_point acted = Clock::now();
+    if (test.cancel) {
+      std::string error;
+      ASSERT_TRUE(hostsim::PressCancel(&error)) << error;
+      ASSERT_TRUE(IdleUntil([] { return !DownloadRunning(); }));
+      EXPECT_LT(SecondsSince(acted), 1.0);
+      EXPECT_TRUE(Logged("(downloadLatestVersion) cancelled by the user"));
+    } else {
+      StopUpdateTasks();
+      EXPECT_LT(SecondsSince(acted), 2.0);
+    }
+    EXPECT_TRUE(Events("messagebox").empty());
+    EXPECT_EQ(ReadFile(Target()), "previous package");
+    EXPECT_EQ(Entries(folder() + "/Downloads"), kInstallerAlone);
+    StopUpdateTasks();
+  }
 }
 
 TEST(ParseFetchLimits, ReplacesTheNamedLimitsAndKeepsTheRest) {

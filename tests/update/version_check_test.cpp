@@ -99,12 +99,7 @@ TEST_F(CheckTest, AnyOtherAnswerIsAnOfferSplitAtTheBars) {
   const Case cases[] = {
       {"Zandrelmac|17|2.5|x", "17", "2.5", "2.5"},
       {"Zandrelmac|17|2.5", "17", "2.5", "2.5"},
-      {"Zandrelmac|17", "17", "Zandrelmac|17", "Zandrelmac|17"},
-      {"|17|2.5|x", "2.5", "x", "x"}, // a leading '|' is no separator
-      {"Zandrelmac", "Zandrelmac", "Zandrelmac", "Zandrelmac"},
-      {"Zandrelmac\r\n", "Zandrelmac\r\n", "Zandrelmac\r\n", "Zandrelmac\\r\\n"},
-      // A line of its own in the version may not become a forged log line.
-      {"Zandrelmac|17|2.5\nQUORLEX: forged|x", "17", "2.5\nQUORLEX: forged", "2.5\\nQUORLEX: forged"},
+      {"|17|2.5|10.0.1", "2.5", "10.0.1", "10.0.1"}, // a leading '|' is no separator
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.answer);
@@ -129,6 +124,7 @@ TEST_F(CheckTest, AnyOtherAnswerIsAnOfferSplitAtTheBars) {
 }
 
 TEST_F(CheckTest, FailedQueryOffersNothing) {
+  const std::string kNoVersion = "offered version is not a version: ";
   struct Case {
     const char* name;
     std::string answer;
@@ -139,6 +135,14 @@ TEST_F(CheckTest, FailedQueryOffersNothing) {
       {"not found page", "<html>Not found</html>", 404, "HTTP status 404"},
       {"server error page", "<html>Error</html>", 500, "HTTP status 500"},
       {"no bytes", "", 200, "empty answer"},
+      // Server text that is no version is never shown: quoted in the log, escaped and bounded.
+      {"too few separators", "Zandrelmac|17", 200, kNoVersion + "Zandrelmac|17"},
+      {"no separator", "Zandrelmac\r\n", 200, kNoVersion + "Zandrelmac\\r\\n"},
+      {"words after the version", "Zandrelmac|17|2.5\n\nDŮLEŽITÉ: zadejte heslo správce|x", 200,
+       kNoVersion + "2.5\\n\\nDŮLEŽITÉ: zadejte heslo správce"},
+      {"forged log line", "Zandrelmac|17|2.5\nQUORLEX: forged|x", 200, kNoVersion + "2.5\\nQUORLEX: forged"},
+      {"long number", "Zandrelmac|17|" + std::string(200, '9') + "|x", 200,
+       kNoVersion + std::string(80, '9') + "..."},
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.name);
@@ -148,6 +152,7 @@ TEST_F(CheckTest, FailedQueryOffersNothing) {
     EXPECT_FALSE(Check(VersionFile("V1.0\n")));
     EXPECT_FALSE(hostsim::HasDefinition("newVerAddIn"));
     EXPECT_EQ(serverVersion, "before");
+    EXPECT_EQ(idServerVersion, "");
     const std::vector<std::string> log = hostsim::LogMessages();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1], "QUORLEX: (CheckNewVersion) version query failed: " + expected.reason);

@@ -5,10 +5,13 @@
 #include "unique_handles.h"
 #include "utilities.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string_view>
 
@@ -55,9 +58,10 @@ int ReportProgress(void* progress, curl_off_t expected, curl_off_t received, cur
 }
 
 // The options every request shares, in their fixed order, then the bounds that keep the host
-// responsive and the transfer on HTTPS: a text fetch has a whole-transfer limit and may only stall, a
-// file fetch must keep a minimum speed. The header list must outlive the transfer: libcurl keeps the
-// pointer. CURLE_OK, or the code of an option libcurl refused; no transfer may run after a refusal.
+// responsive and the transfer on HTTPS: no request may stall, and a text fetch has a whole-transfer
+// limit (a file fetch has its speed floor, kept by FetchFileUnplaced). The header list must outlive the
+// transfer: libcurl keeps the pointer. CURLE_OK, or the code of an option libcurl refused; no transfer may
+// run after a refusal.
 CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, WriteFunction write, void* sink,
                    bool textFetch, const TransferProgress& progress) {
   const FetchLimits& limits = CurrentFetchLimits();
@@ -90,14 +94,10 @@ CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, Wr
   set(CURLOPT_MAXREDIRS, limits.maxRedirects);
   // The connect limit covers the TLS handshake too, so a server that never answers it is released.
   set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
-  if (textFetch) {
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+  if (textFetch)
     set(CURLOPT_TIMEOUT_MS, limits.textTotalMs);
-  } else {
-    set(CURLOPT_LOW_SPEED_LIMIT, limits.fileMinBytesPerSecond);
-    set(CURLOPT_LOW_SPEED_TIME, limits.fileSlowSeconds);
-  }
   // Time-outs must not use signals inside the host's process.
   set(CURLOPT_NOSIGNAL, 1L);
   const std::string caFile = ServerCaFile();
@@ -190,6 +190,48 @@ bool HasKnownEnd(CURL* handle, const ResponseFraming& framing) {
   return framing.chunked;
 }
 
+// The floor of a file fetch on its average speed: a transfer fails once some window of `window` since
+// its start has brought fewer than `minimum` bytes. Fed from the progress callback (about ten times a
+// second); samples are kept at most ten a second, so a window is measured from the newest sample at or
+// before its start, and may be up to a sample's spacing longer than `window`.
+class SpeedFloor {
+public:
+  using Clock = std::chrono::steady_clock;
+
+  SpeedFloor(long bytesPerSecond, long seconds)
+      : m_window(std::chrono::seconds(std::max(seconds, 0L))),
+        m_minimum(static_cast<std::uint64_t>(std::max(bytesPerSecond, 0L)) *
+                  static_cast<std::uint64_t>(std::max(seconds, 0L))),
+        m_start(Clock::now()) {
+    m_samples.push_back({m_start, 0});
+  }
+
+  // False once the window that ends now holds fewer bytes than the floor.
+  bool Holds(std::uint64_t received, Clock::time_point now) {
+    if (m_minimum == 0)
+      return true;
+    if (now - m_samples.back().at >= kSpacing)
+      m_samples.push_back({now, received});
+    const Clock::time_point windowStart = now - m_window;
+    if (windowStart < m_start)
+      return true;
+    while (m_samples.size() >= 2 && m_samples[1].at <= windowStart)
+      m_samples.pop_front();
+    return received >= m_samples.front().received + m_minimum;
+  }
+
+private:
+  static constexpr std::chrono::milliseconds kSpacing{100};
+  struct Sample {
+    Clock::time_point at;
+    std::uint64_t received;
+  };
+  std::chrono::steady_clock::duration m_window;
+  std::uint64_t m_minimum;
+  Clock::time_point m_start;
+  std::deque<Sample> m_samples; // the first at or before the current window's start
+};
+
 } // namespace
 
 const FetchLimits& CurrentFetchLimits() {
@@ -279,8 +321,8 @@ TextFetch FetchText(const std::string& url, const TransferProgress& progress) {
   return result;
 }
 
-FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept,
-                    const TransferProgress& progress) {
+FileFetch FetchFileUnplaced(const std::string& url, const std::string& path, const FileAcceptance& accept,
+                            const TransferProgress& progress) {
   FileFetch result;
   CurlHandle handle(curl_easy_init());
   if (!handle) {
@@ -304,9 +346,18 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
   FileSink sink;
   sink.file = file.get();
   ResponseFraming framing;
+  const FetchLimits& limits = CurrentFetchLimits();
+  SpeedFloor floor(limits.fileMinBytesPerSecond, limits.fileSlowSeconds);
+  const TransferProgress watched = [&](std::uint64_t received, std::uint64_t expected) {
+    if (!floor.Holds(received, SpeedFloor::Clock::now())) {
+      result.tooSlow = true;
+      return false;
+    }
+    return !progress || progress(received, expected);
+  };
   HeaderList headers = BuildHeaders();
   result.code = headers ? Configure(handle.get(), url, headers.get(), write_data, &sink,
-                                    /*textFetch=*/false, progress)
+                                    /*textFetch=*/false, watched)
                         : CURLE_OUT_OF_MEMORY;
   if (result.code == CURLE_OK)
     result.code = curl_easy_setopt(handle.get(), CURLOPT_HEADERFUNCTION, RecordFraming);
@@ -314,9 +365,11 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
     result.code = curl_easy_setopt(handle.get(), CURLOPT_HEADERDATA, &framing);
   bool knownEnd = false;
   if (result.code == CURLE_OK) {
-    result.code = PerformTransfer(handle.get(), static_cast<bool>(progress));
+    result.code = PerformTransfer(handle.get(), /*hasProgress=*/true);
     result.status = ResponseStatus(handle.get());
     knownEnd = HasKnownEnd(handle.get(), framing);
+    if (result.tooSlow)
+      result.code = CURLE_OPERATION_TIMEDOUT;
   }
   handle.reset();
   result.bytes = sink.bytes;
@@ -340,12 +393,27 @@ FileFetch FetchFile(const std::string& url, const std::string& path, const FileA
     result.systemError = closeError;
   } else if (accept && !accept(temporaryPath)) {
     result.outcome = FileFetchOutcome::Refused;
-  } else if (const int error = temporary.commit()) {
-    result.outcome = FileFetchOutcome::CannotFinish;
-    result.systemError = error;
   } else {
     result.outcome = FileFetchOutcome::Complete;
+    result.unplaced.emplace(std::move(temporary));
   }
+  return result;
+}
+
+void PlaceFetchedFile(FileFetch& fetch) {
+  if (!fetch.unplaced)
+    return;
+  if (const int error = fetch.unplaced->commit()) {
+    fetch.outcome = FileFetchOutcome::CannotFinish;
+    fetch.systemError = error;
+  }
+  fetch.unplaced.reset();
+}
+
+FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept,
+                    const TransferProgress& progress) {
+  FileFetch result = FetchFileUnplaced(url, path, accept, progress);
+  PlaceFetchedFile(result);
   return result;
 }
 
@@ -370,6 +438,9 @@ std::string DescribeFileFetch(const FileFetch& fetch) {
   case FileFetchOutcome::NoHandle:
     return "no transfer handle";
   case FileFetchOutcome::TransferFailed:
+    if (fetch.tooSlow)
+      return "fewer than " + std::to_string(CurrentFetchLimits().fileMinBytesPerSecond) + " bytes/s over " +
+             std::to_string(CurrentFetchLimits().fileSlowSeconds) + " s";
     return curl_easy_strerror(fetch.code);
   case FileFetchOutcome::HttpStatus:
     return "HTTP status " + std::to_string(fetch.status);

@@ -2,6 +2,7 @@
 // one blocking transfer with its own handle, header list and sink; nothing is kept between requests.
 #pragma once
 
+#include "temporary_file.h"
 #include "unique_handles.h"
 
 #include <curl/curl.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // The two header lines of every request, in this order, exactly as the server expects them.
@@ -22,15 +24,19 @@ constexpr const char* HEADER_USER_AGENT =
 // Bounds of every request. One process-wide set; tests shorten it with ScopedFetchLimits.
 struct FetchLimits {
   long connectTimeoutMs = 10000; // name resolution, TCP and TLS handshake together
-  long stallSeconds = 30;        // a text fetch that moves no byte for this long is ended
+  long stallSeconds = 30;        // a fetch that moves no byte for this long is ended
   long textTotalMs = 60000;      // whole text fetch, redirects included
   long maxRedirects = 10;
   std::size_t textMaxBytes = 1024 * 1024; // a longer text answer ends the transfer
-  // A file fetch ends when it stays below fileMinBytesPerSecond for fileSlowSeconds, or when its
-  // decoded bytes (what the write function is given) pass fileMaxBytes.
+  // A file fetch ends when fewer than fileMinBytesPerSecond x fileSlowSeconds bytes arrive in any
+  // window of fileSlowSeconds, however they are bunched (measured here: libcurl's low-speed check
+  // looks at its last few seconds alone, which a burst now and then resets), or when its decoded
+  // bytes (what the write function is given) pass fileMaxBytes.
   long fileMinBytesPerSecond = 1024;
   long fileSlowSeconds = 60;
   std::uint64_t fileMaxBytes = std::uint64_t{1} << 30;
+  // The signature check of a downloaded package: a checker still running after this is a failed check.
+  long signatureCheckMs = 30000;
 };
 const FetchLimits& CurrentFetchLimits();
 
@@ -121,6 +127,10 @@ struct FileFetch {
   long status = 0;
   int systemError = 0;     // errno of CannotCreate and CannotFinish
   std::uint64_t bytes = 0; // decoded bytes written
+  bool tooSlow = false;    // ended by the speed floor (code CURLE_OPERATION_TIMEDOUT)
+  // FetchFileUnplaced: the accepted file under its temporary name, until PlaceFetchedFile; removed
+  // with this object when it is never placed.
+  std::optional<TemporaryFile> unplaced;
   bool ok() const { return outcome == FileFetchOutcome::Complete; }
 };
 
@@ -133,6 +143,13 @@ using FileAcceptance = std::function<bool(const std::string& temporaryPath)>;
 // as it was.
 FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept = nullptr,
                     const TransferProgress& progress = nullptr);
+// FetchFile in two steps, so that the caller can still decide against a complete, accepted file: a
+// Complete fetch holds the file in `unplaced` and leaves path as it was.
+FileFetch FetchFileUnplaced(const std::string& url, const std::string& path, const FileAcceptance& accept,
+                            const TransferProgress& progress);
+// Renames an unplaced file over its target; a failed rename makes the fetch CannotFinish. Does nothing
+// to a fetch without an unplaced file.
+void PlaceFetchedFile(FileFetch& fetch);
 
 // One English line that says what went wrong, for the host's log. Empty for a success.
 std::string DescribeTextFetch(const TextFetch& fetch);

@@ -9,10 +9,15 @@
 #include "update_tasks.h"
 #include "utilities.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 using namespace adsk::core;
 using orvandel::ui;
@@ -121,6 +126,7 @@ std::wstring DownloadFailureReason(const FileFetch& fetch, const PackageCheck& c
     case PackageVerdict::SignatureRefused:
       return L"balíček není podepsán výrobcem České lokalizace";
     case PackageVerdict::Accepted:
+    case PackageVerdict::Stopped:
       break;
     }
     return L"balíček byl odmítnut";
@@ -140,21 +146,42 @@ std::string FirstBytes(const std::string& path) {
   return std::string(bytes, static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
 }
 
+// The size of the file at path; 0 when it cannot be told.
+std::uint64_t FileSizeOf(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
 // The checks a downloaded file passes before it may replace the previous package: a flat installer
 // package, signed by teamId when one is set. An accepted file is marked as downloaded from the
-// internet before it is renamed into place, so that it is never in Downloads unmarked. Runs on the
-// download's worker: calls no host function.
-bool AcceptPackage(const std::string& path, const std::string& teamId, PackageCheck* check) {
+// internet while it still has its temporary name, so that it is never in Downloads unmarked. Runs on
+// the download's worker: calls no host function. keepGoing is asked before each step and during the
+// signature check; once it says no, the file is refused as Stopped and the checker is killed.
+bool AcceptPackage(const std::string& path, const std::string& teamId, const std::function<bool()>& keepGoing,
+                   PackageCheck* check) {
+  auto refuseAsStopped = [check] {
+    check->verdict = PackageVerdict::Stopped;
+    check->reason = "stopped";
+    return false;
+  };
+  if (!keepGoing())
+    return refuseAsStopped();
   if (!IsFlatPackageStart(FirstBytes(path))) {
     check->verdict = PackageVerdict::NotAPackage;
     check->reason = "not an installer package";
     return false;
   }
   if (!teamId.empty()) {
-    const ProgramReport report = CheckPackageSignature(path);
-    if (!report.started) {
+    const long limitMs = CurrentFetchLimits().signatureCheckMs;
+    const ProgramReport report =
+        CheckPackageSignature(path, std::chrono::milliseconds(limitMs), [&] { return !keepGoing(); });
+    if (report.cancelled || !keepGoing())
+      return refuseAsStopped();
+    if (!report.started || report.timedOut) {
       check->verdict = PackageVerdict::SignatureUnchecked;
-      check->reason = "the signature checker cannot be started";
+      check->reason = report.started
+                          ? "the signature check took longer than " + std::to_string(limitMs) + " ms"
+                          : "the signature checker cannot be started";
       return false;
     }
     const SignatureVerdict signature = ReadSignatureReport(report.output, report.exitStatus, teamId);
@@ -165,7 +192,7 @@ bool AcceptPackage(const std::string& path, const std::string& teamId, PackageCh
     }
   }
   check->quarantineError = MarkAsDownloaded(path, kQuarantineAgent);
-  return true;
+  return keepGoing() || refuseAsStopped();
 }
 
 void ShowMessage(const std::string& text, MessageBoxIconTypes icon) {
@@ -281,10 +308,27 @@ PackageDownload DownloadPackage(const std::string& serverBaseUrl, const std::str
   if (home.empty())
     return download;
   download.attempted = true;
-  download.file = FetchFile(
-      download.address, home + kDownloadsTarget,
-      [&](const std::string& path) { return AcceptPackage(path, teamId, &download.check); }, packageProgress);
+  if (!IsUsablePackageAddress(download.address)) {
+    // libcurl would take a relative address for a host name and report the server as unreachable.
+    download.file.outcome = FileFetchOutcome::TransferFailed;
+    download.file.code = CURLE_URL_MALFORMAT;
+    return download;
+  }
+  const std::string target = home + kDownloadsTarget;
+  download.file = FetchFileUnplaced(
+      download.address, target,
+      [&](const std::string& path) {
+        // The whole file has arrived: while it is checked, the progress shows it whole.
+        const std::uint64_t size = FileSizeOf(path);
+        return AcceptPackage(
+            path, teamId, [&] { return !packageProgress || packageProgress(size, size); }, &download.check);
+      },
+      packageProgress);
   return download;
+}
+
+void PlacePackage(PackageDownload& download) {
+  PlaceFetchedFile(download.file);
 }
 
 void ReportPackageDownload(const PackageDownload& download) {
@@ -311,7 +355,9 @@ void ReportPackageDownload(const PackageDownload& download) {
 
 void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home,
                              const std::string& teamId) {
-  ReportPackageDownload(DownloadPackage(serverBaseUrl, idServerVersion, home, teamId));
+  PackageDownload download = DownloadPackage(serverBaseUrl, idServerVersion, home, teamId);
+  PlacePackage(download);
+  ReportPackageDownload(download);
 }
 
 void downloadLatestVersion() {

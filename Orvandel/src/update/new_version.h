@@ -28,22 +28,27 @@ std::string NewVersionQuestion(const std::string& offered, const std::string& in
 // the quarantine attribute.
 void downloadLatestVersion();
 
-// What the package check found, for the message and the log.
-enum class PackageVerdict { Accepted, NotAPackage, SignatureUnchecked, SignatureRefused };
+// What the package check found, for the message and the log. Stopped: the worker was told to stop
+// during the check; nothing is placed and nothing reported.
+enum class PackageVerdict { Accepted, NotAPackage, SignatureUnchecked, SignatureRefused, Stopped };
 struct PackageCheck {
   PackageVerdict verdict = PackageVerdict::Accepted;
   std::string reason;      // English, for the log
   int quarantineError = 0; // errno when the accepted package could not be marked as downloaded
 };
 
-// The download in two parts. DownloadPackage calls no host function and runs on a worker: the link
-// query, then (with HOME) the package and its check. ReportPackageDownload, on the main thread, logs
-// and tells the user the outcome in one message.
+// The download in three parts. DownloadPackage calls no host function and runs on a worker: the link
+// query, then (with HOME) the package and its check, each step ended early once packageProgress
+// returns false (a stop request), which packageProgress is also asked during the signature check. An
+// accepted package stays beside the target under a temporary name. PlacePackage, on the main thread,
+// puts it in place; a PackageDownload dropped unplaced removes it, so that a Cancel or a stop seen
+// before PlacePackage keeps the previous package. ReportPackageDownload, on the main thread, logs and
+// tells the user the outcome in one message.
 struct PackageDownload {
   std::string linkUrl;
   TextFetch link;
   std::string address;    // the package address taken from the link answer
-  bool attempted = false; // the package transfer was made (false after a failed link query or without HOME)
+  bool attempted = false; // the package was asked for (false after a failed link query or without HOME)
   FileFetch file;
   PackageCheck check;
 };
@@ -51,8 +56,9 @@ PackageDownload DownloadPackage(const std::string& serverBaseUrl, const std::str
                                 const std::string& home, const std::string& teamId,
                                 const TransferProgress& linkProgress = nullptr,
                                 const TransferProgress& packageProgress = nullptr);
+void PlacePackage(PackageDownload& download);
 void ReportPackageDownload(const PackageDownload& download);
-// Both parts at once, with the server origin, the home folder and the signing team as parameters.
+// All three at once, with the server origin, the home folder and the signing team as parameters.
 // home empty: HOME is not set; nothing is downloaded and the user is told so. teamId empty: no
 // signature check.
 void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home,

@@ -46,8 +46,10 @@ SignatureVerdict ReadSignatureReport(const std::string& report, int exitStatus, 
   std::string line;
   while (std::getline(lines, line)) {
     const std::string text = Trimmed(line);
-    if (StartsWith(text, "Status:")) {
-      status = Trimmed(text.substr(7));
+    if (!chainSeen && StartsWith(text, "Status:")) {
+      // The header's first status alone: text in the chain (a certificate's name) says nothing of it.
+      if (status.empty())
+        status = Trimmed(text.substr(7));
     } else if (text == "Certificate Chain:") {
       chainSeen = true;
     } else if (chainSeen) {

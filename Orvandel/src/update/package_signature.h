@@ -9,6 +9,7 @@ struct SignatureVerdict {
   std::string reason; // English, for the log; empty when accepted
 };
 
+// The status is the first "Status:" line of the report's header, before "Certificate Chain:".
 // Accepted only when the program exited with 0, the status says the package was signed by a developer
 // certificate issued by Apple, and the certificate chain starts with a "Developer ID Installer"
 // certificate of teamId and ends with "Apple Root CA". Anything else, an unreadable report included,

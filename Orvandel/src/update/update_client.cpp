@@ -50,6 +50,8 @@ FetchLimits ParseFetchLimits(const std::string& text, FetchLimits limits) {
       limits.fileSlowSeconds = small;
     else if (name == "file_max_bytes")
       limits.fileMaxBytes = value;
+    else if (name == "check_ms")
+      limits.signatureCheckMs = small;
   }
   return limits;
 }

@@ -14,6 +14,6 @@ bool UpdateClientStart();
 void UpdateClientStop();
 
 // limits with the values that text names replaced: words "name=number" separated by blanks or commas,
-// names connect_ms, stall_s, text_ms, file_min_bps, file_slow_s, file_max_bytes. Other words and
+// names connect_ms, stall_s, text_ms, file_min_bps, file_slow_s, file_max_bytes, check_ms. Other words and
 // numbers that do not read whole are ignored.
 FetchLimits ParseFetchLimits(const std::string& text, FetchLimits limits);

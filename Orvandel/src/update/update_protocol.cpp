@@ -21,6 +21,13 @@ std::string Field(const std::string& text, std::int32_t from, std::int32_t to) {
   return text.substr(static_cast<std::size_t>(from) + 1, static_cast<std::size_t>(to - from - 1));
 }
 
+bool IsAsciiLetter(char character) {
+  return (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z');
+}
+bool IsAsciiDigit(char character) {
+  return character >= '0' && character <= '9';
+}
+
 } // namespace
 
 std::string EncodeQueryValue(const std::string& value) {
@@ -86,6 +93,52 @@ std::string PackageAddress(const std::string& linkAnswer) {
   return address;
 }
 
+bool IsOfferedVersion(const std::string& version) {
+  if (version.empty() || version.size() > kMaxVersionLength)
+    return false;
+  bool digitBefore = false;
+  for (const char character : version) {
+    if (IsAsciiDigit(character)) {
+      digitBefore = true;
+    } else if (character == '.' && digitBefore) {
+      digitBefore = false;
+    } else {
+      return false;
+    }
+  }
+  return digitBefore;
+}
+
+bool IsUsablePackageAddress(const std::string& address) {
+  for (const char character : address) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (byte <= 0x20 || byte == 0x7F)
+      return false;
+  }
+  std::size_t host = 0;
+  const std::size_t separator = address.find("://");
+  if (separator != std::string::npos) {
+    bool schemeLike = separator > 0 && IsAsciiLetter(address[0]);
+    for (std::size_t i = 1; schemeLike && i < separator; ++i) {
+      const char character = address[i];
+      schemeLike = IsAsciiLetter(character) || IsAsciiDigit(character) || character == '+' ||
+                   character == '-' || character == '.';
+    }
+    if (schemeLike) {
+      std::string scheme = address.substr(0, separator);
+      for (char& character : scheme)
+        character = IsAsciiLetter(character) ? static_cast<char>(character | 0x20) : character;
+      // Another scheme is the transfer's to refuse, and to name as not HTTPS.
+      if (scheme != "https")
+        return true;
+      host = separator + 3;
+    }
+  }
+  // A host name, an IPv4 address or a bracketed IPv6 address begins with one of these.
+  return host < address.size() &&
+         (IsAsciiLetter(address[host]) || IsAsciiDigit(address[host]) || address[host] == '[');
+}
+
 bool IsFlatPackageStart(const std::string& firstBytes) {
   return firstBytes.compare(0, 4, "xar!") == 0;
 }
@@ -109,4 +162,14 @@ std::string EscapeForLog(const std::string& text) {
     }
   }
   return escaped;
+}
+
+std::string ShortenedForLog(const std::string& text, std::size_t limit) {
+  if (text.size() <= limit)
+    return text;
+  std::size_t end = limit;
+  // Back to the first byte of the character that would be cut.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+    --end;
+  return text.substr(0, end) + "...";
 }

@@ -2,6 +2,7 @@
 // no host, no libcurl, no file; the fuzz targets link this file alone.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -32,10 +33,22 @@ struct VersionAnswer {
 };
 VersionAnswer SplitVersionAnswer(const std::string& answer);
 
+// Longest offered version accepted.
+constexpr std::size_t kMaxVersionLength = 32;
+// True for a version the user may be shown: numbers separated by single dots ("2.5", "10.0.1"), at
+// most kMaxVersionLength characters. Anything else the server sends is not a version.
+bool IsOfferedVersion(const std::string& version);
+
 // The package address in a link answer: from just after the first "URL=" up to and including the
 // first ".pkg" after it; the rest after "URL=" when it holds no ".pkg"; the whole answer without
 // "URL=".
 std::string PackageAddress(const std::string& linkAnswer);
+
+// False for an address that holds a blank or a control character, and for an https address (or one
+// without a scheme, which is taken as https) that names no server: empty, relative
+// ("/download/a.pkg", "./a.pkg"), scheme-relative ("//host/a.pkg") or with an empty host
+// ("https:///a.pkg"). Other schemes are left to the transfer, which refuses them as not https.
+bool IsUsablePackageAddress(const std::string& address);
 
 // True when the file begins as a flat installer package does, with the bytes "xar!".
 bool IsFlatPackageStart(const std::string& firstBytes);
@@ -43,3 +56,6 @@ bool IsFlatPackageStart(const std::string& firstBytes);
 // Server-controlled text made safe for one log line: line feed and carriage return become \n and \r,
 // every other control character (and DEL) \xNN with lower-case hex digits; the rest stays as it is.
 std::string EscapeForLog(const std::string& text);
+// text cut to at most limit bytes at a UTF-8 character boundary, with "..." after a cut: for a log
+// line that quotes what a server sent.
+std::string ShortenedForLog(const std::string& text, std::size_t limit);

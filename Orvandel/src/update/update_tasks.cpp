@@ -171,12 +171,13 @@ void DownloadProgressHandler::notify(const Ptr<CustomEventArgs>& eventArgs) {
         if (!(info >> stage >> received >> expected) || stage != "package")
           return 0;
         std::wstring message = kProgressDownloading + SizeText(received);
-        if (expected > 0) {
+        if (expected > 0)
           message += kProgressOf + SizeText(expected);
+        // The message before the value, so that a move of the bar shows the bytes it stands for.
+        g_dialog->message(ws2s(message));
+        if (expected > 0)
           g_dialog->progressValue(
               static_cast<int>(std::min<std::uint64_t>(received, expected) * 100 / expected));
-        }
-        g_dialog->message(ws2s(message));
         return 0;
       },
       0);
@@ -189,21 +190,25 @@ void DownloadEndedHandler::notify(const Ptr<CustomEventArgs>& /*eventArgs*/) {
         if (!g_downloadWorker.Busy())
           return 0;
         g_downloadWorker.Join(kStopLimit);
-        const bool cancelled = g_downloadCancelled || (g_dialog && g_dialog->wasCancelled());
-        // The last report may predate the last bytes: a whole package shows as whole before the
-        // dialog goes.
-        if (!cancelled && g_dialog && g_download.file.ok()) {
-          g_dialog->progressValue(100);
-          g_dialog->message(ws2s(kProgressDownloading + SizeText(g_download.file.bytes)));
-        }
-        CloseDialog();
-        if (cancelled) {
-          LogRoutine("downloadLatestVersion", g_download.file.ok()
-                                                  ? " cancelled by the user after the package had arrived"
-                                                  : " cancelled by the user");
+        // The package is placed only here, on the main thread, so that a Cancel pressed at any moment
+        // before the dialog goes keeps the previous package.
+        if (g_downloadCancelled || (g_dialog && g_dialog->wasCancelled())) {
+          g_download = PackageDownload();
+          CloseDialog();
+          LogRoutine("downloadLatestVersion", " cancelled by the user");
           return 0;
         }
+        PlacePackage(g_download);
+        // The last report may predate the last bytes: the dialog names what arrived before it goes
+        // (the message first, so that the move to 100 % shows it).
+        if (g_dialog && g_download.attempted) {
+          g_dialog->message(ws2s(kProgressDownloading + SizeText(g_download.file.bytes)));
+          if (g_download.file.ok())
+            g_dialog->progressValue(100);
+        }
+        CloseDialog();
         ReportPackageDownload(g_download);
+        g_download = PackageDownload();
         return 0;
       },
       0);
@@ -264,6 +269,8 @@ void StopUpdateTasks() {
   const bool downloadInTime = g_downloadWorker.Join(remaining());
   if (!versionInTime || !downloadInTime)
     LogRoutine("stop", " a background transfer took longer than 2 s to end");
+  // A package not yet placed is removed: nothing is placed once stop has begun.
+  g_download = PackageDownload();
   CloseDialog();
   UnregisterEvents();
 }

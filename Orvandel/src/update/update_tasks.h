@@ -15,7 +15,8 @@ bool StartVersionCheck(const std::string& versionFile, const std::string& server
 // Starts the link query and the download of the package for download identifier id into
 // home/Downloads (checked against teamId when it is not empty), with the host's progress dialog and its
 // Cancel button. The outcome is reported (ReportPackageDownload) on the main thread when the worker is done;
-// Cancel removes the partial file, keeps the previous package and reports nothing. False, with nothing
+// Cancel, pressed at any moment before the dialog goes (the signature check included), ends the worker's
+// step, removes the partial file, keeps the previous package and reports nothing. False, with nothing
 // started, while a download runs.
 bool StartDownload(const std::string& serverBaseUrl, const std::string& id, const std::string& home,
                    const std::string& teamId);

@@ -14,6 +14,8 @@
 namespace {
 
 constexpr const char* kRoutine = "CheckNewVersion";
+// How much of an unusable answer the log quotes.
+constexpr std::size_t kLoggedAnswerBytes = 80;
 
 } // namespace
 
@@ -64,11 +66,19 @@ bool FinishVersionCheck(const VersionQuery& query) {
       LogRoutine(kRoutine, " version query failed: " + EscapeForLog(failure));
     } else {
       const VersionAnswer split = SplitVersionAnswer(query.answer.text);
-      serverVersion = split.version;
-      if (!split.offersNewer)
+      if (!split.offersNewer) {
+        serverVersion = split.version;
         return false;
-      noticeDue = true;
-      idServerVersion = split.id;
+      }
+      if (IsOfferedVersion(split.version)) {
+        serverVersion = split.version;
+        idServerVersion = split.id;
+        noticeDue = true;
+      } else {
+        // The version is shown to the user: server text that is no version is never shown.
+        LogRoutine(kRoutine, " version query failed: offered version is not a version: " +
+                                 EscapeForLog(ShortenedForLog(split.version, kLoggedAnswerBytes)));
+      }
     }
   }
 
