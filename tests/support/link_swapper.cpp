@@ -63,19 +63,14 @@ LinkSwapper::LinkSwapper(const std::vector<std::string>& folders, const std::str
     for (std::size_t i = 0; i < folders.size(); ++i) {
       const char* folder = folders[i].c_str();
       const char* link = links[i].c_str();
-#ifdef RENAME_EXCHANGE
-      // One atomic step between a folder and a link, so that both stand for as long as possible.
-      if (renameat2(AT_FDCWD, folder, AT_FDCWD, link, RENAME_EXCHANGE) == 0)
-        continue;
-#else
+      // The folder steps aside and the ready-made link takes its name in one rename, then both go back.
       const std::string aside = folders[i] + ".aside";
       if (rename(folder, aside.c_str()) == 0) {
-        (void)!symlink(target.c_str(), folder);
-        (void)!unlink(folder);
+        if (rename(link, folder) == 0)
+          (void)!rename(folder, link);
         (void)!rename(aside.c_str(), folder);
         continue;
       }
-#endif
       // The remover took the folder or the link away: both stand again.
       if (mkdir(folder, 0755) == 0) {
         const int file = open((folders[i] + "/planted").c_str(), O_WRONLY | O_CREAT, 0644);
