@@ -1,9 +1,10 @@
 // The language add-in's frame: what run and stop do, the "Aktivace CZ" button, and the handlers that
 // turn the host's events into installation runs and the version check.
 //
-// The host calls everything here on one thread, its main thread. Network work runs on the update
-// client's workers (update/update_tasks.h), which stop joins before it returns. None of these
-// functions lets an exception reach the host.
+// The host calls everything here on one thread, its main thread. The installation runs on a worker of
+// the bridge (installation_task.h, worker_bridge.h) and network work on the update client's workers
+// (update/update_tasks.h); stop joins them all before it returns. None of these functions lets an
+// exception reach the host.
 #pragma once
 
 #include <Core/CoreAll.h>
@@ -19,14 +20,15 @@ public:
   void notify(const adsk::core::Ptr<adsk::core::CommandCreatedEventArgs>& eventArgs) override;
 };
 
-// The command of "Aktivace CZ" runs: an installation with force true.
+// The command of "Aktivace CZ" runs: an installation with force true and the progress dialog; while
+// an installation runs, a message box says so instead.
 class ActivationCmdExecuteEventHandler final : public adsk::core::CommandEventHandler {
 public:
   void notify(const adsk::core::Ptr<adsk::core::CommandEventArgs>& eventArgs) override;
 };
 
-// The host's online status changed: the first time it is online, an installation with force false and
-// the version check.
+// The host's online status changed: the first time it is online, an installation with force false and,
+// once it has ended, the version check.
 class OnlineStatusChangedHandler final : public adsk::core::ApplicationEventHandler {
 public:
   void notify(const adsk::core::Ptr<adsk::core::ApplicationEventArgs>& eventArgs) override;
@@ -39,7 +41,8 @@ extern OnlineStatusChangedHandler onlineStatusChangedHandler_;
 // The work of the exported run: sets app and ui, attaches the online handler, adds the button. True
 // when the button and its command handler are in place. context is not read.
 bool RunAddin(const char* context);
-// The work of the exported stop: ends and joins the update client's workers (within 2 s), removes both
+// The work of the exported stop: ends and joins the workers (within 2 s each: the update client's, the
+// bridge's), takes the installation's progress dialog down, removes both
 // buttons and their definitions, empties ui. False when a
 // toolbar lookup failed. context is not read.
 bool StopAddin(const char* context);
