@@ -104,7 +104,9 @@ bool StartInstallation(bool force, bool withProgress, std::function<void()> onEn
   };
   const bool started = workerbridge::Start(
       kInstallationEvent,
-      [force, withProgress](workerbridge::JobContext& context) { InstallationJob(force, withProgress, context); },
+      [force, withProgress](workerbridge::JobContext& context) {
+        InstallationJob(force, withProgress, context);
+      },
       ended);
   if (!started) {
     CloseInstallationProgress();

@@ -226,7 +226,8 @@ public:
   bool StopRequested() const override { return false; }
   void Post(MainThreadWork work) override { RunGuarded(work); }
   bool Ask(std::function<bool()> work) override {
-    return Guarded("WorkerBridge", [&] { return work(); }, false);
+    return Guarded(
+        "WorkerBridge", [&] { return work(); }, false);
   }
 };
 
@@ -260,8 +261,9 @@ bool StopWorkers(std::chrono::milliseconds limit) {
   const Clock::time_point deadline = Clock::now() + limit;
   bool inTime = true;
   for (const auto& entry : Registry()) {
-    const auto remaining = std::max(
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()), std::chrono::milliseconds(0));
+    const auto remaining =
+        std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                 std::chrono::milliseconds(0));
     inTime = entry.second->Join(remaining) && inTime;
     entry.second->Drop();
   }
