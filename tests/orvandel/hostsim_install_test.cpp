@@ -26,7 +26,8 @@ constexpr long long kStopLimitUs = 2000 * 1000;
 constexpr int kFolders = 30;
 constexpr int kFilesPerFolder = 100;
 
-const std::string kBundle = "Users/user/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app";
+const std::string kBundle =
+    "Users/user/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app";
 const std::string kTranslations = kBundle + "/Contents/Libraries/Applications/CAM360/Data/Translations";
 const std::string kRun = "QUORLEX: (CopyCzechFiles) ";
 
@@ -48,15 +49,16 @@ const std::vector<std::string> kFullRun = {
 // Scripts: the first start online, and "Aktivace CZ"; each waits for the run's end before the unload.
 const std::string kFirstStart =
     "load Orvandel\nonline\nwaitfor \"(CheckNewVersion) start function\" 120\nunload Orvandel\n";
-const std::string kActivation = "load Orvandel\nclick idCzButton\nwaitfor \"finish successful\" 120\nunload Orvandel\n";
+const std::string kActivation =
+    "load Orvandel\nclick idCzButton\nwaitfor \"finish successful\" 120\nunload Orvandel\n";
 
 struct HostsimRun {
   int exit = -1;
   std::string err;
-  std::vector<std::string> lines; // JSON lines
+  std::vector<std::string> lines;  // JSON lines
   std::vector<std::string> runLog; // the installation's log lines, less their prefix
   std::vector<std::string> log;    // every log line
-  long long longestUs = -1; // of the calls other than stop
+  long long longestUs = -1;        // of the calls other than stop
   std::string longestWhat;
   long long stopUs = -1;
 
@@ -191,13 +193,14 @@ TEST_F(HostsimInstallTest, CancelOrUnloadInTheMiddleIsCompletedByTheNextStart) {
       {"Cancel",
        "load Orvandel\nclick idCzButton\nwaitfor \"Zkopírováno souborů\" 60\ncancel\n"
        "waitfor \"installation cancelled\" 60\nunload Orvandel\n",
-       {"start ...", "source files with Orvandel  exists.", "delete old files.", "copy files for Fusion without CAM.",
-        "copy QM files.", "set Orvandel in preferences.",
+       {"start ...", "source files with Orvandel  exists.", "delete old files.",
+        "copy files for Fusion without CAM.", "copy QM files.", "set Orvandel in preferences.",
         "installation cancelled; the next start completes it."}},
       // Unloaded as the CAM files begin: the lines the run made after it never reach the host.
-      {"unload in the middle", "load Orvandel\nonline\nwaitfor \"set Orvandel in preferences.\" 60\nunload Orvandel\n",
-       {"start ...", "source files with Orvandel  exists.", "delete old files.", "copy files for Fusion without CAM.",
-        "copy QM files.", "set Orvandel in preferences."}},
+      {"unload in the middle",
+       "load Orvandel\nonline\nwaitfor \"set Orvandel in preferences.\" 60\nunload Orvandel\n",
+       {"start ...", "source files with Orvandel  exists.", "delete old files.",
+        "copy files for Fusion without CAM.", "copy QM files.", "set Orvandel in preferences."}},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
