@@ -92,7 +92,7 @@ void InstallationJob(bool force, bool withProgress, workerbridge::JobContext& co
 
 } // namespace
 
-bool StartInstallation(bool force, bool withProgress, std::function<void()> onEnd) {
+bool StartInstallation(bool force, bool withProgress, const std::function<void()>& onEnd) {
   if (InstallationRunning())
     return false;
   if (withProgress)

@@ -14,7 +14,7 @@ namespace orvandel {
 // reported has reached the host (not when stop ends it). When no worker can be had, the run happens
 // at once on this thread, then onEnd. False, with nothing started and onEnd not called, while an
 // installation runs.
-bool StartInstallation(bool force, bool withProgress, std::function<void()> onEnd);
+bool StartInstallation(bool force, bool withProgress, const std::function<void()>& onEnd);
 bool InstallationRunning();
 
 // For stop, once the bridge's workers have ended: takes the progress dialog down.

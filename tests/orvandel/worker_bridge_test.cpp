@@ -39,7 +39,9 @@ protected:
 
   // Work for the main thread that notes its name, and whether it ran on the main thread.
   workerbridge::MainThreadWork Note(const std::string& name) {
-    return [this, name] { seen.push_back(std::this_thread::get_id() == mainThread ? name : name + " elsewhere"); };
+    return [this, name] {
+      seen.push_back(std::this_thread::get_id() == mainThread ? name : name + " elsewhere");
+    };
   }
 
   const std::thread::id mainThread = std::this_thread::get_id();
@@ -59,7 +61,8 @@ TEST_F(WorkerBridge, PostedWorkRunsOnTheMainThreadInOrderAndTheEndAfterAllOfIt) 
       },
       Note("end")));
   EXPECT_TRUE(workerbridge::Running(kEvent));
-  EXPECT_FALSE(workerbridge::Start(kEvent, [](workerbridge::JobContext&) {}, Note("refused")));
+  EXPECT_FALSE(workerbridge::Start(
+      kEvent, [](workerbridge::JobContext&) {}, Note("refused")));
 
   IdleUntil([&] { return !seen.empty(); });
   EXPECT_TRUE(workerbridge::Running(kEvent));
@@ -68,7 +71,8 @@ TEST_F(WorkerBridge, PostedWorkRunsOnTheMainThreadInOrderAndTheEndAfterAllOfIt) 
   EXPECT_EQ(seen, (std::vector<std::string>{"first", "second", "third", "end"}));
 
   // The slot serves the next job.
-  ASSERT_TRUE(workerbridge::Start(kEvent, [&](workerbridge::JobContext&) {}, Note("again")));
+  ASSERT_TRUE(workerbridge::Start(
+      kEvent, [&](workerbridge::JobContext&) {}, Note("again")));
   IdleUntil([] { return !workerbridge::Running(kEvent); });
   EXPECT_EQ(seen.back(), "again");
 }
