@@ -142,6 +142,7 @@ protected:
   // its own.
   static void ExpectResponsive(const HostsimRun& run, const char* name) {
     EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
     EXPECT_FALSE(run.Printed(R"("event":"error")"));
     EXPECT_GE(run.longestUs, 0);
     EXPECT_LT(run.longestUs, kMainThreadLimitUs) << "longest call: " << run.longestWhat;
