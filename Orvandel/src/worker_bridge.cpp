@@ -52,8 +52,8 @@ public:
     }
     m_host = app.get();
     m_onEnd = std::move(onEnd);
-    m_running = m_worker.Start([this, job = std::move(job)](const std::atomic<bool>& stop) {
-      m_stop = &stop;
+    m_stopRequested = false;
+    m_running = m_worker.Start([this, job = std::move(job)](const std::atomic<bool>& /*stop*/) {
       try {
         job(*this);
       } catch (...) {
@@ -73,6 +73,7 @@ public:
   bool Running() const { return m_running; }
 
   void RequestStop() {
+    m_stopRequested = true;
     m_worker.RequestStop();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_answered.notify_all();
@@ -118,7 +119,7 @@ public:
       RunGuarded(onEnd);
   }
 
-  bool StopRequested() const override { return m_stop && m_stop->load(); }
+  bool StopRequested() const override { return m_stopRequested; }
 
   void Post(MainThreadWork work) override {
     {
@@ -132,15 +133,12 @@ public:
     struct Answer {
       bool done = false;
       bool value = false;
-      bool abandoned = false;
     };
     const auto answer = std::make_shared<Answer>();
     Post([this, answer, work = std::move(work)] {
-      {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (answer->abandoned)
-          return;
-      }
+      // Set on this thread: after the request to end, no question is answered.
+      if (m_stopRequested)
+        return;
       bool value = false;
       try {
         value = work();
@@ -154,8 +152,6 @@ public:
     });
     std::unique_lock<std::mutex> lock(m_mutex);
     m_answered.wait(lock, [&] { return answer->done || StopRequested(); });
-    if (!answer->done)
-      answer->abandoned = true;
     return answer->done && answer->value;
   }
 
@@ -194,8 +190,8 @@ private:
 
   const std::string m_id;
   BackgroundWorker m_worker;
-  // The job's stop flag, set on the worker before the job begins.
-  const std::atomic<bool>* m_stop = nullptr;
+  // Set on the main thread by a request to end, read by the job.
+  std::atomic<bool> m_stopRequested{false};
   Application* m_host = nullptr;
 
   // Main thread only.

@@ -28,7 +28,7 @@ public:
   // Runs work on the main thread after everything posted before it.
   virtual void Post(MainThreadWork work) = 0;
   // Runs work on the main thread after everything posted before it and waits for its result. False,
-  // without waiting further, once the job is asked to end; work then never runs.
+  // without waiting further, once the job is asked to end before work ran; work never runs after that.
   virtual bool Ask(std::function<bool()> work) = 0;
 };
 

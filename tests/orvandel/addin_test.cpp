@@ -48,7 +48,7 @@ protected:
     return result;
   }
   // Idles as the host does, delivering what the add-in's workers report, until the log holds line
-  // count times (at most 20 s).
+  // count times (at most 20 s), and a little longer for what follows it.
   void IdleUntilLogged(const std::string& line, int count = 1) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (Count(hostsim::LogMessages(), line) < count && std::chrono::steady_clock::now() < deadline) {
@@ -56,6 +56,12 @@ protected:
       hostsim::DeliverCustomEvents();
     }
     EXPECT_EQ(Count(hostsim::LogMessages(), line), count) << line;
+    // The run's end follows its last line on the worker at once, and reaches the host a delivery later.
+    const auto quiet = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < quiet) {
+      hostsim::WaitForCustomEvents(std::chrono::milliseconds(20));
+      hostsim::DeliverCustomEvents();
+    }
   }
   bool Unload() {
     bool result = false;
