@@ -42,14 +42,40 @@ void ShowProgress() {
   g_dialog->show(ws2s(kProgressTitle), ws2s(kProgressPreparing), 0, 100, /*delay=*/0);
 }
 
-// On the main thread, as the run reports its count: a Cancel seen here ends the run before its next file.
-void UpdateProgress(std::uint64_t copied, std::uint64_t total) {
-  if (!g_dialog)
-    return;
-  if (g_dialog->wasCancelled()) {
-    workerbridge::RequestStop(kInstallationEvent);
-    return;
+// On the main thread: true once the user pressed Cancel, and then the run is asked to end before its
+// next file.
+bool CheckCancel() {
+  if (!g_dialog || !g_dialog->wasCancelled())
+    return false;
+  workerbridge::RequestStop(kInstallationEvent);
+  return true;
+}
+
+// The run's context under the dialog: whatever of the run reaches the main thread first looks at the
+// dialog's Cancel, so that a Cancel is seen at the run's next word, not only at its next count; a
+// question asked after it (the language) is not answered.
+class CancellableContext final : public workerbridge::JobContext {
+public:
+  explicit CancellableContext(workerbridge::JobContext& inner) : m_inner(inner) {}
+  bool StopRequested() const override { return m_inner.StopRequested(); }
+  void Post(workerbridge::MainThreadWork work) override {
+    m_inner.Post([work = std::move(work)] {
+      CheckCancel();
+      work();
+    });
   }
+  bool Ask(std::function<bool()> work) override {
+    return m_inner.Ask([work = std::move(work)] { return !CheckCancel() && work(); });
+  }
+
+private:
+  workerbridge::JobContext& m_inner;
+};
+
+// On the main thread, as the run reports its count.
+void UpdateProgress(std::uint64_t copied, std::uint64_t total) {
+  if (!g_dialog || CheckCancel())
+    return;
   // The total is counted before the run and may fall short of a package that grew meanwhile.
   copied = std::min(copied, total);
   g_dialog->message(ws2s(kProgressCopied + std::to_wstring(copied) + kProgressOf + std::to_wstring(total)));
@@ -58,7 +84,7 @@ void UpdateProgress(std::uint64_t copied, std::uint64_t total) {
 
 // The run on the worker. It reports its count to the main thread at most every kProgressInterval
 // when it has a dialog to show it in, and reads its stop flag before every file.
-void InstallationJob(bool force, bool withProgress, workerbridge::JobContext& context) {
+void InstallationJob(bool force, bool withProgress, workerbridge::JobContext& bridgeContext) {
   InstallPlaces places;
   try {
     places = SystemInstallPlaces();
@@ -67,10 +93,11 @@ void InstallationJob(bool force, bool withProgress, workerbridge::JobContext& co
   }
   InstallHooks hooks;
   if (!withProgress) {
-    hooks.betweenFiles = [&context] { return !context.StopRequested(); };
-    InstallCzechFiles(force, places, context, hooks);
+    hooks.betweenFiles = [&bridgeContext] { return !bridgeContext.StopRequested(); };
+    InstallCzechFiles(force, places, bridgeContext, hooks);
     return;
   }
+  CancellableContext context(bridgeContext);
   const std::uint64_t total = FilesToCopy(places);
   std::uint64_t copied = 0;
   Clock::time_point lastReport{};

@@ -188,27 +188,29 @@ TEST_F(HostsimInstallTest, CancelOrUnloadInTheMiddleIsCompletedByTheNextStart) {
   struct Case {
     const char* name;
     std::string script;
-    std::vector<std::string> runLog;
+    std::vector<std::string> runLog; // the last lines of the run
   };
   const Case cases[] = {
+      // Cancel as the dialog appears: the run cannot pass the language, which waits for the main thread,
+      // before the main thread has seen it.
       {"Cancel",
-       "load Orvandel\nclick idCzButton\nwaitfor \"Zkopírováno souborů\" 60\ncancel\n"
-       "waitfor \"installation cancelled\" 60\nunload Orvandel\n",
-       {"start ...", "source files with Orvandel  exists.", "delete old files.",
-        "copy files for Fusion without CAM.", "copy QM files.", "set Orvandel in preferences.",
-        "installation cancelled; the next start completes it."}},
+       "load Orvandel\nclick idCzButton\ncancel\nwaitfor \"installation cancelled\" 60\nunload Orvandel\n",
+       {"installation cancelled; the next start completes it."}},
       // Unloaded as the CAM files begin: the lines the run made after it never reach the host.
       {"unload in the middle",
        "load Orvandel\nonline\nwaitfor \"set Orvandel in preferences.\" 60\nunload Orvandel\n",
-       {"start ...", "source files with Orvandel  exists.", "delete old files.",
-        "copy files for Fusion without CAM.", "copy QM files.", "set Orvandel in preferences."}},
+       {"set Orvandel in preferences."}},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     NewMac(test.name);
     const HostsimRun ended = Run(test.script);
     ExpectResponsive(ended, test.name);
-    EXPECT_EQ(ended.runLog, test.runLog);
+    // The lines of the full run up to where it ended, then the case's own.
+    ASSERT_GE(ended.runLog.size(), test.runLog.size());
+    const auto own = ended.runLog.end() - static_cast<std::ptrdiff_t>(test.runLog.size());
+    EXPECT_TRUE(std::equal(ended.runLog.begin(), own, kFullRun.begin()));
+    EXPECT_TRUE(std::equal(own, ended.runLog.end(), test.runLog.begin()));
     EXPECT_FALSE(ended.Printed("messagebox"));
     EXPECT_FALSE(MarkerInPlace());
     EXPECT_GT(MissingCamFiles(), 0);
