@@ -91,7 +91,8 @@ if [ -f "$package" ]; then
 else
   echo "Installer package:           missing"
 fi
-echo "Download progress dialog:    shown $(grep -c -E '^progress_shown|^\{"event":"progress_shown"' "$transcript" || true) time(s), $(grep -c -E '^progress |^\{"event":"progress",' "$transcript" || true) update(s)"
+shown() { grep -c -E "(^progress_shown|^\\{\"event\":\"progress_shown\").*$1" "$transcript" || true; }
+echo "Download progress dialog:    shown $(shown 'Nová verze') time(s); installation's: $(shown 'Instalace češtiny') time(s); $(grep -c -E '^progress |^\{"event":"progress",' "$transcript" || true) update(s) in all"
 echo "Guide palette opened by itself, per start:"
 awk '/^click runTeachPalette|^\{"event":"click","id":"runTeachPalette"/ { clicked = 1 }
      /^palette_added teachPalete|^\{"event":"palette_added","id":"teachPalete"/ && !clicked { opened = 1 }

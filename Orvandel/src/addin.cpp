@@ -1,13 +1,17 @@
 #include "addin.h"
 
 #include "host_support.h"
-#include "installer.h"
+#include "installation_task.h"
+#include "worker_bridge.h"
 
 #include "update/new_version.h"
 #include "update/update_client.h"
 #include "update/update_tasks.h"
 #include "update/version_check.h"
 
+#include <utilities.h>
+
+#include <chrono>
 #include <string>
 
 using namespace adsk::core;
@@ -19,6 +23,21 @@ constexpr const char* kButtonId = "idCzButton";
 constexpr const char* kButtonName = "Aktivace CZ";
 constexpr const char* kButtonResources = "resources/Czech";
 constexpr const char* kPanelId = "SolidScriptsAddinsPanel";
+constexpr const wchar_t* kInstallationRunning =
+    L"Instalace češtiny právě probíhá. Počkejte prosím, až skončí.";
+// How long stop waits for the installation's worker.
+constexpr auto kStopLimit = std::chrono::milliseconds(2000);
+
+// The first online report asked for the version check; it starts once the installation has ended, so
+// that its lines follow the installation's.
+bool versionCheckDue = false;
+
+void InstallationEnded() {
+  if (!versionCheckDue)
+    return;
+  versionCheckDue = false;
+  CheckNewVersion();
+}
 
 bool Run() {
   app = Application::get();
@@ -137,7 +156,9 @@ void ActivationCmdExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eve
   Guarded(
       "ActivationCmdExecuteEventHandler",
       [] {
-        CopyCzechFiles(true);
+        if (!StartInstallation(true, /*withProgress=*/true, InstallationEnded) && ui)
+          ui->messageBox(Wstr2Str(kInstallationRunning), "", static_cast<MessageBoxButtonTypes>(0),
+                         static_cast<MessageBoxIconTypes>(0));
         return 0;
       },
       0);
@@ -150,8 +171,10 @@ void OnlineStatusChangedHandler::notify(const Ptr<ApplicationEventArgs>& eventAr
         if (!eventArgs || eventArgs->isOffLine() || online4FirstTime)
           return 0;
         online4FirstTime = true;
-        CopyCzechFiles(false);
-        CheckNewVersion();
+        versionCheckDue = true;
+        // An installation that "Aktivace CZ" started meanwhile is the first start's: its end runs the check.
+        if (!InstallationRunning())
+          StartInstallation(false, /*withProgress=*/false, InstallationEnded);
         return 0;
       },
       0);
@@ -169,6 +192,10 @@ bool StopAddin(const char* /*context*/) {
       "stop",
       [] {
         StopUpdateTasks();
+        if (!workerbridge::StopWorkers(kStopLimit))
+          LogLine("(stop) the installation took longer than 2 s to end");
+        CloseInstallationProgress();
+        versionCheckDue = false;
         return 0;
       },
       0);

@@ -1,6 +1,8 @@
 // The language add-in's frame: the "Aktivace CZ" button, the handlers that turn the host's events into
 // installation runs and the version check, and the bodies of the exported entry points (addin_entry.h
-// states the contract they keep). Everything here runs on the host's main thread.
+// states the contract they keep). Everything here runs on the host's main thread: the installation runs
+// on a worker of the bridge (installation_task.h, worker_bridge.h), network work on the update client's
+// workers (update/update_tasks.h), and stop joins them all before it returns.
 #pragma once
 
 #include <Core/CoreAll.h>
@@ -16,14 +18,15 @@ public:
   void notify(const adsk::core::Ptr<adsk::core::CommandCreatedEventArgs>& eventArgs) override;
 };
 
-// The command of "Aktivace CZ" runs: an installation with force true.
+// The command of "Aktivace CZ" runs: an installation with force true and the progress dialog; while
+// an installation runs, a message box says so instead.
 class ActivationCmdExecuteEventHandler final : public adsk::core::CommandEventHandler {
 public:
   void notify(const adsk::core::Ptr<adsk::core::CommandEventArgs>& eventArgs) override;
 };
 
-// The host's online status changed: the first time it is online, an installation with force false and
-// the version check.
+// The host's online status changed: the first time it is online, an installation with force false and,
+// once it has ended, the version check.
 class OnlineStatusChangedHandler final : public adsk::core::ApplicationEventHandler {
 public:
   void notify(const adsk::core::Ptr<adsk::core::ApplicationEventArgs>& eventArgs) override;
@@ -34,8 +37,9 @@ extern ActivationCmdExecuteEventHandler _activationCmdExecute;
 extern OnlineStatusChangedHandler onlineStatusChangedHandler_;
 
 // The bodies of run and stop. RunAddin sets app and ui, attaches the online handler and adds the button;
-// true when the button and its command handler are in place. StopAddin ends and joins the workers,
-// removes both buttons and their definitions and empties ui; false when a toolbar lookup failed.
+// true when the button and its command handler are in place. StopAddin ends and joins the workers (the
+// update client's, the bridge's), takes the installation's progress dialog down, removes both buttons
+// and their definitions and empties ui; false when a toolbar lookup failed.
 bool RunAddin(const char* context);
 bool StopAddin(const char* context);
 

@@ -185,7 +185,8 @@ void MakeTargetFolder(int parentFd, const char* name, const std::string& path, m
 // it; the entry named heldBack (when not null) is left out. Holds the two folders, the listing and
 // the descriptors of one file copy: a bounded number whatever the depth.
 std::vector<PendingFolder> CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
-                                           const char* heldBack, const CopyObserver& observer) {
+                                           const char* heldBack, const CopyObserver& observer,
+                                           const BetweenFiles& betweenFiles) {
   const UniqueFd sourceFd = OpenFolder(folder.source);
   const UniqueFd targetFd = OpenFolder(folder.target);
   // Temporaries of copies that a kill ended are removed, so that a run again leaves the folder as an
@@ -224,6 +225,8 @@ std::vector<PendingFolder> CopyFolderFiles(const PendingFolder& folder, std::vec
       Fail("status", sourceEntry, errno);
 
     if (S_ISREG(status.st_mode)) {
+      if (betweenFiles && !betweenFiles())
+        throw fs::filesystem_error("copy", fs::path(sourceEntry.path()), make_error_code(CopyError::stopped));
       CopyFileAt(sourceEntry, status, targetEntry, observer);
       continue;
     }
@@ -259,9 +262,13 @@ const std::error_category& CopyErrorCategory() {
   public:
     const char* name() const noexcept override { return "copy"; }
     std::string message(int value) const override {
-      return value == static_cast<int>(CopyError::linkLoop)
-                 ? "symbolic link leads back into a folder being copied"
-                 : "unknown copy error";
+      switch (static_cast<CopyError>(value)) {
+      case CopyError::linkLoop:
+        return "symbolic link leads back into a folder being copied";
+      case CopyError::stopped:
+        return "copy stopped";
+      }
+      return "unknown copy error";
     }
   };
   static const Category category;
@@ -299,7 +306,7 @@ void CopyFileUpdating(const std::string& source, const std::string& target, cons
 }
 
 void CopyFolderUpdating(const std::string& source, const std::string& target, const std::string& heldBack,
-                        const CopyObserver& observer) {
+                        const CopyObserver& observer, const BetweenFiles& betweenFiles) {
   struct stat status {};
   {
     const UniqueFd sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
@@ -330,7 +337,7 @@ void CopyFolderUpdating(const std::string& source, const std::string& target, co
   while (!pending.empty()) {
     const PendingFolder folder = std::move(pending.back());
     pending.pop_back();
-    std::vector<PendingFolder> subFolders = CopyFolderFiles(folder, visited, held, observer);
+    std::vector<PendingFolder> subFolders = CopyFolderFiles(folder, visited, held, observer, betweenFiles);
     held = nullptr; // only the top folder holds an entry back
     // Reversed onto the stack, so that the sub-folders are copied in listing order.
     for (auto sub = subFolders.rbegin(); sub != subFolders.rend(); ++sub)

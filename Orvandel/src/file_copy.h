@@ -16,8 +16,8 @@ namespace filecopy {
 
 // Errors of the copy's own making, distinct from the system's: a link in the source that leads back
 // into a folder being copied (the system's own "too many levels of symbolic links" means a link chain
-// that resolves nowhere, such as a link to itself).
-enum class CopyError { linkLoop = 1 };
+// that resolves nowhere, such as a link to itself), and a copy that its caller ended between two files.
+enum class CopyError { linkLoop = 1, stopped };
 const std::error_category& CopyErrorCategory();
 std::error_code make_error_code(CopyError error);
 
@@ -33,6 +33,9 @@ struct Placed {
 // Told of every entry a copy placed, as it places it. A copy that finds its target up to date and
 // different from the source (newer) tells nothing of that file.
 using CopyObserver = std::function<void(const Placed&)>;
+// Asked before each file of a folder copy; false ends the copy there (CopyError::stopped), with every
+// file before it whole and none after it begun.
+using BetweenFiles = std::function<bool()>;
 
 // Copies source to target when target is missing or older than source. A link at the target is
 // replaced, never written through; an equal or newer target is kept. Links in source are followed.
@@ -44,11 +47,12 @@ void CopyFileUpdating(const std::string& source, const std::string& target,
 // parent must exist); nothing at the target is deleted. Links in the source are followed; one that
 // leads back into a folder being copied is an error (CopyError::linkLoop) instead of an endless descent.
 // Files other than regular ones and folders are an error. An entry of the source folder itself named heldBack
-// (when not empty) is left out.
+// (when not empty) is left out. betweenFiles (when set) is asked before each file.
 // The copy keeps a bounded number of descriptors open whatever the depth of the source; folders are
 // opened by their paths.
 void CopyFolderUpdating(const std::string& source, const std::string& target,
-                        const std::string& heldBack = "", const CopyObserver& observer = nullptr);
+                        const std::string& heldBack = "", const CopyObserver& observer = nullptr,
+                        const BetweenFiles& betweenFiles = nullptr);
 
 } // namespace filecopy
 

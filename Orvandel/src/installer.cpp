@@ -3,6 +3,7 @@
 #include "bundle_record.h"
 #include "file_copy.h"
 #include "host_support.h"
+#include "worker_bridge.h"
 
 #include <install_record.h>
 #include <legacy_paths.h>
@@ -43,15 +44,30 @@ const wchar_t* const kFailureMessage = L"Instalace češtiny se nezdařila.";
 const wchar_t* const kFailureFileLabel = L"Soubor: ";
 const wchar_t* const kFailureReasonLabel = L"Důvod: ";
 
-void Log(const std::string& message) {
-  LogRoutine(kRoutine, message);
-}
+// The run's way to the host: its log lines, message boxes and the language preference reach the host
+// on its main thread through the job's context, in the order the run makes them.
+struct Reporting {
+  workerbridge::JobContext& context;
+  const InstallHooks& hooks;
 
-// Message boxes of the run: empty title, OK, no icon. Without a user interface there is no one to tell.
-void Show(const std::string& text) {
-  if (ui)
-    ui->messageBox(text, "", static_cast<MessageBoxButtonTypes>(0), static_cast<MessageBoxIconTypes>(0));
-}
+  void Log(const std::string& message) const {
+    context.Post([message] { LogRoutine(kRoutine, message); });
+  }
+  // Message boxes of the run: empty title, OK, no icon. Without a user interface there is no one to tell.
+  void Show(const std::string& text) const {
+    context.Post([text, before = hooks.beforeMessage] {
+      if (before)
+        before();
+      if (ui)
+        ui->messageBox(text, "", static_cast<MessageBoxButtonTypes>(0), static_cast<MessageBoxIconTypes>(0));
+    });
+  }
+  // Ends the run with CopyError::stopped once it was asked to end, before the file path names.
+  void BetweenFiles(const std::string& path) const {
+    if (hooks.betweenFiles && !hooks.betweenFiles())
+      throw fs::filesystem_error("copy", fs::path(path), make_error_code(filecopy::CopyError::stopped));
+  }
+};
 
 // An error of the run that is not the file system's, with its text for the log and for the user.
 class InstallationError : public std::runtime_error {
@@ -64,12 +80,21 @@ private:
   const wchar_t* m_czech;
 };
 
-void SetCzechLanguage() {
-  const Ptr<Preferences> preferences = app ? app->preferences() : nullptr;
-  const Ptr<GeneralPreferences> general = preferences ? preferences->generalPreferences() : nullptr;
-  if (!general)
-    throw InstallationError("the host gave no general preferences", L"aplikace nevrátila obecné předvolby");
-  general->userLanguage(static_cast<UserLanguages>(2));
+// On the host's main thread, whose answer the run waits for: it goes on only once the host is Czech.
+void SetCzechLanguage(const Reporting& report) {
+  const bool set = report.context.Ask([] {
+    const Ptr<Preferences> preferences = app ? app->preferences() : nullptr;
+    const Ptr<GeneralPreferences> general = preferences ? preferences->generalPreferences() : nullptr;
+    if (!general)
+      return false;
+    general->userLanguage(static_cast<UserLanguages>(2));
+    return true;
+  });
+  if (set)
+    return;
+  if (report.context.StopRequested())
+    throw fs::filesystem_error("set language", make_error_code(filecopy::CopyError::stopped));
+  throw InstallationError("the host gave no general preferences", L"aplikace nevrátila obecné předvolby");
 }
 
 // The system's reason in Czech for the user; the log keeps the system's own text.
@@ -134,14 +159,15 @@ std::string FailedPaths(const fs::filesystem_error& error) {
 }
 
 // The one report of a run that an error ended: a log line and a message box.
-void ReportFailure(const std::string& paths, const std::string& reason, const std::wstring& reasonForUser) {
+void ReportFailure(const Reporting& report, const std::string& paths, const std::string& reason,
+                   const std::wstring& reasonForUser) {
   try {
-    Log(" installation failed: " + (paths.empty() ? reason : paths + ": " + reason));
+    report.Log(" installation failed: " + (paths.empty() ? reason : paths + ": " + reason));
     std::string text = Wstr2Str(kFailureMessage);
     if (!paths.empty())
       text += "\n" + Wstr2Str(kFailureFileLabel) + paths;
     text += "\n" + Wstr2Str(kFailureReasonLabel + reasonForUser);
-    Show(text);
+    report.Show(text);
   } catch (...) {
     // Nothing is left to report with: the host must not see the exception.
   }
@@ -167,22 +193,41 @@ std::string HostBundle(const std::string& home) {
   return home + "/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app";
 }
 
-void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& recorder) {
-  const std::string camSource = places.packageRoot + "/vornidca/";
-  const std::string baseSource = places.packageRoot + "/vornidfu/";
-  const std::string helpSource = places.packageRoot + "/vornidhe/";
-  const std::string qmSource = places.packageRoot + "/VornidQM/";
+std::string CamHelp(const std::string& home) {
+  return HostBundle(home) + "/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+}
+
+// The package's folders, below its root.
+constexpr const char* kCamFolder = "/vornidca/";
+constexpr const char* kBaseFolder = "/vornidfu/";
+constexpr const char* kHelpFolder = "/vornidhe/";
+constexpr const char* kQmFolder = "/VornidQM/";
+
+std::uint64_t CountFiles(const std::string& folder) {
+  std::uint64_t count = 0;
+  std::error_code error;
+  fs::recursive_directory_iterator entry(folder, fs::directory_options::skip_permission_denied, error);
+  for (; !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
+    count += entry->is_regular_file(error) ? 1 : 0;
+  return count;
+}
+
+void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& recorder,
+                     const Reporting& report) {
+  const std::string camSource = places.packageRoot + kCamFolder;
+  const std::string baseSource = places.packageRoot + kBaseFolder;
+  const std::string helpSource = places.packageRoot + kHelpFolder;
+  const std::string qmSource = places.packageRoot + kQmFolder;
   const std::string hostBundle = HostBundle(places.home);
   const std::string camTranslations =
       hostBundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/";
   const std::string stringTable = hostBundle + "/Contents/Libraries/Neutron/StringTable/";
-  const std::string camHelp =
-      hostBundle + "/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+  const std::string camHelp = CamHelp(places.home);
   const std::string qmFolder = hostBundle + "/Contents/Resources/AIRMAX/cs-CZ/";
   const std::string marker = camTranslations + kMarkerName;
 
   if (FileExists(marker) && !force) {
-    Log(" target files with translate exists.");
+    report.Log(" target files with translate exists.");
     return;
   }
   // The marker tells later starts that the installation is complete. A forced run takes it away before
@@ -194,33 +239,33 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
 
   const filecopy::CopyObserver observer = recorder.observer();
   const auto copyFolder = [&](const std::string& source, const std::string& target) {
-    filecopy::CopyFolderUpdating(source, target, std::string(), observer);
+    filecopy::CopyFolderUpdating(source, target, std::string(), observer, report.hooks.betweenFiles);
   };
 
   if (DirectoryExists(baseSource)) {
-    Log(" source files with Orvandel  exists.");
+    report.Log(" source files with Orvandel  exists.");
     std::string productionFolder;
     std::string currentBuild;
     if (FindProductionFolder(places.executableDirectory, &productionFolder, &currentBuild)) {
       RemoveFromOldDestination(productionFolder.c_str(), currentBuild);
-      Log(" delete old files.");
+      report.Log(" delete old files.");
     } else {
-      Log(" no production folder in " + places.executableDirectory + ", old files not deleted.");
+      report.Log(" no production folder in " + places.executableDirectory + ", old files not deleted.");
     }
     copyFolder(baseSource, stringTable);
-    Log(" copy files for Fusion without CAM.");
+    report.Log(" copy files for Fusion without CAM.");
     copyFolder(qmSource, qmFolder);
-    Log(" copy QM files.");
-    SetCzechLanguage();
-    Log(" set Orvandel in preferences.");
+    report.Log(" copy QM files.");
+    SetCzechLanguage(report);
+    report.Log(" set Orvandel in preferences.");
   } else {
-    Log(" files for Fusion without CAM wasn't find.");
-    Show(Wstr2Str(kSourceMissingMessage));
+    report.Log(" files for Fusion without CAM wasn't find.");
+    report.Show(Wstr2Str(kSourceMissingMessage));
   }
 
   if (!DirectoryExists(camSource)) {
-    Show(Wstr2Str(kSourceMissingMessage));
-    Log(" source data wasn't find.");
+    report.Show(Wstr2Str(kSourceMissingMessage));
+    report.Log(" source data wasn't find.");
     return;
   }
   // The marker comes last, once the run has made every copy it will make: a run that a crash or an
@@ -235,28 +280,30 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
     if (stat((camSource + kMarkerName).c_str(), &status) == 0 && S_ISREG(status.st_mode))
       observer(filecopy::Placed{filecopy::Placed::Kind::file, marker, &status});
     recorder.Save();
+    report.BetweenFiles(marker);
     filecopy::CopyFileUpdating(camSource + kMarkerName, marker, observer);
   };
-  filecopy::CopyFolderUpdating(camSource, camTranslations, kMarkerName, observer);
-  Log(" copy files for Fusion CAM.");
+  filecopy::CopyFolderUpdating(camSource, camTranslations, kMarkerName, observer, report.hooks.betweenFiles);
+  report.Log(" copy files for Fusion CAM.");
   if (!FileExists(camHelp + "en-html.html")) {
     placeMarker();
     return;
   }
+  report.BetweenFiles(camHelp + "cz-html.html");
   filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html", observer);
-  Log(" copy en-html.html to cz-html.html.");
+  report.Log(" copy en-html.html to cz-html.html.");
   copyFolder(camHelp + "en-html", camHelp + "cz-html");
-  Log(" copy dir en-html to cz-html");
+  report.Log(" copy dir en-html to cz-html");
   // The entries of images land directly in cz-html.
   copyFolder(camHelp + "images", camHelp + "cz-html");
-  Log(" copy picture of help do dir cz-html");
+  report.Log(" copy picture of help do dir cz-html");
   if (DirectoryExists(helpSource)) {
-    Log(" copy files for Help Fusion.");
+    report.Log(" copy files for Help Fusion.");
     copyFolder(helpSource, camHelp);
   }
   placeMarker();
-  Show(Wstr2Str(kSuccessMessage));
-  Log(" finish successful");
+  report.Show(Wstr2Str(kSuccessMessage));
+  report.Log(" finish successful");
 }
 
 } // namespace
@@ -268,38 +315,40 @@ InstallPlaces SystemInstallPlaces() {
                        addinFolder.empty() ? std::string() : addinFolder + "/" + installrecord::kFileName};
 }
 
-void CopyCzechFiles(bool force) {
-  InstallPlaces places;
-  try {
-    places = SystemInstallPlaces();
-  } catch (...) {
-    // Out of memory before the run began: leave places empty, the run reports the unknown home.
-  }
-  InstallCzechFiles(force, places);
+void InstallCzechFiles(bool force, const InstallPlaces& places) {
+  workerbridge::RunHere(
+      [&](workerbridge::JobContext& context) { InstallCzechFiles(force, places, context, InstallHooks()); });
 }
 
-void InstallCzechFiles(bool force, const InstallPlaces& places) {
+void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::JobContext& context,
+                       const InstallHooks& hooks) {
+  const Reporting report{context, hooks};
   std::unique_ptr<BundleRecorder> recorder;
   try {
-    Log(" start ...");
+    report.Log(" start ...");
     if (places.home.empty()) {
-      Log(" home folder unknown (no HOME, no user entry), nothing installed.");
+      report.Log(" home folder unknown (no HOME, no user entry), nothing installed.");
       return;
     }
-    recorder = std::make_unique<BundleRecorder>(HostBundle(places.home), places.installRecord, Log);
-    RunInstallation(force, places, *recorder);
+    recorder =
+        std::make_unique<BundleRecorder>(HostBundle(places.home), places.installRecord,
+                                         [&report](const std::string& message) { report.Log(message); });
+    RunInstallation(force, places, *recorder, report);
   } catch (const fs::filesystem_error& error) {
-    ReportFailure(FailedPaths(error), error.code().message(), CzechReason(error.code()));
+    if (error.code() == filecopy::CopyError::stopped)
+      report.Log(" installation cancelled; the next start completes it.");
+    else
+      ReportFailure(report, FailedPaths(error), error.code().message(), CzechReason(error.code()));
   } catch (const std::system_error& error) {
-    ReportFailure(std::string(), error.what(), CzechReason(error.code()));
+    ReportFailure(report, std::string(), error.what(), CzechReason(error.code()));
   } catch (const InstallationError& error) {
-    ReportFailure(std::string(), error.what(), error.czech());
+    ReportFailure(report, std::string(), error.what(), error.czech());
   } catch (const std::bad_alloc&) {
-    ReportFailure(std::string(), "out of memory", L"nedostatek paměti");
+    ReportFailure(report, std::string(), "out of memory", L"nedostatek paměti");
   } catch (const std::exception& error) {
-    ReportFailure(std::string(), error.what(), L"neočekávaná chyba");
+    ReportFailure(report, std::string(), error.what(), L"neočekávaná chyba");
   } catch (...) {
-    ReportFailure(std::string(), "unknown error", L"neznámá chyba");
+    ReportFailure(report, std::string(), "unknown error", L"neznámá chyba");
   }
   // What the run placed before an error ended it is recorded too.
   if (recorder)
@@ -322,6 +371,16 @@ void RemoveFromOldDestination(const char* productionFolder, const std::string& c
   }
   if (!done)
     throw fs::filesystem_error("remove", fs::path(failure.path), failure.code);
+}
+
+std::uint64_t FilesToCopy(const InstallPlaces& places) {
+  std::uint64_t count = 0;
+  for (const char* folder : {kBaseFolder, kQmFolder, kCamFolder, kHelpFolder})
+    count += CountFiles(places.packageRoot + folder);
+  const std::string camHelp = CamHelp(places.home);
+  std::error_code error;
+  count += fs::is_regular_file(camHelp + "en-html.html", error) ? 1 : 0;
+  return count + CountFiles(camHelp + "en-html") + CountFiles(camHelp + "images");
 }
 
 bool FindProductionFolder(const std::string& executableDirectory, std::string* productionFolder,

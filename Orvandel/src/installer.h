@@ -3,6 +3,11 @@
 // reports every stage in the host's log.
 #pragma once
 
+#include "file_copy.h"
+#include "worker_bridge.h"
+
+#include <cstdint>
+#include <functional>
 #include <string>
 
 // Where an installation run looks. CopyCzechFiles takes them from the running system; tests give
@@ -20,14 +25,29 @@ struct InstallPlaces {
 // the install record in the language add-in's folder found from it.
 InstallPlaces SystemInstallPlaces();
 
-// One installation attempt with the places of the running system. With force false nothing is done
-// while the Czech files are in place. Throws nothing: a file-system error ends the run at its step and
-// is logged and shown to the user. Every file the run copies into the host bundle, or finds there as
-// it would copy it, and every folder it creates there is merged into the install record, also when an
-// error ends the run; a record that cannot be written is logged and fails nothing.
-void CopyCzechFiles(bool force);
-// The same with explicit places.
+// How a caller follows a run: betweenFiles is asked (on the run's thread) before each file it copies,
+// and false ends the run there; beforeMessage runs on the main thread before each message box.
+struct InstallHooks {
+  filecopy::BetweenFiles betweenFiles;
+  std::function<void()> beforeMessage;
+};
+
+// One installation attempt as a job of the worker bridge: its log lines, message boxes and the
+// language preference reach the host through context, in this order, and the run waits for the
+// language to be set. With force false nothing is done while the Czech files are in place. Throws
+// nothing: a file-system error ends the run at its step and is logged and shown to the user; a run
+// asked to end stops before its next file, logs that, and shows nothing. Every file the run copies
+// into the host bundle, or finds there as it would copy it, and every folder it creates there is
+// merged into the install record, also when an error ends the run; a record that cannot be written is
+// logged and fails nothing.
+void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::JobContext& context,
+                       const InstallHooks& hooks);
+// The same on the calling thread, the host's main thread (workerbridge::RunHere).
 void InstallCzechFiles(bool force, const InstallPlaces& places);
+
+// How many files a run with these places copies at most: the regular files below the package's
+// folders and the host's help pages that are copied to Czech ones. Unreadable folders count nothing.
+std::uint64_t FilesToCopy(const InstallPlaces& places);
 
 // One folder copy: missing files are created, older ones replaced, nothing deleted, source links
 // followed. Throws std::filesystem::filesystem_error naming the path that failed.

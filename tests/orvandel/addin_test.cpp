@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -18,6 +19,7 @@ const std::string kRunLine = "QUORLEX: Run addIn and start of logging";
 const std::string kStopLine = "QUORLEX: Stop addIn and stop of logging";
 const std::string kInstallStart = "QUORLEX: (CopyCzechFiles) start ...";
 const std::string kVersionCheckStart = "QUORLEX: (CheckNewVersion) start function";
+const std::string kCamCopied = "QUORLEX: (CopyCzechFiles) copy files for Fusion CAM.";
 
 int Count(const std::vector<std::string>& lines, const std::string& line) {
   return static_cast<int>(std::count(lines.begin(), lines.end(), line));
@@ -44,6 +46,22 @@ protected:
     std::string error;
     EXPECT_TRUE(hostsim::LoadAddin(ORVANDEL_ADDIN_DIR, &result, &error)) << error;
     return result;
+  }
+  // Idles as the host does, delivering what the add-in's workers report, until the log holds line
+  // count times (at most 20 s), and a little longer for what follows it.
+  void IdleUntilLogged(const std::string& line, int count = 1) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Count(hostsim::LogMessages(), line) < count && std::chrono::steady_clock::now() < deadline) {
+      hostsim::WaitForCustomEvents(std::chrono::milliseconds(50));
+      hostsim::DeliverCustomEvents();
+    }
+    EXPECT_EQ(Count(hostsim::LogMessages(), line), count) << line;
+    // The run's end follows its last line on the worker at once, and reaches the host a delivery later.
+    const auto quiet = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < quiet) {
+      hostsim::WaitForCustomEvents(std::chrono::milliseconds(20));
+      hostsim::DeliverCustomEvents();
+    }
   }
   bool Unload() {
     bool result = false;
@@ -102,9 +120,8 @@ TEST_F(LanguageAddin, MissingPanelShowsTheHostErrorAndKeepsTheOnlineWork) {
   EXPECT_TRUE(hostsim::HasDefinition("idCzButton"));
 
   hostsim::ReportOnlineStatus(false);
-  const auto log = hostsim::LogMessages();
-  EXPECT_EQ(Count(log, kInstallStart), 1);
-  EXPECT_EQ(Count(log, kVersionCheckStart), 1);
+  IdleUntilLogged(kVersionCheckStart);
+  EXPECT_EQ(Count(hostsim::LogMessages(), kInstallStart), 1);
 }
 
 TEST_F(LanguageAddin, OnlyTheFirstOnlineNotificationInstallsAndChecks) {
@@ -116,9 +133,12 @@ TEST_F(LanguageAddin, OnlyTheFirstOnlineNotificationInstallsAndChecks) {
   hostsim::ReportOnlineStatus(true);
   hostsim::ReportOnlineStatus(false);
 
+  // The version check follows the installation's lines.
+  IdleUntilLogged(kVersionCheckStart);
   const auto log = hostsim::LogMessages();
   EXPECT_EQ(Count(log, kInstallStart), 1);
-  EXPECT_EQ(Count(log, kVersionCheckStart), 1);
+  EXPECT_LT(std::find(log.begin(), log.end(), kInstallStart),
+            std::find(log.begin(), log.end(), kVersionCheckStart));
 }
 
 TEST_F(LanguageAddin, EachClickMakesOneForcedInstallation) {
@@ -130,12 +150,18 @@ TEST_F(LanguageAddin, EachClickMakesOneForcedInstallation) {
 
   std::string error;
   ASSERT_TRUE(hostsim::ClickCommand("idCzButton", &error)) << error;
+  // A click while the run is on its worker starts nothing and says why.
   ASSERT_TRUE(hostsim::ClickCommand("idCzButton", &error)) << error;
+  EXPECT_EQ(MessageBoxes(),
+            std::vector<std::string>{"Instalace češtiny právě probíhá. Počkejte prosím, až skončí."});
+  IdleUntilLogged(kCamCopied);
+  EXPECT_FALSE(hostsim::ProgressDialogShowing());
+  ASSERT_TRUE(hostsim::ClickCommand("idCzButton", &error)) << error;
+  IdleUntilLogged(kCamCopied, 2);
 
   // The marker file is present, yet each forced run copies.
   const auto log = hostsim::LogMessages();
   EXPECT_EQ(Count(log, kInstallStart), 2);
-  EXPECT_EQ(Count(log, "QUORLEX: (CopyCzechFiles) copy files for Fusion CAM."), 2);
   EXPECT_EQ(Count(log, "QUORLEX: (CopyCzechFiles) target files with translate exists."), 0);
 }
 

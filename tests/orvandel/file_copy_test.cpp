@@ -184,6 +184,23 @@ TEST_F(FolderCopy, CopyThatFailsHalfwayLeavesTheOldTargetIntact) {
   EXPECT_EQ(TemporaryFiles(tree / "bundle"), std::vector<std::string>{});
 }
 
+TEST_F(FolderCopy, CopyAskedToEndStopsBeforeItsNextFileWithEveryEarlierOneWhole) {
+  for (const char* name : {"a/1.txt", "a/2.txt", "b/3.txt", "b/4.txt"})
+    WriteFile(tree / ("package/" + std::string(name)), std::string(4096, 'p'));
+  int asked = 0;
+  const auto error = CaughtError([&] {
+    filecopy::CopyFolderUpdating(tree / "package", tree / "bundle", "", nullptr,
+                                 [&] { return ++asked <= 3; });
+  });
+  EXPECT_EQ(error.code(), filecopy::CopyError::stopped);
+  EXPECT_EQ(asked, 4);
+  int whole = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(tree / "bundle"))
+    whole += entry.is_regular_file() && fs::file_size(entry.path()) == 4096 ? 1 : 0;
+  EXPECT_EQ(whole, 3);
+  EXPECT_EQ(TemporaryFiles(tree / "bundle"), std::vector<std::string>{});
+}
+
 TEST_F(FolderCopy, ReadOnlyTargetFolderGivesAnErrorNamingTheFile) {
   WriteFile(tree / "package/strings.xml", "package", 2000);
   WriteFile(tree / "bundle/strings.xml", "old", 1000);

@@ -23,9 +23,12 @@ echo host > "$old/Applications/CAM360/Data/Translations/english.xml"
 cat > "$root/story.txt" <<'SCRIPT'
 load Orvandel
 online
+waitfor "(CheckNewVersion) start function"
 click idCzButton
+waitfor "(CopyCzechFiles) finish successful"
 restart
 online
+waitfor "(CopyCzechFiles) target files with translate exists."
 unload Orvandel
 SCRIPT
 

@@ -407,6 +407,35 @@ TEST_F(Installation, ForcedRunEndedEarlyIsCompletedByTheNextStart) {
   EXPECT_EQ(ReadFile(marker), "czech cam 2");
 }
 
+// A run asked to end (Cancel, stop) ends before its next file at whatever stage, says so in the log
+// alone, records what it placed, and leaves no marker: the next start completes it.
+TEST_F(Installation, RunStoppedBetweenFilesIsCompletedByTheNextStart) {
+  const std::string lastLine = Line(") installation cancelled; the next start completes it.");
+  struct Case {
+    int filesBeforeStop;
+    std::size_t linesBefore; // of the full run
+  };
+  // The package's files in the run's order: strings, qm, then the CAM folder; the help index last.
+  const Case cases[] = {{0, 3}, {1, 4}, {2, 7}, {4, 9}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.filesBeforeStop);
+    Remake(true);
+    hostsim::ClearTranscript();
+    int asked = 0;
+    InstallHooks hooks;
+    hooks.betweenFiles = [&] { return asked++ < c.filesBeforeStop; };
+    workerbridge::RunHere(
+        [&](workerbridge::JobContext& context) { InstallCzechFiles(false, places, context, hooks); });
+    EXPECT_EQ(LogAndMessageBoxes(), FullRunUpTo(c.linesBefore, {lastLine}));
+    EXPECT_FALSE(Exists(marker));
+    EXPECT_EQ(Record().files.count(kStringTable + "cs-CZ/strings.xml"), c.filesBeforeStop > 0 ? 1u : 0u);
+
+    InstallAgain(false);
+    EXPECT_EQ(hostsim::LogMessages(), kFullRun);
+    EXPECT_EQ(ReadFile(marker), "czech cam");
+  }
+}
+
 // Other hosts (or the host's own updater) removing the same legacy trees at the same time: entries
 // that vanish under the cleanup are gone, as it wanted, and no error.
 TEST_F(Installation, LegacyCleanupRacingAnotherRemoverSucceeds) {

@@ -32,6 +32,7 @@ cat >"$root/install.txt" <<'SCRIPT'
 load Orvandel
 load Miravelo
 click idCzButton
+waitfor "(CopyCzechFiles) finish successful"
 unload Miravelo
 unload Orvandel
 SCRIPT

@@ -1,0 +1,274 @@
+#include "worker_bridge.h"
+
+#include "background_worker.h"
+#include "host_support.h"
+
+#include <Core/CoreAll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+using namespace adsk::core;
+using orvandel::app;
+
+namespace workerbridge {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long the end handler waits for a worker that has already returned from its job.
+constexpr auto kEndJoinLimit = std::chrono::milliseconds(2000);
+
+void RunGuarded(const MainThreadWork& work) {
+  Guarded(
+      "WorkerBridge",
+      [&] {
+        work();
+        return 0;
+      },
+      0);
+}
+
+// One feature's slot: its worker, its custom event and the work its job posted. Lives as long as the
+// library, since the host holds it as the event's handler while the event is registered.
+class Task final : public CustomEventHandler, public JobContext {
+public:
+  explicit Task(std::string id) : m_id(std::move(id)) {}
+
+  bool Start(Job job, MainThreadWork onEnd) {
+    if (m_running || !Register())
+      return false;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_queue.clear();
+      m_eventQueued = false;
+      m_returned = false;
+    }
+    m_host = app.get();
+    m_onEnd = std::move(onEnd);
+    m_stopRequested = false;
+    m_running = m_worker.Start([this, job = std::move(job)](const std::atomic<bool>& /*stop*/) {
+      try {
+        job(*this);
+      } catch (...) {
+        // A job reports through what it posts; an escaped exception only ends it.
+      }
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_returned = true;
+      }
+      Fire();
+    });
+    if (!m_running)
+      m_onEnd = nullptr;
+    return m_running;
+  }
+
+  bool Running() const { return m_running; }
+
+  void RequestStop() {
+    m_stopRequested = true;
+    m_worker.RequestStop();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_answered.notify_all();
+  }
+
+  bool Join(std::chrono::milliseconds limit) { return m_worker.Join(limit); }
+
+  // After the worker is joined: forgets what was posted and leaves the host's event.
+  void Drop() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_queue.clear();
+      m_eventQueued = false;
+      m_returned = false;
+    }
+    m_onEnd = nullptr;
+    m_running = false;
+    if (m_registered && app)
+      app->unregisterCustomEvent(m_id);
+    m_registered = false;
+  }
+
+  // The custom event, on the main thread: runs what was posted, then the end once all of it ran.
+  void notify(const Ptr<CustomEventArgs>& /*eventArgs*/) override {
+    std::deque<MainThreadWork> posted;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      posted.swap(m_queue);
+      m_eventQueued = false;
+    }
+    for (const MainThreadWork& work : posted)
+      RunGuarded(work);
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (!m_running || !m_returned || !m_queue.empty())
+        return;
+    }
+    m_worker.Join(kEndJoinLimit);
+    m_running = false;
+    const MainThreadWork onEnd = std::move(m_onEnd);
+    m_onEnd = nullptr;
+    if (onEnd)
+      RunGuarded(onEnd);
+  }
+
+  bool StopRequested() const override { return m_stopRequested; }
+
+  void Post(MainThreadWork work) override {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_queue.push_back(std::move(work));
+    }
+    Fire();
+  }
+
+  bool Ask(std::function<bool()> work) override {
+    struct Answer {
+      bool done = false;
+      bool value = false;
+    };
+    const auto answer = std::make_shared<Answer>();
+    Post([this, answer, work = std::move(work)] {
+      // Set on this thread: after the request to end, no question is answered.
+      if (m_stopRequested)
+        return;
+      bool value = false;
+      try {
+        value = work();
+      } catch (...) {
+        // Counts as a failed answer; the job reports it.
+      }
+      std::lock_guard<std::mutex> lock(m_mutex);
+      answer->done = true;
+      answer->value = value;
+      m_answered.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_answered.wait(lock, [&] { return answer->done || StopRequested(); });
+    return answer->done && answer->value;
+  }
+
+private:
+  bool Register() {
+    if (m_registered)
+      return true;
+    if (!app)
+      return false;
+    const Ptr<CustomEvent> event = app->registerCustomEvent(m_id);
+    if (!event) {
+      std::string reason;
+      app->getLastError(&reason);
+      LogRoutine("WorkerBridge", " cannot register the event " + m_id + ": " + reason);
+      return false;
+    }
+    event->add(this);
+    m_registered = true;
+    return true;
+  }
+
+  // Fires the event unless one is queued already: one delivery runs everything posted until then, so
+  // a busy main thread finds no backlog of events. A refused event is fired again with the next post.
+  void Fire() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_eventQueued)
+        return;
+      m_eventQueued = true;
+    }
+    if (!m_host->fireCustomEvent(m_id)) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_eventQueued = false;
+    }
+  }
+
+  const std::string m_id;
+  BackgroundWorker m_worker;
+  // Set on the main thread by a request to end, read by the job.
+  std::atomic<bool> m_stopRequested{false};
+  Application* m_host = nullptr;
+
+  // Main thread only.
+  bool m_registered = false;
+  bool m_running = false;
+  MainThreadWork m_onEnd;
+
+  // Shared with the worker.
+  std::mutex m_mutex;
+  std::condition_variable m_answered;
+  std::deque<MainThreadWork> m_queue;
+  bool m_eventQueued = false;
+  bool m_returned = false;
+};
+
+std::map<std::string, std::unique_ptr<Task>>& Registry() {
+  static std::map<std::string, std::unique_ptr<Task>> tasks;
+  return tasks;
+}
+
+Task* Find(const std::string& eventId) {
+  const auto found = Registry().find(eventId);
+  return found == Registry().end() ? nullptr : found->second.get();
+}
+
+class ImmediateContext final : public JobContext {
+public:
+  bool StopRequested() const override { return false; }
+  void Post(MainThreadWork work) override { RunGuarded(work); }
+  bool Ask(std::function<bool()> work) override {
+    return Guarded(
+        "WorkerBridge", [&] { return work(); }, false);
+  }
+};
+
+} // namespace
+
+bool Start(const std::string& eventId, Job job, MainThreadWork onEnd) {
+  return Guarded(
+      "WorkerBridge",
+      [&] {
+        std::unique_ptr<Task>& task = Registry()[eventId];
+        if (!task)
+          task = std::make_unique<Task>(eventId);
+        return task->Start(std::move(job), std::move(onEnd));
+      },
+      false);
+}
+
+bool Running(const std::string& eventId) {
+  const Task* task = Find(eventId);
+  return task && task->Running();
+}
+
+void RequestStop(const std::string& eventId) {
+  if (Task* task = Find(eventId))
+    task->RequestStop();
+}
+
+bool StopWorkers(std::chrono::milliseconds limit) {
+  for (const auto& entry : Registry())
+    entry.second->RequestStop();
+  const Clock::time_point deadline = Clock::now() + limit;
+  bool inTime = true;
+  for (const auto& entry : Registry()) {
+    const auto remaining =
+        std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                 std::chrono::milliseconds(0));
+    inTime = entry.second->Join(remaining) && inTime;
+    entry.second->Drop();
+  }
+  return inTime;
+}
+
+void RunHere(const Job& job) {
+  ImmediateContext context;
+  RunGuarded([&] { job(context); });
+}
+
+} // namespace workerbridge

@@ -1,0 +1,128 @@
+#include "addin_test_support.h"
+#include "worker_bridge.h"
+
+#include <hostsim/control.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kEvent = "BridgeTestEvent";
+
+// The in-memory host with the add-in's handles; what the main thread saw is kept in order in seen.
+class WorkerBridge : public testing::Test {
+protected:
+  void SetUp() override { addintest::AttachFreshHost(); }
+  void TearDown() override {
+    workerbridge::StopWorkers(2000ms);
+    addintest::DetachHost();
+  }
+
+  // Idles as the host does until done holds (at most 10 s).
+  static void IdleUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      hostsim::WaitForCustomEvents(20ms);
+      hostsim::DeliverCustomEvents();
+    }
+    EXPECT_TRUE(done());
+  }
+
+  // Work for the main thread that notes its name, and whether it ran on the main thread.
+  workerbridge::MainThreadWork Note(const std::string& name) {
+    return [this, name] {
+      seen.push_back(std::this_thread::get_id() == mainThread ? name : name + " elsewhere");
+    };
+  }
+
+  const std::thread::id mainThread = std::this_thread::get_id();
+  std::vector<std::string> seen;
+};
+
+TEST_F(WorkerBridge, PostedWorkRunsOnTheMainThreadInOrderAndTheEndAfterAllOfIt) {
+  std::atomic<bool> go{false};
+  ASSERT_TRUE(workerbridge::Start(
+      kEvent,
+      [&](workerbridge::JobContext& context) {
+        context.Post(Note("first"));
+        while (!go)
+          std::this_thread::sleep_for(1ms);
+        context.Post(Note("second"));
+        context.Post(Note("third"));
+      },
+      Note("end")));
+  EXPECT_TRUE(workerbridge::Running(kEvent));
+  EXPECT_FALSE(workerbridge::Start(
+      kEvent, [](workerbridge::JobContext&) {}, Note("refused")));
+
+  IdleUntil([&] { return !seen.empty(); });
+  EXPECT_TRUE(workerbridge::Running(kEvent));
+  go = true;
+  IdleUntil([] { return !workerbridge::Running(kEvent); });
+  EXPECT_EQ(seen, (std::vector<std::string>{"first", "second", "third", "end"}));
+
+  // The slot serves the next job.
+  ASSERT_TRUE(workerbridge::Start(
+      kEvent, [&](workerbridge::JobContext&) {}, Note("again")));
+  IdleUntil([] { return !workerbridge::Running(kEvent); });
+  EXPECT_EQ(seen.back(), "again");
+}
+
+TEST_F(WorkerBridge, AskWaitsForTheMainThreadAndGivesUpWhenTheJobIsAskedToEnd) {
+  std::atomic<int> answers{0};
+  std::atomic<bool> secondAnswer{true};
+  std::atomic<bool> askAgain{false};
+  ASSERT_TRUE(workerbridge::Start(
+      kEvent,
+      [&](workerbridge::JobContext& context) {
+        answers += context.Ask([] { return true; }) ? 1 : 0;
+        while (!askAgain)
+          std::this_thread::sleep_for(1ms);
+        // Nothing delivers this one before the request to end.
+        secondAnswer = context.Ask([this] {
+          seen.push_back("asked too late");
+          return true;
+        });
+        answers += context.StopRequested() ? 10 : 0;
+      },
+      Note("end")));
+  IdleUntil([&] { return answers == 1; });
+  askAgain = true;
+  std::this_thread::sleep_for(50ms);
+  workerbridge::RequestStop(kEvent);
+  IdleUntil([] { return !workerbridge::Running(kEvent); });
+  EXPECT_EQ(answers, 11);
+  EXPECT_FALSE(secondAnswer);
+  EXPECT_EQ(seen, std::vector<std::string>{"end"});
+}
+
+TEST_F(WorkerBridge, StopJoinsEveryJobDropsWhatItPostedAndLeavesTheEvent) {
+  const auto endsOnRequest = [this](workerbridge::JobContext& context) {
+    context.Post(Note("never"));
+    while (!context.StopRequested())
+      std::this_thread::sleep_for(1ms);
+  };
+  ASSERT_TRUE(workerbridge::Start(kEvent, endsOnRequest, Note("no end")));
+  ASSERT_TRUE(workerbridge::Start("BridgeTestOther", endsOnRequest, Note("no end")));
+
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_TRUE(workerbridge::StopWorkers(2000ms));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2000ms);
+  EXPECT_FALSE(workerbridge::Running(kEvent));
+  hostsim::DeliverCustomEvents();
+  EXPECT_TRUE(seen.empty());
+  // The event is free again: a later start registers it anew.
+  EXPECT_TRUE(orvandel::app->registerCustomEvent(kEvent));
+  EXPECT_TRUE(orvandel::app->unregisterCustomEvent(kEvent));
+}
+
+} // namespace
