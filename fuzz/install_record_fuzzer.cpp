@@ -17,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   installrecord::InstallRecord record;
   record.folders.insert("kept");
   const installrecord::InstallRecord given = record;
-  std::string error;
-  if (!installrecord::ReadInstallRecord(path, &record, &error)) {
-    FUZZ_CHECK(!error.empty());
+  Failure failure;
+  if (!installrecord::ReadInstallRecord(path, record, failure)) {
+    FUZZ_CHECK(failure.code && failure.path == path);
     FUZZ_CHECK(record.folders == given.folders && record.files == given.files);
     return 0;
   }
@@ -29,9 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(installrecord::IsSafeRelativePath(recordedFolder));
 
   const std::string copy = folder + "/copy.txt";
-  FUZZ_CHECK(installrecord::WriteInstallRecord(copy, record, &error));
+  FUZZ_CHECK(installrecord::WriteInstallRecord(copy, record, failure));
   installrecord::InstallRecord again;
-  FUZZ_CHECK(installrecord::ReadInstallRecord(copy, &again, &error));
+  FUZZ_CHECK(installrecord::ReadInstallRecord(copy, again, failure));
   FUZZ_CHECK(again.files == record.files && again.folders == record.folders);
   return 0;
 }

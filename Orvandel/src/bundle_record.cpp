@@ -50,18 +50,19 @@ void BundleRecorder::Save() noexcept {
       return;
     }
     InstallRecord record;
-    std::string error;
-    if (!installrecord::ReadInstallRecord(m_recordPath, &record, &error)) {
-      log(" install record unreadable (" + error + "), replaced by a new one.");
+    Failure failure;
+    if (!installrecord::ReadInstallRecord(m_recordPath, record, failure)) {
+      log(" install record unreadable (" + failure.path + ": " + failure.code.message() +
+          "), replaced by a new one.");
       record = InstallRecord();
     }
     InstallRecord merged = record;
     installrecord::MergeInto(merged, m_placed);
     if (SameRecord(merged, record))
       return;
-    if (!installrecord::WriteInstallRecord(m_recordPath, merged, &error)) {
+    if (!installrecord::WriteInstallRecord(m_recordPath, merged, failure)) {
       m_saveFailed = true;
-      log(" install record not written: " + error);
+      log(" install record not written: " + failure.path + ": " + failure.code.message());
     }
   } catch (...) {
     // Out of memory: the record stays as it was, and the installation is not failed for it.

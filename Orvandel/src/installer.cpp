@@ -246,7 +246,7 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
     report.Log(" source files with Orvandel  exists.");
     std::string productionFolder;
     std::string currentBuild;
-    if (FindProductionFolder(places.executableDirectory, &productionFolder, &currentBuild)) {
+    if (FindProductionFolder(places.executableDirectory, productionFolder, currentBuild)) {
       RemoveFromOldDestination(productionFolder.c_str(), currentBuild);
       report.Log(" delete old files.");
     } else {
@@ -383,8 +383,8 @@ std::uint64_t FilesToCopy(const InstallPlaces& places) {
   return count + CountFiles(camHelp + "en-html") + CountFiles(camHelp + "images");
 }
 
-bool FindProductionFolder(const std::string& executableDirectory, std::string* productionFolder,
-                          std::string* currentBuild) {
+bool FindProductionFolder(const std::string& executableDirectory, std::string& productionFolder,
+                          std::string& currentBuild) {
   // The last component named "production" that a build's name follows: the host runs from
   // production/BUILD/..., and a home, user or disk name before it may hold the word too.
   constexpr std::string_view kProduction = "production";
@@ -400,8 +400,8 @@ bool FindProductionFolder(const std::string& executableDirectory, std::string* p
       if (buildEnd == std::string_view::npos)
         buildEnd = path.size();
       if (buildEnd > end + 1) {
-        *productionFolder = executableDirectory.substr(0, end + 1);
-        *currentBuild = executableDirectory.substr(end + 1, buildEnd - end - 1);
+        productionFolder = executableDirectory.substr(0, end + 1);
+        currentBuild = executableDirectory.substr(end + 1, buildEnd - end - 1);
         found = true;
       }
     }

@@ -63,5 +63,5 @@ void RemoveFromOldDestination(const char* productionFolder, const std::string& c
 // to and including the separator after the last component named exactly "production" that a further
 // component (the build's name) follows, and that name. Components end at '/' or '\\'. False when
 // there is no such component.
-bool FindProductionFolder(const std::string& executableDirectory, std::string* productionFolder,
-                          std::string* currentBuild);
+bool FindProductionFolder(const std::string& executableDirectory, std::string& productionFolder,
+                          std::string& currentBuild);

@@ -8,10 +8,13 @@
 // Paths are relative to the host bundle, '/'-separated; '%' and control bytes in them are written %XX.
 #pragma once
 
+#include "failure.h"
+
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string>
+#include <system_error>
 
 namespace installrecord {
 
@@ -37,27 +40,28 @@ struct InstallRecord {
 // A path the record may hold: relative, not empty, no empty, "." or ".." component, no NUL.
 bool IsSafeRelativePath(const std::string& path);
 
-// Reads the record at path. A missing file is an empty record (true). False with a reason for a file
-// that cannot be read or is not a record; *record is then left as it was.
-bool ReadInstallRecord(const std::string& path, InstallRecord* record, std::string* error);
+// Why a record that exists is not used, beside the system's errno codes (RecordCategory()).
+enum class RecordError { kNotRegularFile = 1, kTooLarge, kNotARecord, kDamagedLine };
+const std::error_category& RecordCategory();
+std::error_code make_error_code(RecordError error);
 
-// Why a record could not be read, for a caller that words the reason itself.
-struct ReadProblem {
-  enum class Kind { kUnreadable, kNotRegularFile, kTooLarge, kNotARecord, kDamagedLine };
-  Kind kind = Kind::kUnreadable;
-  int error = 0; // kUnreadable: the errno
-  int line = 0;  // kDamagedLine: its number, from 1
-};
-
-// The same, with the problem by kind. The largest record read is kMaxRecordBytes.
+// The largest record read.
 constexpr long long kMaxRecordBytes = 64LL * 1024 * 1024;
-bool ReadInstallRecord(const std::string& path, InstallRecord& record, ReadProblem& problem);
+
+// Reads the record at path. A missing file is an empty record (true). False for a file that cannot be
+// read (the system's code) or is not a record (a RecordError code, with the reason in Czech as the
+// detail); record is then left as it was.
+bool ReadInstallRecord(const std::string& path, InstallRecord& record, Failure& failure);
 
 // Writes the record to path as a whole: a temporary file beside it, flushed, renamed over it. False
-// with a reason when it cannot; whatever stood at path is then left as it was.
-bool WriteInstallRecord(const std::string& path, const InstallRecord& record, std::string* error);
+// with the system's code when it cannot; whatever stood at path is then left as it was.
+bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Failure& failure);
 
 // Adds the entries of more to into; for a file in both, more's wins.
 void MergeInto(InstallRecord& into, const InstallRecord& more);
 
 } // namespace installrecord
+
+namespace std {
+template <> struct is_error_code_enum<installrecord::RecordError> : true_type {};
+} // namespace std

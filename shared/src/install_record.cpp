@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace installrecord {
@@ -47,11 +47,11 @@ int HexValue(char c) {
   return -1;
 }
 
-bool DecodePath(const std::string& encoded, std::string* path) {
-  path->clear();
+bool DecodePath(const std::string& encoded, std::string& path) {
+  path.clear();
   for (std::size_t i = 0; i < encoded.size(); ++i) {
     if (encoded[i] != '%') {
-      path->push_back(encoded[i]);
+      path.push_back(encoded[i]);
       continue;
     }
     if (i + 2 >= encoded.size())
@@ -60,10 +60,10 @@ bool DecodePath(const std::string& encoded, std::string* path) {
     const int low = HexValue(encoded[i + 2]);
     if (high < 0 || low < 0)
       return false;
-    path->push_back(static_cast<char>(high * 16 + low));
+    path.push_back(static_cast<char>(high * 16 + low));
     i += 2;
   }
-  return IsSafeRelativePath(*path);
+  return IsSafeRelativePath(path);
 }
 
 std::vector<std::string> SplitTabs(const std::string& line) {
@@ -78,58 +78,61 @@ std::vector<std::string> SplitTabs(const std::string& line) {
   }
 }
 
-template <class Number> bool ParseNumber(const std::string& text, Number* value) {
+template <class Number> bool ParseNumber(const std::string& text, Number& value) {
   if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
     return false;
-  *value = static_cast<Number>(std::stoull(text));
+  value = static_cast<Number>(std::stoull(text));
   return true;
 }
 
-bool ParseLine(const std::string& line, InstallRecord* record) {
+bool ParseLine(const std::string& line, InstallRecord& record) {
   const std::vector<std::string> fields = SplitTabs(line);
   std::string path;
-  if (fields[0] == "D" && fields.size() == 2 && DecodePath(fields[1], &path)) {
-    record->folders.insert(path);
+  if (fields[0] == "D" && fields.size() == 2 && DecodePath(fields[1], path)) {
+    record.folders.insert(path);
     return true;
   }
   RecordedFile file;
-  if (fields[0] == "F" && fields.size() == 5 && ParseNumber(fields[1], &file.size) &&
-      ParseNumber(fields[2], &file.mtimeSeconds) && ParseNumber(fields[3], &file.mtimeNanoseconds) &&
-      file.mtimeNanoseconds < 1000000000 && DecodePath(fields[4], &path)) {
-    record->files[path] = file;
+  if (fields[0] == "F" && fields.size() == 5 && ParseNumber(fields[1], file.size) &&
+      ParseNumber(fields[2], file.mtimeSeconds) && ParseNumber(fields[3], file.mtimeNanoseconds) &&
+      file.mtimeNanoseconds < 1000000000 && DecodePath(fields[4], path)) {
+    record.files[path] = file;
     return true;
   }
   return false;
 }
 
+constexpr const char* kReading = "cteni zaznamu instalace";
+
+bool Fail(Failure& failure, const std::string& path, std::error_code code,
+          std::string detail = std::string()) {
+  failure = Failure{kReading, path, code, std::move(detail)};
+  return false;
+}
+
 // The whole file, refusing what is no regular file (a pipe would block) or far too large.
-bool ReadWhole(const std::string& path, std::string* content, ReadProblem& problem) {
+bool ReadWhole(const std::string& path, std::string& content, Failure& failure) {
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
-  if (!fd.valid() || fstat(fd.get(), &status) != 0) {
-    problem = ReadProblem{ReadProblem::Kind::kUnreadable, errno, 0};
-    return false;
-  }
-  if (!S_ISREG(status.st_mode)) {
-    problem = ReadProblem{ReadProblem::Kind::kNotRegularFile, S_ISDIR(status.st_mode) ? EISDIR : EINVAL, 0};
-    return false;
-  }
+  if (!fd.valid() || fstat(fd.get(), &status) != 0)
+    return Fail(failure, path, std::error_code(errno, std::generic_category()));
+  if (!S_ISREG(status.st_mode))
+    return Fail(failure, path, RecordError::kNotRegularFile, "zaznam neni obycejny soubor");
   if (status.st_size > kMaxRecordBytes) {
-    problem = ReadProblem{ReadProblem::Kind::kTooLarge, EFBIG, 0};
-    return false;
+    return Fail(failure, path, RecordError::kTooLarge,
+                "zaznam je prilis velky (vice nez " + std::to_string(kMaxRecordBytes / (1024 * 1024)) +
+                    " MiB), nejde o zaznam instalace");
   }
   char buffer[65536];
   for (;;) {
     const ssize_t count = read(fd.get(), buffer, sizeof buffer);
     if (count < 0 && errno == EINTR)
       continue;
-    if (count < 0) {
-      problem = ReadProblem{ReadProblem::Kind::kUnreadable, errno, 0};
-      return false;
-    }
+    if (count < 0)
+      return Fail(failure, path, std::error_code(errno, std::generic_category()));
     if (count == 0)
       return true;
-    content->append(buffer, static_cast<std::size_t>(count));
+    content.append(buffer, static_cast<std::size_t>(count));
   }
 }
 
@@ -151,47 +154,53 @@ bool IsSafeRelativePath(const std::string& path) {
   }
 }
 
-bool ReadInstallRecord(const std::string& path, InstallRecord& record, ReadProblem& problem) {
+const std::error_category& RecordCategory() {
+  class Category final : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "install record"; }
+    std::string message(int value) const override {
+      switch (static_cast<RecordError>(value)) {
+      case RecordError::kNotRegularFile:
+        return "not a regular file";
+      case RecordError::kTooLarge:
+        return "too large for an install record";
+      case RecordError::kNotARecord:
+        return "not an install record (first line)";
+      case RecordError::kDamagedLine:
+        return "a line is not a record entry";
+      }
+      return "unknown install record error";
+    }
+  };
+  static const Category category;
+  return category;
+}
+
+std::error_code make_error_code(RecordError error) {
+  return {static_cast<int>(error), RecordCategory()};
+}
+
+bool ReadInstallRecord(const std::string& path, InstallRecord& record, Failure& failure) {
   std::string content;
-  if (!ReadWhole(path, &content, problem))
-    return problem.kind == ReadProblem::Kind::kUnreadable && problem.error == ENOENT;
+  if (!ReadWhole(path, content, failure))
+    return failure.code == std::errc::no_such_file_or_directory;
   std::istringstream lines(content);
   std::string line;
-  if (!std::getline(lines, line) || line != kHeader) {
-    problem = ReadProblem{ReadProblem::Kind::kNotARecord, 0, 1};
-    return false;
-  }
+  if (!std::getline(lines, line) || line != kHeader)
+    return Fail(failure, path, RecordError::kNotARecord, "soubor neni zaznamem instalace (prvni radek)");
   InstallRecord read;
   for (int number = 2; std::getline(lines, line); ++number) {
     if (line.empty())
       continue;
-    if (!ParseLine(line, &read)) {
-      problem = ReadProblem{ReadProblem::Kind::kDamagedLine, 0, number};
-      return false;
-    }
+    if (!ParseLine(line, read))
+      return Fail(failure, path, RecordError::kDamagedLine,
+                  "zaznam je poskozen (radek " + std::to_string(number) + ")");
   }
   record = std::move(read);
   return true;
 }
 
-bool ReadInstallRecord(const std::string& path, InstallRecord* record, std::string* error) {
-  ReadProblem problem;
-  if (ReadInstallRecord(path, *record, problem))
-    return true;
-  switch (problem.kind) {
-  case ReadProblem::Kind::kNotARecord:
-    *error = path + ": not an install record (first line)";
-    break;
-  case ReadProblem::Kind::kDamagedLine:
-    *error = path + ": line " + std::to_string(problem.line) + " is not a record entry";
-    break;
-  default:
-    *error = path + ": " + std::strerror(problem.error);
-  }
-  return false;
-}
-
-bool WriteInstallRecord(const std::string& path, const InstallRecord& record, std::string* error) {
+bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Failure& failure) {
   std::string text = std::string(kHeader) + "\n";
   for (const std::string& folder : record.folders)
     text += "D\t" + EncodePath(folder) + "\n";
@@ -208,7 +217,8 @@ bool WriteInstallRecord(const std::string& path, const InstallRecord& record, st
   if (code == 0)
     code = temporary.commit(/*durable=*/true);
   if (code != 0) {
-    *error = path + ": " + std::strerror(code);
+    failure = Failure{"zapis zaznamu instalace", path, std::error_code(code, std::generic_category()),
+                      std::string()};
     return false;
   }
   return true;

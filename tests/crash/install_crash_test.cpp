@@ -111,8 +111,9 @@ Added AddedToTheBundle(const TreeSnapshot& fresh, const TreeSnapshot& installed)
 // Every file and folder the installation added is in the install record, the files as they stand.
 void ExpectRecorded(const Added& added, const InstallPlaces& places) {
   installrecord::InstallRecord record;
-  std::string error;
-  ASSERT_TRUE(installrecord::ReadInstallRecord(places.installRecord, &record, &error)) << error;
+  Failure failure;
+  ASSERT_TRUE(installrecord::ReadInstallRecord(places.installRecord, record, failure))
+      << failure.code.message();
   for (const std::string& folder : added.folders)
     EXPECT_EQ(record.folders.count(folder), 1u) << "folder not recorded: " << folder;
   const std::string bundle = places.home + kProduction + "Autodesk Fusion.app/";

@@ -131,8 +131,9 @@ protected:
   // The install record as it stands; fails the test when it cannot be read.
   installrecord::InstallRecord Record() const {
     installrecord::InstallRecord record;
-    std::string error;
-    EXPECT_TRUE(installrecord::ReadInstallRecord(places.installRecord, &record, &error)) << error;
+    Failure failure;
+    EXPECT_TRUE(installrecord::ReadInstallRecord(places.installRecord, record, failure))
+        << failure.code.message();
     return record;
   }
   // A file's entry as the record would hold it now.
@@ -647,7 +648,7 @@ TEST(ProductionFolder, IsFoundFromTheHostExecutableFolder) {
     SCOPED_TRACE(c.executableDirectory);
     std::string productionFolder;
     std::string currentBuild;
-    EXPECT_EQ(FindProductionFolder(c.executableDirectory, &productionFolder, &currentBuild), c.found);
+    EXPECT_EQ(FindProductionFolder(c.executableDirectory, productionFolder, currentBuild), c.found);
     EXPECT_EQ(productionFolder, c.productionFolder);
     EXPECT_EQ(currentBuild, c.currentBuild);
   }

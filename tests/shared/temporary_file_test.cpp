@@ -148,12 +148,12 @@ TEST_F(TemporaryFileTest, InstallRecordRoundTripsOddPathsAndRefusesDamage) {
   WriteFile(m_folder / ("." + std::string(installrecord::kFileName) + "." +
                         std::to_string(ReapedProcessId()) + "-1.qxtmp"),
             "half");
-  std::string error;
-  ASSERT_TRUE(installrecord::WriteInstallRecord(path, record, &error)) << error;
+  Failure failure;
+  ASSERT_TRUE(installrecord::WriteInstallRecord(path, record, failure)) << failure.code.message();
   EXPECT_EQ(std::vector<std::string>{installrecord::kFileName}, Entries(m_folder.path()));
 
   installrecord::InstallRecord read;
-  ASSERT_TRUE(installrecord::ReadInstallRecord(path, &read, &error)) << error;
+  ASSERT_TRUE(installrecord::ReadInstallRecord(path, read, failure)) << failure.code.message();
   EXPECT_EQ(record.files, read.files);
   EXPECT_EQ(record.folders, read.folders);
 
@@ -165,7 +165,7 @@ TEST_F(TemporaryFileTest, InstallRecordRoundTripsOddPathsAndRefusesDamage) {
   EXPECT_EQ(2u, read.files.size());
 
   installrecord::InstallRecord none;
-  EXPECT_TRUE(installrecord::ReadInstallRecord(m_folder / "absent.txt", &none, &error));
+  EXPECT_TRUE(installrecord::ReadInstallRecord(m_folder / "absent.txt", none, failure));
   EXPECT_TRUE(none.files.empty() && none.folders.empty());
 
   // Entries that would lead out of the bundle, and files that are no record, are refused whole.
@@ -182,7 +182,7 @@ TEST_F(TemporaryFileTest, InstallRecordRoundTripsOddPathsAndRefusesDamage) {
     SCOPED_TRACE(text);
     WriteFile(path, text);
     installrecord::InstallRecord kept = record;
-    EXPECT_FALSE(installrecord::ReadInstallRecord(path, &kept, &error));
+    EXPECT_FALSE(installrecord::ReadInstallRecord(path, kept, failure));
     EXPECT_EQ(record.files, kept.files);
   }
 }

@@ -56,9 +56,9 @@ installrecord::RecordedFile RecordedNow(const std::string& path) {
 }
 
 void WriteRecord(const std::string& ownFolder, const installrecord::InstallRecord& record) {
-  std::string error;
-  ASSERT_TRUE(installrecord::WriteInstallRecord(ownFolder + "/" + installrecord::kFileName, record, &error))
-      << error;
+  Failure failure;
+  ASSERT_TRUE(installrecord::WriteInstallRecord(ownFolder + "/" + installrecord::kFileName, record, failure))
+      << failure.code.message();
 }
 
 } // namespace

@@ -88,22 +88,10 @@ bool PlanFolder(const Bundle& bundle, const std::string& relative, Plan& plan, s
 }
 
 // Why the record cannot be used, for the user.
-std::string RecordProblemText(const installrecord::ReadProblem& problem) {
-  using Kind = installrecord::ReadProblem::Kind;
-  switch (problem.kind) {
-  case Kind::kTooLarge:
-    return "zaznam je prilis velky (vice nez " +
-           std::to_string(installrecord::kMaxRecordBytes / (1024 * 1024)) + " MiB), nejde o zaznam instalace";
-  case Kind::kNotRegularFile:
-    return "zaznam neni obycejny soubor";
-  case Kind::kNotARecord:
-    return "soubor neni zaznamem instalace (prvni radek)";
-  case Kind::kDamagedLine:
-    return "zaznam je poskozen (radek " + std::to_string(problem.line) + ")";
-  case Kind::kUnreadable:
-    break;
-  }
-  return "zaznam nelze precist: " + CzechReason(std::error_code(problem.error, std::generic_category()));
+std::string RecordProblemText(const Failure& problem) {
+  if (!problem.detail.empty())
+    return problem.detail;
+  return "zaznam nelze precist: " + CzechReason(problem.code);
 }
 
 constexpr const char* kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help";
@@ -307,7 +295,7 @@ bool DiscoverBundleFiles(const std::string& production, const std::string& bundl
 bool PlanBundleFiles(const std::string& production, const std::string& bundleName,
                      const std::string& recordPath, Plan& plan, Failure& failure) {
   installrecord::InstallRecord record;
-  installrecord::ReadProblem problem;
+  Failure problem;
   if (!installrecord::ReadInstallRecord(recordPath, record, problem)) {
     failure = Failure{"cteni zaznamu instalace", recordPath, std::error_code(),
                       RecordProblemText(problem) + "; smazte jej a spustte odinstalator znovu"};
