@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -20,16 +19,26 @@
 namespace filecopy {
 namespace {
 
-namespace fs = std::filesystem;
+constexpr const char* kOpening = "otevreni";
+constexpr const char* kStatus = "zjisteni stavu";
+constexpr const char* kCopying = "kopirovani";
+constexpr const char* kCreatingFolder = "vytvoreni slozky";
+constexpr const char* kListing = "cteni slozky";
 
-[[noreturn]] void Fail(const char* operation, const std::string& path, int error) {
-  throw fs::filesystem_error(operation, fs::path(path), std::error_code(error, std::generic_category()));
+bool Fail(Failure& failure, const char* operation, const std::string& path, std::error_code code) {
+  failure = Failure{operation, path, code, std::string()};
+  return false;
 }
 
-[[noreturn]] void Fail(const char* operation, const std::string& source, const std::string& target,
-                       int error) {
-  throw fs::filesystem_error(operation, fs::path(source), fs::path(target),
-                             std::error_code(error, std::generic_category()));
+bool Fail(Failure& failure, const char* operation, const std::string& path, int error) {
+  return Fail(failure, operation, path, std::error_code(error, std::generic_category()));
+}
+
+bool Fail(Failure& failure, const char* operation, const std::string& source, const std::string& target,
+          int error) {
+  failure =
+      Failure{operation, source, std::error_code(error, std::generic_category()), std::string(), target};
+  return false;
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -52,29 +61,35 @@ struct Entry {
 
 // Takes the error before naming the entries: building a path allocates, and an allocation may change
 // errno, which callers pass as it stands after the failed call.
-[[noreturn]] void Fail(const char* operation, const Entry& entry, int error) {
-  Fail(operation, entry.path(), error);
+bool Fail(Failure& failure, const char* operation, const Entry& entry, int error) {
+  return Fail(failure, operation, entry.path(), error);
 }
 
-[[noreturn]] void Fail(const char* operation, const Entry& source, const Entry& target, int error) {
-  Fail(operation, source.path(), target.path(), error);
+bool Fail(Failure& failure, const char* operation, const Entry& source, const Entry& target, int error) {
+  return Fail(failure, operation, source.path(), target.path(), error);
 }
 
 bool Older(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// Makes the temporary file in the target folder from the source file, a clone where the file system
-// can, and gives it the source's permission bits and times. Throws having removed it.
-TemporaryFile WriteTemporary(const Entry& source, const Entry& target) {
+bool Commit(TemporaryFile& temporary, const Entry& source, const Entry& target, Failure& failure) {
+  const int error = temporary.commit();
+  return error == 0 || Fail(failure, kCopying, source, target, error);
+}
+
+// Makes a temporary file in the target folder from the source file, a clone where the file system
+// can, gives it the source's permission bits and times and renames it over the target. False having
+// removed it.
+bool ReplaceByCopy(const Entry& source, const Entry& target, Failure& failure) {
   const UniqueFd in(openat(source.folderFd, source.name, O_RDONLY | O_CLOEXEC));
   if (!in.valid())
-    Fail("open", source, errno);
+    return Fail(failure, kOpening, source, errno);
   struct stat status {};
   if (fstat(in.get(), &status) != 0)
-    Fail("status", source, errno);
+    return Fail(failure, kStatus, source, errno);
   if (!S_ISREG(status.st_mode))
-    Fail("copy", source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    return Fail(failure, kCopying, source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
   const timespec times[2] = {AccessTime(status), ModificationTime(status)};
 
   bool cloneRefused = false;
@@ -87,24 +102,24 @@ TemporaryFile WriteTemporary(const Entry& source, const Entry& target) {
   if (temporary.valid()) {
     if (fchmodat(target.folderFd, temporary.name().c_str(), status.st_mode & 0777, 0) != 0 ||
         utimensat(target.folderFd, temporary.name().c_str(), times, 0) != 0)
-      Fail("copy", source, target, errno);
-    return temporary;
+      return Fail(failure, kCopying, source, target, errno);
+    return Commit(temporary, source, target, failure);
   }
   if (!cloneRefused)
-    Fail("copy", source, target, temporary.error());
+    return Fail(failure, kCopying, source, target, temporary.error());
 
   temporary = TemporaryFile::CreateIn(target.folderFd, target.name);
   if (!temporary.valid())
-    Fail("copy", source, target, temporary.error());
+    return Fail(failure, kCopying, source, target, temporary.error());
   if (const int error = CopyFileData(in.get(), temporary.fd()))
-    Fail("copy", source, target, error);
+    return Fail(failure, kCopying, source, target, error);
   if (fchmod(temporary.fd(), status.st_mode & 0777) != 0 || futimens(temporary.fd(), times) != 0)
-    Fail("copy", source, target, errno);
+    return Fail(failure, kCopying, source, target, errno);
   // Closed without a flush, as cp closes its copies: flushing each of thousands of files would
   // multiply the installation's time. The close still reports a late write error.
   if (UniqueFd(temporary.releaseFd()).close() != 0)
-    Fail("copy", source, target, errno);
-  return temporary;
+    return Fail(failure, kCopying, source, target, errno);
+  return Commit(temporary, source, target, failure);
 }
 
 // Tells the observer of the file at target as it stands. A link there (found in place, not placed)
@@ -117,29 +132,29 @@ void Report(const CopyObserver& observer, const Entry& target) {
 
 // The rule for one file: the source (already known to be a regular file, links followed) replaces a
 // missing, dangling or older target.
-void CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entry& target,
-                const CopyObserver& observer) {
+bool CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entry& target,
+                const CopyObserver& observer, Failure& failure) {
   struct stat targetStatus {};
   if (fstatat(target.folderFd, target.name, &targetStatus, 0) == 0) {
     if (S_ISDIR(targetStatus.st_mode))
-      Fail("copy", source, target, EISDIR);
+      return Fail(failure, kCopying, source, target, EISDIR);
     const timespec targetTime = ModificationTime(targetStatus);
     const timespec sourceTime = ModificationTime(sourceStatus);
     if (!Older(targetTime, sourceTime)) {
       if (observer && !Older(sourceTime, targetTime) && targetStatus.st_size == sourceStatus.st_size)
         Report(observer, target);
-      return;
+      return true;
     }
   } else if (errno != ENOENT && errno != ELOOP) {
     // ENOENT also covers a dangling link and ELOOP a link loop: both are replaced like a missing file.
-    Fail("status", target, errno);
+    return Fail(failure, kStatus, target, errno);
   }
 
-  TemporaryFile temporary = WriteTemporary(source, target);
-  if (const int error = temporary.commit())
-    Fail("copy", source, target, error);
+  if (!ReplaceByCopy(source, target, failure))
+    return false;
   if (observer)
     Report(observer, target);
+  return true;
 }
 
 using FolderIdentity = std::pair<dev_t, ino_t>;
@@ -159,58 +174,55 @@ struct PendingFolder {
   std::size_t visited;
 };
 
-UniqueFd OpenFolder(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.valid())
-    Fail("open", path, errno);
-  return fd;
+bool OpenFolder(const std::string& path, UniqueFd& fd, Failure& failure) {
+  fd = UniqueFd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd.valid() || Fail(failure, kOpening, path, errno);
 }
 
 // Creates the folder name in the folder open as parentFd (path names it for the observer and errors)
 // when missing, with the source's permission bits; the owner keeps write and search rights, so that
 // a read-only source folder can still be filled. The observer hears of the folder before it is made,
 // so that a kill right after cannot leave it unrecorded.
-void MakeTargetFolder(int parentFd, const char* name, const std::string& path, mode_t sourceMode,
-                      const CopyObserver& observer) {
+bool MakeTargetFolder(int parentFd, const char* name, const std::string& path, mode_t sourceMode,
+                      const CopyObserver& observer, Failure& failure) {
   if (observer) {
     struct stat existing {};
     if (fstatat(parentFd, name, &existing, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
       observer(Placed{Placed::Kind::folder, path, nullptr});
   }
-  if (mkdirat(parentFd, name, (sourceMode & 0777) | S_IRWXU) != 0 && errno != EEXIST)
-    Fail("create folder", path, errno);
+  return mkdirat(parentFd, name, (sourceMode & 0777) | S_IRWXU) == 0 || errno == EEXIST ||
+         Fail(failure, kCreatingFolder, path, errno);
 }
 
-// Copies the files of one folder and returns its sub-folders, in listing order, to be copied after
+// Copies the files of one folder and gives its sub-folders, in listing order, to be copied after
 // it; the entry named heldBack (when not null) is left out. Holds the two folders, the listing and
 // the descriptors of one file copy: a bounded number whatever the depth.
-std::vector<PendingFolder> CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
-                                           const char* heldBack, const CopyObserver& observer,
-                                           const BetweenFiles& betweenFiles) {
-  const UniqueFd sourceFd = OpenFolder(folder.source);
-  const UniqueFd targetFd = OpenFolder(folder.target);
+bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited, const char* heldBack,
+                     const CopyObserver& observer, const BetweenFiles& betweenFiles,
+                     std::vector<PendingFolder>& subFolders, Failure& failure) {
+  UniqueFd sourceFd;
+  UniqueFd targetFd;
+  if (!OpenFolder(folder.source, sourceFd, failure) || !OpenFolder(folder.target, targetFd, failure))
+    return false;
   // Temporaries of copies that a kill ended are removed, so that a run again leaves the folder as an
   // untroubled copy does.
   SweepDeadTemporaries(targetFd.get());
   // The listing gets its own descriptor: closedir closes it, and sourceFd stays usable for openat.
   const int listingFd = fcntl(sourceFd.get(), F_DUPFD_CLOEXEC, 0);
   if (listingFd < 0)
-    Fail("list", folder.source, errno);
+    return Fail(failure, kListing, folder.source, errno);
   const UniqueDir listing(fdopendir(listingFd));
   if (!listing) {
     const int error = errno;
     ::close(listingFd);
-    Fail("list", folder.source, error);
+    return Fail(failure, kListing, folder.source, error);
   }
 
-  std::vector<PendingFolder> subFolders;
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(listing.get());
     if (!entry) {
-      if (errno != 0)
-        Fail("list", folder.source, errno);
-      return subFolders;
+      return errno == 0 || Fail(failure, kListing, folder.source, errno);
     }
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
@@ -222,26 +234,28 @@ std::vector<PendingFolder> CopyFolderFiles(const PendingFolder& folder, std::vec
 
     struct stat status {};
     if (fstatat(sourceFd.get(), name, &status, 0) != 0)
-      Fail("status", sourceEntry, errno);
+      return Fail(failure, kStatus, sourceEntry, errno);
 
     if (S_ISREG(status.st_mode)) {
       if (betweenFiles && !betweenFiles())
-        throw fs::filesystem_error("copy", fs::path(sourceEntry.path()), make_error_code(CopyError::stopped));
-      CopyFileAt(sourceEntry, status, targetEntry, observer);
+        return Fail(failure, kCopying, sourceEntry.path(), CopyError::stopped);
+      if (!CopyFileAt(sourceEntry, status, targetEntry, observer, failure))
+        return false;
       continue;
     }
     std::string sourcePath = sourceEntry.path();
     if (!S_ISDIR(status.st_mode))
-      Fail("copy", sourcePath, ENOTSUP);
+      return Fail(failure, kCopying, sourcePath, ENOTSUP);
 
     const FolderIdentity identity{status.st_dev, status.st_ino};
     for (std::size_t ancestor = folder.visited; ancestor != Visited::kNone;
          ancestor = visited[ancestor].parent) {
       if (visited[ancestor].identity == identity)
-        throw fs::filesystem_error("copy", fs::path(sourcePath), make_error_code(CopyError::linkLoop));
+        return Fail(failure, kCopying, sourcePath, CopyError::linkLoop);
     }
     std::string targetPath = targetEntry.path();
-    MakeTargetFolder(targetFd.get(), name, targetPath, status.st_mode, observer);
+    if (!MakeTargetFolder(targetFd.get(), name, targetPath, status.st_mode, observer, failure))
+      return false;
     visited.push_back(Visited{identity, folder.visited});
     subFolders.push_back(PendingFolder{std::move(sourcePath), std::move(targetPath), visited.size() - 1});
   }
@@ -279,44 +293,46 @@ std::error_code make_error_code(CopyError error) {
   return {static_cast<int>(error), CopyErrorCategory()};
 }
 
-void CopyFileUpdating(const std::string& source, const std::string& target, const CopyObserver& observer) {
+bool CopyFileUpdating(const std::string& source, const std::string& target, Failure& failure,
+                      const CopyObserver& observer) {
   const auto [sourceFolder, sourceName] = SplitPath(source);
   const auto [targetFolder, targetName] = SplitPath(target);
   if (sourceName.empty())
-    Fail("copy", source, EISDIR);
+    return Fail(failure, kCopying, source, EISDIR);
   if (targetName.empty())
-    Fail("copy", target, EISDIR);
+    return Fail(failure, kCopying, target, EISDIR);
 
   const UniqueFd sourceFd(
       open(sourceFolder.empty() ? "." : sourceFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!sourceFd.valid())
-    Fail("copy", source, errno);
+    return Fail(failure, kCopying, source, errno);
   struct stat status {};
   if (fstatat(sourceFd.get(), sourceName.c_str(), &status, 0) != 0)
-    Fail("copy", source, errno);
+    return Fail(failure, kCopying, source, errno);
   if (!S_ISREG(status.st_mode))
-    Fail("copy", source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    return Fail(failure, kCopying, source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
   const UniqueFd targetFd(
       open(targetFolder.empty() ? "." : targetFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!targetFd.valid())
-    Fail("copy", target, errno);
+    return Fail(failure, kCopying, target, errno);
   SweepDeadTemporaries(targetFd.get());
-  CopyFileAt(Entry{sourceFd.get(), sourceFolder, sourceName.c_str()}, status,
-             Entry{targetFd.get(), targetFolder, targetName.c_str()}, observer);
+  return CopyFileAt(Entry{sourceFd.get(), sourceFolder, sourceName.c_str()}, status,
+                    Entry{targetFd.get(), targetFolder, targetName.c_str()}, observer, failure);
 }
 
-void CopyFolderUpdating(const std::string& source, const std::string& target, const std::string& heldBack,
-                        const CopyObserver& observer, const BetweenFiles& betweenFiles) {
+bool CopyFolderUpdating(const std::string& source, const std::string& target, Failure& failure,
+                        const std::string& heldBack, const CopyObserver& observer,
+                        const BetweenFiles& betweenFiles) {
   struct stat status {};
   {
     const UniqueFd sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!sourceFd.valid())
-      Fail("copy", source, errno);
+      return Fail(failure, kCopying, source, errno);
     if (fstat(sourceFd.get(), &status) != 0)
-      Fail("status", source, errno);
+      return Fail(failure, kStatus, source, errno);
   }
   if (!S_ISDIR(status.st_mode))
-    Fail("copy", source, ENOTDIR);
+    return Fail(failure, kCopying, source, ENOTDIR);
   {
     std::string trimmed = target;
     while (trimmed.size() > 1 && trimmed.back() == '/')
@@ -325,8 +341,9 @@ void CopyFolderUpdating(const std::string& source, const std::string& target, co
     const UniqueFd parentFd(
         open(parentPath.empty() ? "." : parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parentFd.valid())
-      Fail("create folder", target, errno);
-    MakeTargetFolder(parentFd.get(), name.c_str(), target, status.st_mode, observer);
+      return Fail(failure, kCreatingFolder, target, errno);
+    if (!MakeTargetFolder(parentFd.get(), name.c_str(), target, status.st_mode, observer, failure))
+      return false;
   }
 
   // Depth first, each folder opened by its path when its turn comes: no descriptor stays open for
@@ -337,12 +354,15 @@ void CopyFolderUpdating(const std::string& source, const std::string& target, co
   while (!pending.empty()) {
     const PendingFolder folder = std::move(pending.back());
     pending.pop_back();
-    std::vector<PendingFolder> subFolders = CopyFolderFiles(folder, visited, held, observer, betweenFiles);
+    std::vector<PendingFolder> subFolders;
+    if (!CopyFolderFiles(folder, visited, held, observer, betweenFiles, subFolders, failure))
+      return false;
     held = nullptr; // only the top folder holds an entry back
     // Reversed onto the stack, so that the sub-folders are copied in listing order.
     for (auto sub = subFolders.rbegin(); sub != subFolders.rend(); ++sub)
       pending.push_back(std::move(*sub));
   }
+  return true;
 }
 
 } // namespace filecopy

@@ -2,9 +2,11 @@
 // in the target folder and is renamed over the target. A copied file keeps the source's modification
 // time and permission bits, so the next run compares package against package.
 //
-// Failures throw std::filesystem::filesystem_error naming the path (for a data copy, source and target)
-// and the system's reason; what was copied before the failure stays.
+// A copy that fails returns false and fills the Failure with the path (for a data copy, source as path
+// and target as target) and the system's code or a CopyError; what was copied before the failure stays.
 #pragma once
+
+#include <failure.h>
 
 #include <sys/stat.h>
 
@@ -39,7 +41,7 @@ using BetweenFiles = std::function<bool()>;
 
 // Copies source to target when target is missing or older than source. A link at the target is
 // replaced, never written through; an equal or newer target is kept. Links in source are followed.
-void CopyFileUpdating(const std::string& source, const std::string& target,
+bool CopyFileUpdating(const std::string& source, const std::string& target, Failure& failure,
                       const CopyObserver& observer = nullptr);
 
 // Copies every entry of the source folder into the target folder under the same name, sub-folders
@@ -50,7 +52,7 @@ void CopyFileUpdating(const std::string& source, const std::string& target,
 // (when not empty) is left out. betweenFiles (when set) is asked before each file.
 // The copy keeps a bounded number of descriptors open whatever the depth of the source; folders are
 // opened by their paths.
-void CopyFolderUpdating(const std::string& source, const std::string& target,
+bool CopyFolderUpdating(const std::string& source, const std::string& target, Failure& failure,
                         const std::string& heldBack = "", const CopyObserver& observer = nullptr,
                         const BetweenFiles& betweenFiles = nullptr);
 

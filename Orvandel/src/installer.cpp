@@ -17,10 +17,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <new>
-#include <stdexcept>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -62,26 +62,38 @@ struct Reporting {
         ui->messageBox(text, "", static_cast<MessageBoxButtonTypes>(0), static_cast<MessageBoxIconTypes>(0));
     });
   }
-  // Ends the run with CopyError::stopped once it was asked to end, before the file path names.
-  void BetweenFiles(const std::string& path) const {
-    if (hooks.betweenFiles && !hooks.betweenFiles())
-      throw fs::filesystem_error("copy", fs::path(path), make_error_code(filecopy::CopyError::stopped));
+  // False with CopyError::stopped once the run was asked to end, before the file path names.
+  bool BetweenFiles(const std::string& path, Failure& failure) const {
+    if (!hooks.betweenFiles || hooks.betweenFiles())
+      return true;
+    failure = Failure{"kopirovani", path, filecopy::CopyError::stopped, std::string()};
+    return false;
   }
 };
 
-// An error of the run that is not the file system's, with its text for the log and for the user.
-class InstallationError : public std::runtime_error {
-public:
-  InstallationError(const char* english, const wchar_t* czech)
-      : std::runtime_error(english), m_czech(czech) {}
-  const wchar_t* czech() const { return m_czech; }
+// Errors of the run that are not the file system's.
+enum class InstallError { noGeneralPreferences = 1 };
 
-private:
-  const wchar_t* m_czech;
-};
+const std::error_category& InstallErrorCategory() {
+  class Category final : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "installation"; }
+    std::string message(int value) const override {
+      if (static_cast<InstallError>(value) == InstallError::noGeneralPreferences)
+        return "the host gave no general preferences";
+      return "unknown installation error";
+    }
+  };
+  static const Category category;
+  return category;
+}
+
+std::error_code MakeErrorCode(InstallError error) {
+  return {static_cast<int>(error), InstallErrorCategory()};
+}
 
 // On the host's main thread, whose answer the run waits for: it goes on only once the host is Czech.
-void SetCzechLanguage(const Reporting& report) {
+bool SetCzechLanguage(const Reporting& report, Failure& failure) {
   const bool set = report.context.Ask([] {
     const Ptr<Preferences> preferences = app ? app->preferences() : nullptr;
     const Ptr<GeneralPreferences> general = preferences ? preferences->generalPreferences() : nullptr;
@@ -91,16 +103,20 @@ void SetCzechLanguage(const Reporting& report) {
     return true;
   });
   if (set)
-    return;
-  if (report.context.StopRequested())
-    throw fs::filesystem_error("set language", make_error_code(filecopy::CopyError::stopped));
-  throw InstallationError("the host gave no general preferences", L"aplikace nevrátila obecné předvolby");
+    return true;
+  const std::error_code code = report.context.StopRequested()
+                                   ? make_error_code(filecopy::CopyError::stopped)
+                                   : MakeErrorCode(InstallError::noGeneralPreferences);
+  failure = Failure{"nastaveni jazyka", std::string(), code, std::string()};
+  return false;
 }
 
 // The system's reason in Czech for the user; the log keeps the system's own text.
 std::wstring CzechReason(const std::error_code& code) {
   if (code == filecopy::CopyError::linkLoop)
     return L"symbolický odkaz vede zpět do kopírované složky";
+  if (code == MakeErrorCode(InstallError::noGeneralPreferences))
+    return L"aplikace nevrátila obecné předvolby";
   if (code.category() != std::generic_category() && code.category() != std::system_category())
     return L"neznámá chyba";
   switch (code.value()) {
@@ -151,10 +167,10 @@ std::wstring CzechReason(const std::error_code& code) {
   }
 }
 
-std::string FailedPaths(const fs::filesystem_error& error) {
-  std::string paths = error.path1().string();
-  if (!error.path2().empty())
-    paths += " -> " + error.path2().string();
+std::string FailedPaths(const Failure& failure) {
+  std::string paths = failure.path;
+  if (!failure.target.empty())
+    paths += " -> " + failure.target;
   return paths;
 }
 
@@ -173,10 +189,6 @@ void ReportFailure(const Reporting& report, const std::string& paths, const std:
   }
 }
 
-[[noreturn]] void FailRemoving(const std::string& path, int error) {
-  throw fs::filesystem_error("remove", fs::path(path), std::error_code(error, std::generic_category()));
-}
-
 // True when anything is at path, a dangling link included.
 bool HasEntry(const std::string& path) {
   struct stat status {};
@@ -184,9 +196,11 @@ bool HasEntry(const std::string& path) {
 }
 
 // Removes the entry at path (a link as the link, not what it points to). An absent entry is no error.
-void RemoveEntry(const std::string& path) {
-  if (std::remove(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
-    FailRemoving(path, errno);
+bool RemoveEntry(const std::string& path, Failure& failure) {
+  if (std::remove(path.c_str()) == 0 || errno == ENOENT || errno == ENOTDIR)
+    return true;
+  failure = Failure{"odstraneni", path, std::error_code(errno, std::generic_category()), std::string()};
+  return false;
 }
 
 std::string HostBundle(const std::string& home) {
@@ -212,8 +226,9 @@ std::uint64_t CountFiles(const std::string& folder) {
   return count;
 }
 
-void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& recorder,
-                     const Reporting& report) {
+// False with the failure that ended the run (CopyError::stopped for a run asked to end).
+bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& recorder,
+                     const Reporting& report, Failure& failure) {
   const std::string camSource = places.packageRoot + kCamFolder;
   const std::string baseSource = places.packageRoot + kBaseFolder;
   const std::string helpSource = places.packageRoot + kHelpFolder;
@@ -228,18 +243,19 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
 
   if (FileExists(marker) && !force) {
     report.Log(" target files with translate exists.");
-    return;
+    return true;
   }
   // The marker tells later starts that the installation is complete. A forced run takes it away before
   // its first copy and places it at its end, so that a forced run ended early (an error, a force-quit
   // host) leaves a mix of package versions that the next start completes, not one it takes as done.
   const bool packageHasMarker = HasEntry(camSource + kMarkerName);
-  if (force && packageHasMarker)
-    RemoveEntry(marker);
+  if (force && packageHasMarker && !RemoveEntry(marker, failure))
+    return false;
 
   const filecopy::CopyObserver observer = recorder.observer();
   const auto copyFolder = [&](const std::string& source, const std::string& target) {
-    filecopy::CopyFolderUpdating(source, target, std::string(), observer, report.hooks.betweenFiles);
+    return filecopy::CopyFolderUpdating(source, target, failure, std::string(), observer,
+                                        report.hooks.betweenFiles);
   };
 
   if (DirectoryExists(baseSource)) {
@@ -247,16 +263,20 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
     std::string productionFolder;
     std::string currentBuild;
     if (FindProductionFolder(places.executableDirectory, productionFolder, currentBuild)) {
-      RemoveFromOldDestination(productionFolder.c_str(), currentBuild);
+      if (!RemoveFromOldDestination(productionFolder.c_str(), currentBuild, failure))
+        return false;
       report.Log(" delete old files.");
     } else {
       report.Log(" no production folder in " + places.executableDirectory + ", old files not deleted.");
     }
-    copyFolder(baseSource, stringTable);
+    if (!copyFolder(baseSource, stringTable))
+      return false;
     report.Log(" copy files for Fusion without CAM.");
-    copyFolder(qmSource, qmFolder);
+    if (!copyFolder(qmSource, qmFolder))
+      return false;
     report.Log(" copy QM files.");
-    SetCzechLanguage(report);
+    if (!SetCzechLanguage(report, failure))
+      return false;
     report.Log(" set Orvandel in preferences.");
   } else {
     report.Log(" files for Fusion without CAM wasn't find.");
@@ -266,7 +286,7 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   if (!DirectoryExists(camSource)) {
     report.Show(Wstr2Str(kSourceMissingMessage));
     report.Log(" source data wasn't find.");
-    return;
+    return true;
   }
   // The marker comes last, once the run has made every copy it will make: a run that a crash or an
   // error ends before then leaves no marker, so the next start without force completes it instead of
@@ -275,35 +295,41 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   // source's size and time).
   const auto placeMarker = [&] {
     if (!packageHasMarker)
-      return;
+      return true;
     struct stat status {};
     if (stat((camSource + kMarkerName).c_str(), &status) == 0 && S_ISREG(status.st_mode))
       observer(filecopy::Placed{filecopy::Placed::Kind::file, marker, &status});
     recorder.Save();
-    report.BetweenFiles(marker);
-    filecopy::CopyFileUpdating(camSource + kMarkerName, marker, observer);
+    return report.BetweenFiles(marker, failure) &&
+           filecopy::CopyFileUpdating(camSource + kMarkerName, marker, failure, observer);
   };
-  filecopy::CopyFolderUpdating(camSource, camTranslations, kMarkerName, observer, report.hooks.betweenFiles);
+  if (!filecopy::CopyFolderUpdating(camSource, camTranslations, failure, kMarkerName, observer,
+                                    report.hooks.betweenFiles))
+    return false;
   report.Log(" copy files for Fusion CAM.");
-  if (!FileExists(camHelp + "en-html.html")) {
-    placeMarker();
-    return;
-  }
-  report.BetweenFiles(camHelp + "cz-html.html");
-  filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html", observer);
+  if (!FileExists(camHelp + "en-html.html"))
+    return placeMarker();
+  if (!report.BetweenFiles(camHelp + "cz-html.html", failure) ||
+      !filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html", failure, observer))
+    return false;
   report.Log(" copy en-html.html to cz-html.html.");
-  copyFolder(camHelp + "en-html", camHelp + "cz-html");
+  if (!copyFolder(camHelp + "en-html", camHelp + "cz-html"))
+    return false;
   report.Log(" copy dir en-html to cz-html");
   // The entries of images land directly in cz-html.
-  copyFolder(camHelp + "images", camHelp + "cz-html");
+  if (!copyFolder(camHelp + "images", camHelp + "cz-html"))
+    return false;
   report.Log(" copy picture of help do dir cz-html");
   if (DirectoryExists(helpSource)) {
     report.Log(" copy files for Help Fusion.");
-    copyFolder(helpSource, camHelp);
+    if (!copyFolder(helpSource, camHelp))
+      return false;
   }
-  placeMarker();
+  if (!placeMarker())
+    return false;
   report.Show(Wstr2Str(kSuccessMessage));
   report.Log(" finish successful");
+  return true;
 }
 
 } // namespace
@@ -333,16 +359,16 @@ void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::Jo
     recorder =
         std::make_unique<BundleRecorder>(HostBundle(places.home), places.installRecord,
                                          [&report](const std::string& message) { report.Log(message); });
-    RunInstallation(force, places, *recorder, report);
-  } catch (const fs::filesystem_error& error) {
-    if (error.code() == filecopy::CopyError::stopped)
+    Failure failure;
+    if (RunInstallation(force, places, *recorder, report, failure)) {
+      // Done, or nothing to do.
+    } else if (failure.code == filecopy::CopyError::stopped) {
       report.Log(" installation cancelled; the next start completes it.");
-    else
-      ReportFailure(report, FailedPaths(error), error.code().message(), CzechReason(error.code()));
+    } else {
+      ReportFailure(report, FailedPaths(failure), failure.code.message(), CzechReason(failure.code));
+    }
   } catch (const std::system_error& error) {
     ReportFailure(report, std::string(), error.what(), CzechReason(error.code()));
-  } catch (const InstallationError& error) {
-    ReportFailure(report, std::string(), error.what(), error.czech());
   } catch (const std::bad_alloc&) {
     ReportFailure(report, std::string(), "out of memory", L"nedostatek paměti");
   } catch (const std::exception& error) {
@@ -355,22 +381,21 @@ void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::Jo
     recorder->Save();
 }
 
-void copyFileFromDirToAnotherDir(const std::string& source, const std::string& target) {
-  filecopy::CopyFolderUpdating(source, target);
+bool copyFileFromDirToAnotherDir(const std::string& source, const std::string& target, Failure& failure) {
+  return filecopy::CopyFolderUpdating(source, target, failure);
 }
 
-void RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild) {
+bool RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild,
+                              Failure& failure) {
   // The build folders and the places below them are opened by handle, never through a link: an entry
   // of the production folder that is a link, or a link on the way to a place, is passed over.
   std::vector<legacy::Place> places;
-  Failure failure;
   bool done = legacy::FindPlaces(productionFolder, currentBuild, places, failure);
   for (auto place = places.begin(); done && place != places.end(); ++place) {
     if (place->kind != removal::EntryKind::kBehindLink)
       done = legacy::RemovePlace(productionFolder, *place, failure);
   }
-  if (!done)
-    throw fs::filesystem_error("remove", fs::path(failure.path), failure.code);
+  return done;
 }
 
 std::uint64_t FilesToCopy(const InstallPlaces& places) {

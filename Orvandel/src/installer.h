@@ -50,14 +50,15 @@ void InstallCzechFiles(bool force, const InstallPlaces& places);
 std::uint64_t FilesToCopy(const InstallPlaces& places);
 
 // One folder copy: missing files are created, older ones replaced, nothing deleted, source links
-// followed. Throws std::filesystem::filesystem_error naming the path that failed.
-void copyFileFromDirToAnotherDir(const std::string& source, const std::string& target);
+// followed. False with the failure naming the path that failed.
+bool copyFileFromDirToAnotherDir(const std::string& source, const std::string& target, Failure& failure);
 
 // Removes the Czech files of the older bundle from every build folder in productionFolder (which ends
 // with the separator) except those whose path contains currentBuild. What is absent, or vanishes while
-// it is removed (another host cleaning the same builds), is no error. Throws
-// std::filesystem::filesystem_error.
-void RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild);
+// it is removed (another host cleaning the same builds), is no error. False with the failure that
+// stopped the removal.
+bool RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild,
+                              Failure& failure);
 
 // The production folder and the running build's name from the host executable's folder: the text up
 // to and including the separator after the last component named exactly "production" that a further

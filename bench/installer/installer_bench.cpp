@@ -121,6 +121,13 @@ std::vector<double> Measure(int rounds, const std::vector<Contender>& contenders
   return medians;
 }
 
+// The installer's folder copy; a failure ends the benchmark.
+void CopyOrThrow(const std::string& source, const std::string& target) {
+  Failure failure;
+  if (!filecopy::CopyFolderUpdating(source, target, failure))
+    throw std::runtime_error("the installer's copy failed: " + failure.path + ": " + failure.code.message());
+}
+
 std::uint64_t CountFiles(const std::string& root) {
   std::uint64_t count = 0;
   for (const auto& entry : fs::recursive_directory_iterator(root))
@@ -211,15 +218,15 @@ int Main(int argc, char** argv) {
   const auto clear = [](const std::string& path) { return [path] { fs::remove_all(path); }; };
   const auto nothing = [] {};
 
-  const auto cold = Measure(kColdRuns, {{clear(ours), [&] { filecopy::CopyFolderUpdating(package, ours); }},
-                                        {clear(cpTarget), [&] {
-                                           Run({"cp", "-R", package, cpTarget});
-                                         }}});
+  const auto cold = Measure(
+      kColdRuns, {{clear(ours), [&] { CopyOrThrow(package, ours); }}, {clear(cpTarget), [&] {
+                                                                         Run({"cp", "-R", package, cpTarget});
+                                                                       }}});
   if (CountFiles(ours) != files)
     throw std::runtime_error("the installer's copy is incomplete");
 
   Run({"rsync", "-r", package + "/", rsyncTarget + "/"});
-  const auto warm = Measure(kWarmRuns, {{nothing, [&] { filecopy::CopyFolderUpdating(package, ours); }},
+  const auto warm = Measure(kWarmRuns, {{nothing, [&] { CopyOrThrow(package, ours); }},
                                         {nothing,
                                          [&] {
                                            Run({"cp", "-Ru", package + "/.", cpTarget + "/"});

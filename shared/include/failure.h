@@ -10,5 +10,6 @@ struct Failure {
   std::string action; // what was tried, in Czech without diacritics (as a Terminal shows every text)
   std::string path;   // the entry it was tried on
   std::error_code code;
-  std::string detail; // the reason for the user when no code tells it
+  std::string detail;   // the reason for the user when no code tells it
+  std::string target{}; // an operation on two entries (a copy): the one written; path is the one read
 };

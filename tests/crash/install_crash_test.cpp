@@ -297,13 +297,14 @@ TEST_F(InstallCrash, RunAgainRemovesOnlyTemporariesOfDeadCopies) {
     WriteFile(tree / ("target/sub/" + name), "other");
   WriteFile(tree / "source/sub/file.txt", "file");
 
-  filecopy::CopyFolderUpdating(tree / "source", tree / "target");
+  Failure failure;
+  ASSERT_TRUE(filecopy::CopyFolderUpdating(tree / "source", tree / "target", failure));
   EXPECT_FALSE(fs::exists(tree / ("target/sub/" + deadTemporary)));
   for (const std::string& name : kept)
     EXPECT_TRUE(fs::exists(tree / ("target/sub/" + name))) << name;
 
   WriteFile(tree / ("target/" + deadTemporary), "half");
-  filecopy::CopyFileUpdating(tree / "source/page.html", tree / "target/page.html");
+  ASSERT_TRUE(filecopy::CopyFileUpdating(tree / "source/page.html", tree / "target/page.html", failure));
   EXPECT_FALSE(fs::exists(tree / ("target/" + deadTemporary)));
   EXPECT_EQ(ReadFile(tree / "target/page.html"), "page");
 }

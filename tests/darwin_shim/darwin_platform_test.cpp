@@ -37,14 +37,10 @@ private:
   const char* m_name;
 };
 
-// The errno of the filesystem error that CopyFileUpdating throws; 0 when it succeeds.
+// The errno of a CopyFileUpdating that fails; 0 when it succeeds.
 int CopyError(const std::string& source, const std::string& target) {
-  try {
-    filecopy::CopyFileUpdating(source, target);
-  } catch (const std::filesystem::filesystem_error& error) {
-    return error.code().value();
-  }
-  return 0;
+  Failure failure;
+  return filecopy::CopyFileUpdating(source, target, failure) ? 0 : failure.code.value();
 }
 
 class DarwinPlatform : public testing::Test {

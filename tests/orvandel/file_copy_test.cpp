@@ -15,26 +15,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The filesystem error that work throws; fails the test when it throws none.
-fs::filesystem_error CaughtError(const std::function<void()>& work) {
-  try {
-    work();
-  } catch (const fs::filesystem_error& error) {
-    return error;
-  }
-  ADD_FAILURE() << "no filesystem error";
-  return fs::filesystem_error("none", std::error_code());
-}
-
 using addintest::ExitStatusInChild;
 using addintest::TemporaryFiles;
 
 // Each case in a fresh folder of its own, most copying its package folder to its bundle folder.
 class FolderCopy : public testing::Test {
 protected:
-  void CopyPackage() { filecopy::CopyFolderUpdating(tree / "package", tree / "bundle"); }
+  bool CopyPackage() { return filecopy::CopyFolderUpdating(tree / "package", tree / "bundle", failure); }
 
   TempFolder tree{"orvandel-test-"};
+  Failure failure;
 };
 
 TEST_F(FolderCopy, CreatesMissingReplacesOlderKeepsEqualNewerAndExtraFiles) {
@@ -58,7 +48,7 @@ TEST_F(FolderCopy, CreatesMissingReplacesOlderKeepsEqualNewerAndExtraFiles) {
   }
   WriteFile(target + "/extra.txt", "host's own");
 
-  filecopy::CopyFolderUpdating(source + "/", target + "/");
+  ASSERT_TRUE(filecopy::CopyFolderUpdating(source + "/", target + "/", failure)) << failure.path;
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -75,11 +65,11 @@ TEST_F(FolderCopy, NewerPackageDatedBeforeTheLastInstallIsInstalled) {
   const std::string source = tree / "package";
   const std::string target = tree / "bundle";
   WriteFile(source + "/strings.xml", "version 1", 1000000000);
-  filecopy::CopyFolderUpdating(source, target);
+  ASSERT_TRUE(filecopy::CopyFolderUpdating(source, target, failure));
 
   // The next package's files are dated after the first package but long before today's install.
   WriteFile(source + "/strings.xml", "version 2", 1100000000);
-  filecopy::CopyFolderUpdating(source, target);
+  ASSERT_TRUE(filecopy::CopyFolderUpdating(source, target, failure));
 
   EXPECT_EQ(ReadFile(target + "/strings.xml"), "version 2");
 }
@@ -88,7 +78,7 @@ TEST_F(FolderCopy, PreservesPermissionBits) {
   WriteFile(tree / "package/run.sh", "#!/bin/sh\n");
   fs::permissions(tree / "package/run.sh", fs::perms(0750));
 
-  CopyPackage();
+  ASSERT_TRUE(CopyPackage()) << failure.path;
 
   EXPECT_EQ(fs::status(tree / "bundle/run.sh").permissions() & fs::perms::mask, fs::perms(0750));
 }
@@ -103,7 +93,7 @@ TEST_F(FolderCopy, LinkAtTheTargetIsReplacedAndItsPointeeUntouched) {
     fs::remove(tree / "bundle/strings.xml");
     fs::create_symlink(tree / pointee, tree / "bundle/strings.xml");
 
-    CopyPackage();
+    ASSERT_TRUE(CopyPackage()) << failure.path;
 
     EXPECT_FALSE(fs::is_symlink(tree / "bundle/strings.xml"));
     EXPECT_EQ(ReadFile(tree / "bundle/strings.xml"), "package");
@@ -118,7 +108,7 @@ TEST_F(FolderCopy, FollowsLinksInTheSource) {
   fs::create_symlink(tree / "shared/common.xml", tree / "package/common.xml");
   fs::create_directory_symlink(tree / "shared/dir", tree / "package/dir");
 
-  CopyPackage();
+  ASSERT_TRUE(CopyPackage()) << failure.path;
 
   EXPECT_FALSE(fs::is_symlink(tree / "bundle/common.xml"));
   EXPECT_EQ(ReadFile(tree / "bundle/common.xml"), "common");
@@ -130,10 +120,10 @@ TEST_F(FolderCopy, SourceLinkBackIntoItsOwnFolderIsReportedNotFollowed) {
   WriteFile(tree / "package/sub/file.txt", "x");
   fs::create_directory_symlink(tree / "package", tree / "package/sub/loop");
 
-  const auto error = CaughtError([&] { CopyPackage(); });
+  EXPECT_FALSE(CopyPackage());
 
-  EXPECT_EQ(error.code(), filecopy::CopyError::linkLoop);
-  EXPECT_EQ(error.path1(), tree / "package/sub/loop");
+  EXPECT_EQ(failure.code, filecopy::CopyError::linkLoop);
+  EXPECT_EQ(failure.path, tree / "package/sub/loop");
 }
 
 TEST_F(FolderCopy, ErrorsNameThePathThatFailed) {
@@ -156,9 +146,9 @@ TEST_F(FolderCopy, ErrorsNameThePathThatFailed) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto error = CaughtError([&] { filecopy::CopyFolderUpdating(c.source, c.target); });
-    EXPECT_EQ(error.code(), c.code);
-    EXPECT_EQ(error.path1(), c.named);
+    EXPECT_FALSE(filecopy::CopyFolderUpdating(c.source, c.target, failure));
+    EXPECT_EQ(failure.code, c.code);
+    EXPECT_EQ(failure.path, c.named);
   }
 }
 
@@ -173,13 +163,14 @@ TEST_F(FolderCopy, CopyThatFailsHalfwayLeavesTheOldTargetIntact) {
   rlimit limited = saved;
   limited.rlim_cur = 64 * 1024;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const auto error = CaughtError([&] { CopyPackage(); });
+  const bool copied = CopyPackage();
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, SIG_DFL);
 
-  EXPECT_EQ(error.code(), std::errc::file_too_large);
-  EXPECT_EQ(error.path1(), tree / "package/big.bin");
-  EXPECT_EQ(error.path2(), tree / "bundle/big.bin");
+  EXPECT_FALSE(copied);
+  EXPECT_EQ(failure.code, std::errc::file_too_large);
+  EXPECT_EQ(failure.path, tree / "package/big.bin");
+  EXPECT_EQ(failure.target, tree / "bundle/big.bin");
   EXPECT_EQ(ReadFile(tree / "bundle/big.bin"), "old contents");
   EXPECT_EQ(TemporaryFiles(tree / "bundle"), std::vector<std::string>{});
 }
@@ -188,11 +179,9 @@ TEST_F(FolderCopy, CopyAskedToEndStopsBeforeItsNextFileWithEveryEarlierOneWhole)
   for (const char* name : {"a/1.txt", "a/2.txt", "b/3.txt", "b/4.txt"})
     WriteFile(tree / ("package/" + std::string(name)), std::string(4096, 'p'));
   int asked = 0;
-  const auto error = CaughtError([&] {
-    filecopy::CopyFolderUpdating(tree / "package", tree / "bundle", "", nullptr,
-                                 [&] { return ++asked <= 3; });
-  });
-  EXPECT_EQ(error.code(), filecopy::CopyError::stopped);
+  EXPECT_FALSE(filecopy::CopyFolderUpdating(tree / "package", tree / "bundle", failure, "", nullptr,
+                                            [&] { return ++asked <= 3; }));
+  EXPECT_EQ(failure.code, filecopy::CopyError::stopped);
   EXPECT_EQ(asked, 4);
   int whole = 0;
   for (const auto& entry : fs::recursive_directory_iterator(tree / "bundle"))
@@ -210,13 +199,10 @@ TEST_F(FolderCopy, ReadOnlyTargetFolderGivesAnErrorNamingTheFile) {
   // Exit codes: 0 the expected error, 1 no error, 2 another error, 3 the old file changed.
   const int result = ExitStatusInChild(
       [&] {
-        try {
-          CopyPackage();
+        if (CopyPackage())
           return 1;
-        } catch (const fs::filesystem_error& error) {
-          if (error.code() != std::errc::permission_denied || error.path2() != tree / "bundle/strings.xml")
-            return 2;
-        }
+        if (failure.code != std::errc::permission_denied || failure.target != tree / "bundle/strings.xml")
+          return 2;
         return ReadFile(tree / "bundle/strings.xml") == "old" ? 0 : 3;
       },
       /*unprivileged=*/true);
@@ -236,12 +222,7 @@ TEST_F(FolderCopy, DeepTreeIsCopiedUnderALowDescriptorLimit) {
     const rlimit limited{24, 24};
     if (setrlimit(RLIMIT_NOFILE, &limited) != 0)
       return 2;
-    try {
-      CopyPackage();
-    } catch (...) {
-      return 1;
-    }
-    return 0;
+    return CopyPackage() ? 0 : 1;
   });
   EXPECT_EQ(status, 0) << "1: the copy failed; 2: no limit could be set";
   EXPECT_EQ(ReadFile(tree / ("bundle" + deep + "/deepest.txt")), "deep");
@@ -260,12 +241,13 @@ TEST(SingleFileCopy, FollowsTheUpdateRule) {
                         {"older", 1000, "english"},
                         {"equal", 2000, "czech"},
                         {"newer", 3000, "czech"}};
+  Failure failure;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string target = tree / (std::string("help/") + c.name + ".html");
     if (c.targetTime)
       WriteFile(target, "czech", c.targetTime);
-    filecopy::CopyFileUpdating(tree / "help/en-html.html", target);
+    ASSERT_TRUE(filecopy::CopyFileUpdating(tree / "help/en-html.html", target, failure));
     EXPECT_EQ(ReadFile(target), c.expected);
   }
 }

@@ -460,12 +460,8 @@ TEST_F(Installation, LegacyCleanupRacingAnotherRemoverSucceeds) {
       close(gate[1]);
       char byte;
       (void)!read(gate[0], &byte, 1);
-      try {
-        RemoveFromOldDestination(production.c_str(), "b2");
-      } catch (...) {
-        return 1;
-      }
-      return 0;
+      Failure failure;
+      return RemoveFromOldDestination(production.c_str(), "b2", failure) ? 0 : 1;
     }));
   }
   close(gate[0]);
@@ -683,11 +679,9 @@ TEST(LegacyCleanup, AsRootNeverFollowsLinksAnotherUserSwapsIn) {
     const std::string before = OwnedListing(system);
     {
       const LinkSwapper swapper(swapped, system, &nobody);
-      try {
-        RemoveFromOldDestination(production.c_str(), "b2");
-      } catch (const fs::filesystem_error&) {
-        // A swapped folder stops the cleanup: the installation reports it.
-      }
+      // A swapped folder stops the cleanup: the installation reports it.
+      Failure failure;
+      RemoveFromOldDestination(production.c_str(), "b2", failure);
     }
     ASSERT_EQ(OwnedListing(system), before) << "run " << run;
   }
