@@ -39,11 +39,6 @@ bool BackgroundWorker::Busy() const {
   return m_thread.joinable();
 }
 
-bool BackgroundWorker::Ended() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_ended;
-}
-
 void BackgroundWorker::RequestStop() {
   m_stopRequested = true;
 }

@@ -29,8 +29,6 @@ public:
   bool Start(Job job);
   // True from a successful Start until Join: the job's result has not been taken yet.
   bool Busy() const;
-  // True once the job returned (also after Join); false before Start.
-  bool Ended() const;
   // Tells the job to stop; it reads the request on its own thread.
   void RequestStop();
   // Waits up to limit for the job to end, then joins its thread. A job that overruns the limit is still

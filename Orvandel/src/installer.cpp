@@ -9,6 +9,7 @@
 #include <legacy_paths.h>
 #include <platform.h>
 #include <product_constants.h>
+#include <tree_removal.h>
 #include <unique_handles.h>
 #include <utilities.h>
 
@@ -33,8 +34,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kRoutine = "CopyCzechFiles";
-// The CAM translation whose presence tells a run without force that the Czech files are in place.
+// The CAM translation whose presence as a regular file tells a run without force that the Czech files
+// are in place, and its folder in the host's bundle.
 constexpr const char* kMarkerName = "czech_cz.xml";
+constexpr const char* kCamTranslationsInBundle = "Contents/Libraries/Applications/CAM360/Data/Translations/";
 
 const wchar_t* const kSourceMissingMessage =
     L"Zdrojová data nebyla nalezena. Použijte znovu instalační soubor.";
@@ -173,20 +176,24 @@ void ReportFailure(const Reporting& report, const std::string& paths, const std:
   }
 }
 
-[[noreturn]] void FailRemoving(const std::string& path, int error) {
-  throw fs::filesystem_error("remove", fs::path(path), std::error_code(error, std::generic_category()));
-}
-
 // True when anything is at path, a dangling link included.
 bool HasEntry(const std::string& path) {
   struct stat status {};
   return lstat(path.c_str(), &status) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
-// Removes the entry at path (a link as the link, not what it points to). An absent entry is no error.
-void RemoveEntry(const std::string& path) {
-  if (std::remove(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
-    FailRemoving(path, errno);
+// True when a regular file is at path; a link or a folder there is none.
+bool HasRegularFile(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Removes the marker (a file, a link as the link, an empty folder) by handle below the host's bundle, so
+// that no link inside the bundle is followed. An absent marker is no error.
+void RemoveMarker(const std::string& hostBundle) {
+  Failure failure;
+  if (!removal::RemoveEntryBelow(hostBundle, std::string(kCamTranslationsInBundle) + kMarkerName, failure))
+    throw fs::filesystem_error("remove", fs::path(failure.path), failure.code);
 }
 
 std::string HostBundle(const std::string& home) {
@@ -219,14 +226,13 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   const std::string helpSource = places.packageRoot + kHelpFolder;
   const std::string qmSource = places.packageRoot + kQmFolder;
   const std::string hostBundle = HostBundle(places.home);
-  const std::string camTranslations =
-      hostBundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/";
+  const std::string camTranslations = hostBundle + "/" + kCamTranslationsInBundle;
   const std::string stringTable = hostBundle + "/Contents/Libraries/Neutron/StringTable/";
   const std::string camHelp = CamHelp(places.home);
   const std::string qmFolder = hostBundle + "/Contents/Resources/AIRMAX/cs-CZ/";
   const std::string marker = camTranslations + kMarkerName;
 
-  if (FileExists(marker) && !force) {
+  if (HasRegularFile(marker) && !force) {
     report.Log(" target files with translate exists.");
     return;
   }
@@ -234,8 +240,8 @@ void RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   // its first copy and places it at its end, so that a forced run ended early (an error, a force-quit
   // host) leaves a mix of package versions that the next start completes, not one it takes as done.
   const bool packageHasMarker = HasEntry(camSource + kMarkerName);
-  if (force && packageHasMarker)
-    RemoveEntry(marker);
+  if (force && packageHasMarker && HasEntry(marker))
+    RemoveMarker(hostBundle);
 
   const filecopy::CopyObserver observer = recorder.observer();
   const auto copyFolder = [&](const std::string& source, const std::string& target) {
@@ -353,10 +359,6 @@ void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::Jo
   // What the run placed before an error ended it is recorded too.
   if (recorder)
     recorder->Save();
-}
-
-void copyFileFromDirToAnotherDir(const std::string& source, const std::string& target) {
-  filecopy::CopyFolderUpdating(source, target);
 }
 
 void RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild) {
