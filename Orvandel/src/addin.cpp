@@ -5,8 +5,8 @@
 #include "worker_bridge.h"
 
 #include "update/new_version.h"
+#include "update/package_download.h"
 #include "update/update_client.h"
-#include "update/update_tasks.h"
 #include "update/version_check.h"
 
 #include <utilities.h>
@@ -25,7 +25,7 @@ constexpr const char* kButtonResources = "resources/Czech";
 constexpr const char* kPanelId = "SolidScriptsAddinsPanel";
 constexpr const wchar_t* kInstallationRunning =
     L"Instalace češtiny právě probíhá. Počkejte prosím, až skončí.";
-// How long stop waits for the installation's worker.
+// How long stop waits for the bridge's workers together.
 constexpr auto kStopLimit = std::chrono::milliseconds(2000);
 
 // The first online report asked for the version check; it starts once the installation has ended, so
@@ -191,10 +191,10 @@ bool StopAddin(const char* /*context*/) {
   Guarded(
       "stop",
       [] {
-        StopUpdateTasks();
         if (!workerbridge::StopWorkers(kStopLimit))
-          LogLine("(stop) the installation took longer than 2 s to end");
+          LogLine("(stop) a background job took longer than 2 s to end");
         CloseInstallationProgress();
+        CloseDownloadProgress();
         versionCheckDue = false;
         return 0;
       },

@@ -1,8 +1,8 @@
 // The language add-in's frame: the "Aktivace CZ" button, the handlers that turn the host's events into
 // installation runs and the version check, and the bodies of the exported entry points (addin_entry.h
 // states the contract they keep). Everything here runs on the host's main thread: the installation runs
-// on a worker of the bridge (installation_task.h, worker_bridge.h), network work on the update client's
-// workers (update/update_tasks.h), and stop joins them all before it returns.
+// on a worker of the bridge (installation_task.h, worker_bridge.h), as do the version check and the
+// download (update/version_check.h, update/package_download.h), and stop joins them all before it returns.
 #pragma once
 
 #include <Core/CoreAll.h>
@@ -37,8 +37,8 @@ extern ActivationCmdExecuteEventHandler _activationCmdExecute;
 extern OnlineStatusChangedHandler onlineStatusChangedHandler_;
 
 // The bodies of run and stop. RunAddin sets app and ui, attaches the online handler and adds the button;
-// true when the button and its command handler are in place. StopAddin ends and joins the workers (the
-// update client's, the bridge's), takes the installation's progress dialog down, removes both buttons
+// true when the button and its command handler are in place. StopAddin ends and joins the bridge's workers,
+// takes the installation's and the download's progress dialogs down, removes both buttons
 // and their definitions and empties ui; false when a toolbar lookup failed.
 bool RunAddin(const char* context);
 bool StopAddin(const char* context);

@@ -9,6 +9,7 @@
 #include <legacy_paths.h>
 #include <platform.h>
 #include <product_constants.h>
+#include <tree_removal.h>
 #include <unique_handles.h>
 #include <utilities.h>
 
@@ -33,8 +34,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kRoutine = "CopyCzechFiles";
-// The CAM translation whose presence tells a run without force that the Czech files are in place.
+// The CAM translation whose presence as a regular file tells a run without force that the Czech files
+// are in place, and its folder in the host's bundle.
 constexpr const char* kMarkerName = "czech_cz.xml";
+constexpr const char* kCamTranslationsInBundle = "Contents/Libraries/Applications/CAM360/Data/Translations/";
 
 const wchar_t* const kSourceMissingMessage =
     L"Zdrojová data nebyla nalezena. Použijte znovu instalační soubor.";
@@ -195,12 +198,16 @@ bool HasEntry(const std::string& path) {
   return lstat(path.c_str(), &status) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
-// Removes the entry at path (a link as the link, not what it points to). An absent entry is no error.
-bool RemoveEntry(const std::string& path, Failure& failure) {
-  if (std::remove(path.c_str()) == 0 || errno == ENOENT || errno == ENOTDIR)
-    return true;
-  failure = Failure{"odstraneni", path, std::error_code(errno, std::generic_category()), std::string()};
-  return false;
+// True when a regular file is at path; a link or a folder there is none.
+bool HasRegularFile(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Removes the marker (a file, a link as the link, an empty folder) by handle below the host's bundle, so
+// that no link inside the bundle is followed. An absent marker is no error.
+bool RemoveMarker(const std::string& hostBundle, Failure& failure) {
+  return removal::RemoveEntryBelow(hostBundle, std::string(kCamTranslationsInBundle) + kMarkerName, failure);
 }
 
 std::string HostBundle(const std::string& home) {
@@ -234,14 +241,13 @@ bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   const std::string helpSource = places.packageRoot + kHelpFolder;
   const std::string qmSource = places.packageRoot + kQmFolder;
   const std::string hostBundle = HostBundle(places.home);
-  const std::string camTranslations =
-      hostBundle + "/Contents/Libraries/Applications/CAM360/Data/Translations/";
+  const std::string camTranslations = hostBundle + "/" + kCamTranslationsInBundle;
   const std::string stringTable = hostBundle + "/Contents/Libraries/Neutron/StringTable/";
   const std::string camHelp = CamHelp(places.home);
   const std::string qmFolder = hostBundle + "/Contents/Resources/AIRMAX/cs-CZ/";
   const std::string marker = camTranslations + kMarkerName;
 
-  if (FileExists(marker) && !force) {
+  if (HasRegularFile(marker) && !force) {
     report.Log(" target files with translate exists.");
     return true;
   }
@@ -249,7 +255,7 @@ bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   // its first copy and places it at its end, so that a forced run ended early (an error, a force-quit
   // host) leaves a mix of package versions that the next start completes, not one it takes as done.
   const bool packageHasMarker = HasEntry(camSource + kMarkerName);
-  if (force && packageHasMarker && !RemoveEntry(marker, failure))
+  if (force && packageHasMarker && HasEntry(marker) && !RemoveMarker(hostBundle, failure))
     return false;
 
   const filecopy::CopyObserver observer = recorder.observer();
@@ -379,10 +385,6 @@ void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::Jo
   // What the run placed before an error ended it is recorded too.
   if (recorder)
     recorder->Save();
-}
-
-bool copyFileFromDirToAnotherDir(const std::string& source, const std::string& target, Failure& failure) {
-  return filecopy::CopyFolderUpdating(source, target, failure);
 }
 
 bool RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild,

@@ -49,10 +49,6 @@ void InstallCzechFiles(bool force, const InstallPlaces& places);
 // folders and the host's help pages that are copied to Czech ones. Unreadable folders count nothing.
 std::uint64_t FilesToCopy(const InstallPlaces& places);
 
-// One folder copy: missing files are created, older ones replaced, nothing deleted, source links
-// followed. False with the failure naming the path that failed.
-bool copyFileFromDirToAnotherDir(const std::string& source, const std::string& target, Failure& failure);
-
 // Removes the Czech files of the older bundle from every build folder in productionFolder (which ends
 // with the separator) except those whose path contains currentBuild. What is absent, or vanishes while
 // it is removed (another host cleaning the same builds), is no error. False with the failure that

@@ -1,6 +1,5 @@
 #include "worker_bridge.h"
 
-#include "background_worker.h"
 #include "host_support.h"
 
 #include <Core/CoreAll.h>
@@ -12,6 +11,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 using namespace adsk::core;
@@ -35,14 +36,21 @@ void RunGuarded(const MainThreadWork& work) {
       0);
 }
 
-// One feature's slot: its worker, its custom event and the work its job posted. Lives as long as the
-// library, since the host holds it as the event's handler while the event is registered.
+// One feature's slot: its worker thread, its stop flag, its custom event and the work its job posted.
+// Lives as long as the library, since the host holds it as the event's handler while the event is
+// registered.
 class Task final : public CustomEventHandler, public JobContext {
 public:
   explicit Task(std::string id) : m_id(std::move(id)) {}
+  // No thread outlives its slot (stop has joined it already unless the library goes without stop).
+  ~Task() override {
+    RequestStop();
+    if (m_thread.joinable())
+      m_thread.join();
+  }
 
   bool Start(Job job, MainThreadWork onEnd) {
-    if (m_running || !Register())
+    if (m_running || m_thread.joinable() || !Register())
       return false;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
@@ -53,33 +61,50 @@ public:
     m_host = app.get();
     m_onEnd = std::move(onEnd);
     m_stopRequested = false;
-    m_running = m_worker.Start([this, job = std::move(job)](const std::atomic<bool>& /*stop*/) {
-      try {
-        job(*this);
-      } catch (...) {
-        // A job reports through what it posts; an escaped exception only ends it.
-      }
-      {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_returned = true;
-      }
-      Fire();
-    });
-    if (!m_running)
+    try {
+      m_thread = std::thread([this, job = std::move(job)]() noexcept {
+        try {
+          job(*this);
+        } catch (...) {
+          // A job reports through what it posts; an escaped exception only ends it.
+        }
+        {
+          std::lock_guard<std::mutex> lock(m_mutex);
+          m_returned = true;
+          m_changed.notify_all();
+        }
+        Fire();
+      });
+    } catch (const std::system_error&) {
       m_onEnd = nullptr;
-    return m_running;
+      return false;
+    }
+    m_running = true;
+    return true;
   }
 
   bool Running() const { return m_running; }
 
   void RequestStop() {
     m_stopRequested = true;
-    m_worker.RequestStop();
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_answered.notify_all();
+    m_changed.notify_all();
   }
 
-  bool Join(std::chrono::milliseconds limit) { return m_worker.Join(limit); }
+  // Waits up to limit for the job to return, then joins its thread: a job that overruns the limit is
+  // still joined, since no thread may outlive the library. False when it overran; true at once without
+  // a thread.
+  bool Join(std::chrono::milliseconds limit) {
+    if (!m_thread.joinable())
+      return true;
+    bool inTime = true;
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      inTime = m_changed.wait_for(lock, limit, [this] { return m_returned; });
+    }
+    m_thread.join();
+    return inTime;
+  }
 
   // After the worker is joined: forgets what was posted and leaves the host's event.
   void Drop() {
@@ -111,7 +136,7 @@ public:
       if (!m_running || !m_returned || !m_queue.empty())
         return;
     }
-    m_worker.Join(kEndJoinLimit);
+    Join(kEndJoinLimit);
     m_running = false;
     const MainThreadWork onEnd = std::move(m_onEnd);
     m_onEnd = nullptr;
@@ -148,10 +173,10 @@ public:
       std::lock_guard<std::mutex> lock(m_mutex);
       answer->done = true;
       answer->value = value;
-      m_answered.notify_all();
+      m_changed.notify_all();
     });
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_answered.wait(lock, [&] { return answer->done || StopRequested(); });
+    m_changed.wait(lock, [&] { return answer->done || StopRequested(); });
     return answer->done && answer->value;
   }
 
@@ -189,7 +214,7 @@ private:
   }
 
   const std::string m_id;
-  BackgroundWorker m_worker;
+  std::thread m_thread;
   // Set on the main thread by a request to end, read by the job.
   std::atomic<bool> m_stopRequested{false};
   Application* m_host = nullptr;
@@ -201,7 +226,8 @@ private:
 
   // Shared with the worker.
   std::mutex m_mutex;
-  std::condition_variable m_answered;
+  // Signals an answer to Ask, the job's return and a request to end.
+  std::condition_variable m_changed;
   std::deque<MainThreadWork> m_queue;
   bool m_eventQueued = false;
   bool m_returned = false;

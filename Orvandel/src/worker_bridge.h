@@ -23,7 +23,9 @@ using MainThreadWork = std::function<void()>;
 class JobContext {
 public:
   virtual ~JobContext() = default;
-  // True once the job was asked to end (stop, or the user's Cancel); a job reads it between its steps.
+  // True once the job was asked to end (stop, or the user's Cancel). A job reads it between its steps
+  // (a transfer in libcurl's progress callback), often enough to end within a second, so that stop
+  // joins it before the library goes away.
   virtual bool StopRequested() const = 0;
   // Runs work on the main thread after everything posted before it.
   virtual void Post(MainThreadWork work) = 0;

@@ -1,5 +1,6 @@
 // Installations killed (SIGKILL) at random moments and then run again to their end: the host bundle
-// and the other builds end exactly as after one untroubled installation, and no temporary file is left.
+// and the other builds end exactly as after one untroubled installation, and no temporary file is left in
+// any folder the product writes.
 #include "crash_support.h"
 
 #include "addin_test_support.h"
@@ -53,8 +54,9 @@ void MakePackage(const std::string& root, int version = 0) {
 }
 
 // The user's home of a simulated Mac: build b2 running, b1 holding Czech files of the older bundle,
-// and the host bundle with its own files.
+// the host bundle with its own files, and Downloads.
 void MakeHome(const std::string& home) {
+  fs::create_directories(home + "/Downloads");
   const std::string production = home + kProduction;
   fs::create_directories(production + "b2/Autodesk Fusion.app/Contents/MacOS");
   const std::string legacy = production + "b1/Autodesk Fusion 360.app/";
@@ -79,11 +81,30 @@ void MarkVersion(const std::string& package, int version) {
   WriteFile(package + "/vornidca/czech_cz.xml", "czech cam " + std::to_string(version));
 }
 
-// The install record lies beside the home, out of the trees that are compared.
+// The add-in folders, and so the install record, lie beside the home, out of the trees that are compared.
+std::string AddInsOf(const std::string& home) {
+  return home + "-addins";
+}
+
 InstallPlaces PlacesFor(const std::string& package, const std::string& home) {
-  fs::create_directories(home + "-addin");
+  fs::create_directories(AddInsOf(home) + "/Orvandel");
+  fs::create_directories(AddInsOf(home) + "/Miravelo");
   return InstallPlaces{package, home, home + kProduction + "b2/Autodesk Fusion.app/Contents/MacOS",
-                       home + "-addin/Orvandel_InstallRecord.txt"};
+                       AddInsOf(home) + "/Orvandel/Orvandel_InstallRecord.txt"};
+}
+
+// The temporary files left in every folder the product writes: the host bundle and the older builds,
+// Downloads, both add-in folders.
+std::vector<std::string> LeftTemporaries(const std::string& home) {
+  std::vector<std::string> found = TemporaryFiles(home);
+  const std::vector<std::string> inAddIns = TemporaryFiles(AddInsOf(home));
+  found.insert(found.end(), inAddIns.begin(), inAddIns.end());
+  return found;
+}
+
+void RemoveHome(const std::string& home) {
+  fs::remove_all(home);
+  fs::remove_all(AddInsOf(home));
 }
 
 // The entries below home that an installation added, relative to the host bundle: files, and
@@ -210,12 +231,12 @@ TEST_F(InstallCrash, KilledInstallationsEndAsACleanOneAfterARun) {
 
     Install(places);
     EXPECT_TRUE(InstallationComplete());
-    EXPECT_EQ(TemporaryFiles(home), std::vector<std::string>{});
+    EXPECT_EQ(LeftTemporaries(home), std::vector<std::string>{});
     EXPECT_EQ(Differences(clean, Snapshot(home)), "");
     ExpectRecorded(added, places);
     if (HasFailure())
       break;
-    fs::remove_all(home);
+    RemoveHome(home);
   }
   std::cout << "install crash trials: " << trial << " trials, " << kills << " kills, " << killed
             << " of them during the run\n";
@@ -265,6 +286,7 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
 
     Install(PlacesFor(newer, home));
     EXPECT_TRUE(InstallationComplete());
+    EXPECT_EQ(LeftTemporaries(home), std::vector<std::string>{});
     // A kill before the forced run changed anything leaves the older installation whole; any later
     // kill must end in the newer one. Never a mix.
     const auto installed = Snapshot(home);
@@ -274,7 +296,7 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
     }
     if (HasFailure())
       break;
-    fs::remove_all(home);
+    RemoveHome(home);
   }
   std::cout << "forced install crash trials: seed " << seed << ", " << killed << " of " << kForcedTrials
             << " killed during the run\n";

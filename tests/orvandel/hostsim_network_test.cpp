@@ -243,9 +243,9 @@ TEST_F(HostsimNetworkTest, UnloadingDuringAStalledQueryOrADownloadIsClean) {
       // the server first.
       {"stalled version query", &m_version, Behaviour::StallAfterHeaders,
        "load Orvandel\nonline\nwait 0.05\nunload Orvandel\n", &m_versionQueries, 1},
-      // Unloaded once the add-in has reported the first part of the package: stalled in mid-download.
+      // Unloaded once the dialog shows the first part of the package (1 kB): stalled in mid-download.
       {"download", &m_package, Behaviour::StallAfterAPart,
-       kDownloading + "waitfor \"package " + std::to_string(kPartBytes) + " \" 20\nunload Orvandel\n",
+       kDownloading + "waitfor \"verze: " + std::to_string(kPartBytes / 1024) + " kB\" 20\nunload Orvandel\n",
        &m_packageRequests, kRounds},
   };
   for (const Case& test : cases) {
@@ -282,8 +282,9 @@ TEST_F(HostsimNetworkTest, SlowSignatureCheckHoldsNeitherStopNorCancel) {
   ::setenv("STANDIN_REPORT", QUORLEX_SIGNATURE_REPORTS "/signed_by_team.txt", 1);
   ::setenv("STANDIN_ARGUMENTS", arguments.c_str(), 1);
   ::setenv("STANDIN_DELAY", "20", 1);
-  // Once the whole package has been reported, the check has begun; half a second later it runs.
-  const std::string checking = kDownloading + "waitfor \"package 65540 65540\" 20\nwait 0.5\n";
+  // Once the dialog shows the whole package (65,540 bytes), the check has begun; half a second later it
+  // runs.
+  const std::string checking = kDownloading + "waitfor \": 65 kB z 65 kB\" 20\nwait 0.5\n";
   struct Case {
     const char* name;
     std::string script;

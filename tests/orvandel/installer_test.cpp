@@ -217,6 +217,26 @@ TEST_F(Installation, MarkerFileStopsOnlyRunsWithoutForce) {
   EXPECT_EQ(ReadFile(marker), "czech cam");
 }
 
+// Only a regular file at the marker's path is an installed package. A folder there makes a run without
+// force go on and fail at the marker with the usual report; a forced run removes it when it is empty.
+TEST_F(Installation, FolderAtTheMarkerPathIsNoInstalledPackage) {
+  fs::create_directories(marker);
+  InstallCzechFiles(false, places);
+  const std::vector<std::string> log = hostsim::LogMessages();
+  ASSERT_EQ(log.size(), kFullRun.size());
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.end() - 1), FullRunUpTo(kFullRun.size() - 1));
+  EXPECT_TRUE(EndsWith(log.back(), marker + ": Is a directory")) << log.back();
+  const std::vector<std::string> boxes = MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(EndsWith(boxes[0], marker + Wstr2Str(L"\nDůvod: je to složka"))) << boxes[0];
+  EXPECT_EQ(LanguageChanges(), std::vector<long long>{2});
+  EXPECT_TRUE(fs::is_directory(marker));
+
+  InstallAgain(true);
+  EXPECT_EQ(hostsim::LogMessages(), kFullRun);
+  EXPECT_EQ(ReadFile(marker), "czech cam");
+}
+
 TEST_F(Installation, MissingPackageFoldersAreReportedAndTheRunGoesOnOrEndsAsDue) {
   struct Case {
     const char* name;

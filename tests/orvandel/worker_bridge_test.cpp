@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,6 +124,26 @@ TEST_F(WorkerBridge, StopJoinsEveryJobDropsWhatItPostedAndLeavesTheEvent) {
   // The event is free again: a later start registers it anew.
   EXPECT_TRUE(orvandel::app->registerCustomEvent(kEvent));
   EXPECT_TRUE(orvandel::app->unregisterCustomEvent(kEvent));
+}
+
+// A job that throws ends as any other, its end handled; one that overruns stop's limit is still joined.
+TEST_F(WorkerBridge, ThrowingJobEndsAsUsualAndAnOverrunningOneIsStillJoined) {
+  ASSERT_TRUE(workerbridge::Start(
+      kEvent, [](workerbridge::JobContext&) { throw std::runtime_error("job failed"); }, Note("end")));
+  IdleUntil([] { return !workerbridge::Running(kEvent); });
+  EXPECT_EQ(seen, std::vector<std::string>{"end"});
+
+  std::atomic<bool> finished{false};
+  ASSERT_TRUE(workerbridge::Start(
+      kEvent,
+      [&](workerbridge::JobContext&) {
+        std::this_thread::sleep_for(300ms); // ignores the request to end
+        finished = true;
+      },
+      Note("no end")));
+  EXPECT_FALSE(workerbridge::StopWorkers(20ms));
+  EXPECT_TRUE(finished); // joined: the thread is gone, not left running
+  EXPECT_FALSE(workerbridge::Running(kEvent));
 }
 
 } // namespace

@@ -27,6 +27,8 @@ using updatetest::ScopedVariable;
 
 namespace {
 
+using updatetest::DownloadLatestVersionTo;
+
 // The quarantine attribute of the simulation; empty when the file has none.
 std::string QuarantineOf(const std::string& path) {
   return QuarantineAttribute(path);

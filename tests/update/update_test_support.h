@@ -7,8 +7,10 @@
 #include "temp_folder.h"
 #include "test_files.h"
 #include "update/offer_state.h"
+#include "update/package_download.h"
 #include "update/update_client.h"
-#include "update/update_tasks.h"
+#include "update/version_check.h"
+#include "worker_bridge.h"
 
 #include <hostsim/control.h>
 
@@ -54,6 +56,28 @@ inline std::string SignatureReport(const std::string& name) {
   return ReadFile(folder + "/" + name + ".txt");
 }
 
+// The version check at once on the calling thread, against the given version file and server origin.
+inline bool CheckNewVersionAt(const std::string& versionFile, const std::string& serverBaseUrl) {
+  BeginVersionCheck();
+  return FinishVersionCheck(QueryVersion(versionFile, serverBaseUrl));
+}
+
+// The download of the offered package at once on the calling thread: the server origin, the home folder
+// and the signing team as DownloadPackage takes them.
+inline void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std::string& home,
+                                    const std::string& teamId) {
+  PackageDownload download = DownloadPackage(serverBaseUrl, idServerVersion, home, teamId);
+  PlacePackage(download);
+  ReportPackageDownload(download);
+}
+
+// What stop does to the update client: ends and joins the bridge's workers, takes the download's dialog
+// down.
+inline void StopUpdateWorkers() {
+  workerbridge::StopWorkers(std::chrono::seconds(2));
+  CloseDownloadProgress();
+}
+
 // Sets an environment variable for its lifetime and restores the previous state afterwards.
 class ScopedVariable {
 public:
@@ -87,7 +111,7 @@ protected:
   }
 
   void TearDown() override {
-    StopUpdateTasks();
+    StopUpdateWorkers();
     orvandel::ui = nullptr;
     orvandel::app = nullptr;
     UpdateClientStop();

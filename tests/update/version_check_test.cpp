@@ -7,6 +7,8 @@
 
 namespace {
 
+using updatetest::CheckNewVersionAt;
+
 class VersionFileTest : public updatetest::UpdateTest {};
 
 TEST_F(VersionFileTest, VersionIsTheLastLineLessItsFirstCharacter) {

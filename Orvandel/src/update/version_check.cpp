@@ -6,14 +6,17 @@
 #include "offer_state.h"
 #include "platform.h"
 #include "update_protocol.h"
-#include "update_tasks.h"
 #include "utilities.h"
+#include "worker_bridge.h"
 
+#include <cstdint>
 #include <fstream>
+#include <memory>
 
 namespace {
 
 constexpr const char* kRoutine = "CheckNewVersion";
+constexpr const char* kVersionCheckEvent = "OrvandelVersionCheck";
 // How much of an unusable answer the log quotes.
 constexpr std::size_t kLoggedAnswerBytes = 80;
 
@@ -90,9 +93,16 @@ bool FinishVersionCheck(const VersionQuery& query) {
   return noticeDue;
 }
 
-bool CheckNewVersionAt(const std::string& versionFile, const std::string& serverBaseUrl) {
-  BeginVersionCheck();
-  return FinishVersionCheck(QueryVersion(versionFile, serverBaseUrl));
+bool StartVersionCheck(const std::string& versionFile, const std::string& serverBaseUrl) {
+  // Written by the job, read by the end on the main thread after the bridge has joined the worker.
+  auto query = std::make_shared<VersionQuery>();
+  return workerbridge::Start(
+      kVersionCheckEvent,
+      [query, versionFile, serverBaseUrl](workerbridge::JobContext& context) {
+        *query = QueryVersion(versionFile, serverBaseUrl,
+                              [&context](std::uint64_t, std::uint64_t) { return !context.StopRequested(); });
+      },
+      [query] { FinishVersionCheck(*query); });
 }
 
 bool CheckNewVersion() {

@@ -5,9 +5,14 @@
 
 #include <string>
 
-// Logs the check's start and leaves the version file and the server to a background worker, whose
+// Logs the check's start and leaves the version file and the server to a worker of the bridge, whose
 // result comes back to the main thread (FinishVersionCheck). False when the worker cannot start.
 bool CheckNewVersion();
+// The query against the given version file and server origin on a worker of the bridge;
+// FinishVersionCheck runs with its result on the main thread when it ends, unless the bridge's workers
+// were stopped first. False while a check runs, or when the host refuses the custom event or no thread
+// can be made. Main thread only.
+bool StartVersionCheck(const std::string& versionFile, const std::string& serverBaseUrl);
 
 // The check in its three parts. BeginVersionCheck and FinishVersionCheck call the host and belong on
 // its main thread; QueryVersion calls no host function and runs on the worker. FinishVersionCheck writes
@@ -22,9 +27,6 @@ void BeginVersionCheck();
 VersionQuery QueryVersion(const std::string& versionFile, const std::string& serverBaseUrl,
                           const TransferProgress& progress = nullptr);
 bool FinishVersionCheck(const VersionQuery& query);
-
-// The whole check at once, against the given version file and server origin.
-bool CheckNewVersionAt(const std::string& versionFile, const std::string& serverBaseUrl);
 
 // The version held by the version file at path: its last line less the line's first character,
 // nothing trimmed. Empty when the file is missing or unreadable; an empty last line gives empty.
