@@ -50,9 +50,9 @@ void InstallCzechFiles(bool force, const InstallPlaces& places);
 std::uint64_t FilesToCopy(const InstallPlaces& places);
 
 // Removes the Czech files of the older bundle from every build folder in productionFolder (which ends
-// with the separator) except those whose path contains currentBuild. What is absent, or vanishes while
-// it is removed (another host cleaning the same builds), is no error. False with the failure that
-// stopped the removal.
+// with the separator) but the running build's, the entry named exactly currentBuild; entries that are
+// links are passed over. What is absent, or vanishes while it is removed (another host cleaning the same
+// builds), is no error. False with the failure that stopped the removal.
 bool RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild,
                               Failure& failure);
 
