@@ -28,6 +28,16 @@ bool checkReturn(const Ptr<Base>& result) {
   return false;
 }
 
+Ptr<ProgressDialog> ShowCancellableProgress(const std::wstring& title, const std::wstring& message) {
+  Ptr<ProgressDialog> dialog = ui ? ui->createProgressDialog() : nullptr;
+  if (!dialog)
+    return nullptr;
+  dialog->isCancelButtonShown(true);
+  dialog->cancelButtonText(ws2s(L"Zrušit"));
+  dialog->show(ws2s(title), ws2s(message), 0, 100, /*delay=*/0);
+  return dialog;
+}
+
 void LogLine(const std::string& message, LogLevels level) {
   Application::log("QUORLEX: " + message, level, static_cast<LogTypes>(0));
 }

@@ -20,6 +20,11 @@ extern adsk::core::Ptr<adsk::core::UserInterface> ui;
 // (empty title, OK, no icon) when both app and ui are set, and returns false.
 bool checkReturn(const adsk::core::Ptr<adsk::core::Base>& result);
 
+// Shows the host's progress dialog with title and message, 0 to 100, at once, with its Cancel button
+// "Zrušit". The dialog, or an empty handle when the host gave none (the work then goes on without one).
+adsk::core::Ptr<adsk::core::ProgressDialog> ShowCancellableProgress(const std::wstring& title,
+                                                                    const std::wstring& message);
+
 // "QUORLEX: " + message, at level 2 type 0 unless told otherwise.
 void LogLine(const std::string& message, adsk::core::LogLevels level = adsk::core::InfoLogLevel);
 // "QUORLEX: (" + routine + ")" + message; message begins with its own blank.

@@ -29,17 +29,11 @@ constexpr const wchar_t* kProgressTitle = L"Instalace češtiny";
 constexpr const wchar_t* kProgressPreparing = L"Připravuje se instalace češtiny…";
 constexpr const wchar_t* kProgressCopied = L"Zkopírováno souborů: ";
 constexpr const wchar_t* kProgressOf = L" z ";
-constexpr const wchar_t* kCancelText = L"Zrušit";
 
 Ptr<ProgressDialog> g_dialog;
 
 void ShowProgress() {
-  g_dialog = ui ? ui->createProgressDialog() : nullptr;
-  if (!g_dialog)
-    return;
-  g_dialog->isCancelButtonShown(true);
-  g_dialog->cancelButtonText(ws2s(kCancelText));
-  g_dialog->show(ws2s(kProgressTitle), ws2s(kProgressPreparing), 0, 100, /*delay=*/0);
+  g_dialog = ShowCancellableProgress(kProgressTitle, kProgressPreparing);
 }
 
 // On the main thread: true once the user pressed Cancel, and then the run is asked to end before its

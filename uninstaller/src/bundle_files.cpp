@@ -31,25 +31,36 @@ struct Bundle {
   }
 };
 
-// Plans the file at relative when it still is the file the installer placed there.
-bool PlanFile(const Bundle& bundle, const std::string& relative, const installrecord::RecordedFile& recorded,
-              Plan& plan, std::set<std::string>& removed, Failure& failure) {
-  const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
+// Looks at the bundle's file of step: regular is true when a regular file stands there, reached through
+// no link. Anything else there is kept and named; nothing there is nothing to plan.
+bool ExamineFile(const Bundle& bundle, const Step& step, Plan& plan, struct stat& info, bool& regular,
+                 Failure& failure) {
   removal::EntryKind kind = removal::EntryKind::kAbsent;
-  struct stat info {};
+  regular = false;
   if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
     return false;
   if (kind == removal::EntryKind::kAbsent)
     return true;
   // A link among the folders of the path could lead out of the bundle, to a file that is not ours.
-  if (kind == removal::EntryKind::kBehindLink) {
+  if (kind == removal::EntryKind::kBehindLink)
     plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
-    return true;
-  }
-  if (!S_ISREG(info.st_mode)) {
+  else if (!S_ISREG(info.st_mode))
     plan.kept.push_back(Kept{step.Path(), "neni to obycejny soubor, jaky balicek nainstaloval"});
+  else
+    regular = true;
+  return true;
+}
+
+// Plans the file at relative when it still is the file the installer placed there.
+bool PlanFile(const Bundle& bundle, const std::string& relative, const installrecord::RecordedFile& recorded,
+              Plan& plan, std::set<std::string>& removed, Failure& failure) {
+  const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
+  struct stat info {};
+  bool regular = false;
+  if (!ExamineFile(bundle, step, plan, info, regular, failure))
+    return false;
+  if (!regular)
     return true;
-  }
   const timespec modified = ModificationTime(info);
   if (static_cast<std::uint64_t>(info.st_size) != recorded.size || modified.tv_sec != recorded.mtimeSeconds ||
       modified.tv_nsec != recorded.mtimeNanoseconds) {
@@ -174,20 +185,12 @@ bool SameBytes(const Bundle& bundle, const std::string& relative, const std::str
 bool PlanPackageFile(const Bundle& bundle, const std::string& relative, const std::string& packageFile,
                      Plan& plan, std::set<std::string>& removed, Failure& failure) {
   const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
-  removal::EntryKind kind = removal::EntryKind::kAbsent;
   struct stat info {};
-  if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
+  bool regular = false;
+  if (!ExamineFile(bundle, step, plan, info, regular, failure))
     return false;
-  if (kind == removal::EntryKind::kAbsent)
+  if (!regular)
     return true;
-  if (kind == removal::EntryKind::kBehindLink) {
-    plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
-    return true;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    plan.kept.push_back(Kept{step.Path(), "neni to obycejny soubor, jaky balicek nainstaloval"});
-    return true;
-  }
   bool same = false;
   if (!SameBytes(bundle, relative, packageFile, same, failure))
     return false;

@@ -37,7 +37,6 @@ constexpr const wchar_t* kProgressTitle = L"Nová verze České lokalizace";
 constexpr const wchar_t* kProgressAsking = L"Zjišťuje se adresa instalačního balíčku…";
 constexpr const wchar_t* kProgressDownloading = L"Stahuje se instalační balíček nové verze: ";
 constexpr const wchar_t* kProgressOf = L" z ";
-constexpr const wchar_t* kCancelText = L"Zrušit";
 
 constexpr const char* kDownloadsTarget = "/Downloads/Orvandel-installer.pkg";
 constexpr const char* kRoutine = "downloadLatestVersion";
@@ -223,12 +222,7 @@ bool g_cancelled = false;
 std::atomic<bool> g_progressPosted{false};
 
 void ShowProgress() {
-  g_dialog = ui ? ui->createProgressDialog() : nullptr;
-  if (!g_dialog)
-    return;
-  g_dialog->isCancelButtonShown(true);
-  g_dialog->cancelButtonText(ws2s(kCancelText));
-  g_dialog->show(ws2s(kProgressTitle), ws2s(kProgressAsking), 0, 100, /*delay=*/0);
+  g_dialog = ShowCancellableProgress(kProgressTitle, kProgressAsking);
 }
 
 // True once the user pressed the dialog's Cancel; the worker is then asked to end its step.
