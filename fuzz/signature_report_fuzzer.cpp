@@ -5,7 +5,33 @@
 #include "update/package_signature.h"
 
 #include <cstdint>
+#include <sstream>
 #include <string>
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r");
+  return first == std::string::npos ? std::string()
+                                    : text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
+}
+
+// The header's first status that says anything: lines before the one that is "Certificate Chain:"
+// (blanks around a line left out; the words inside a line, a path say, begin nothing).
+std::string HeaderStatus(const std::string& report) {
+  std::istringstream lines(report);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::string text = Trim(line);
+    if (text == "Certificate Chain:")
+      break;
+    if (text.rfind("Status:", 0) == 0 && !Trim(text.substr(7)).empty())
+      return Trim(text.substr(7));
+  }
+  return std::string();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string report(reinterpret_cast<const char*>(data), size);
@@ -17,8 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     FUZZ_CHECK(exitStatus == 0);
     // The signed status stands in the header, before the certificate chain.
-    const std::size_t status = report.find("Status: signed by a developer certificate issued by Apple");
-    FUZZ_CHECK(status != std::string::npos && status < report.find("Certificate Chain:"));
+    FUZZ_CHECK(HeaderStatus(report).rfind("signed by a developer certificate issued by Apple", 0) == 0);
     FUZZ_CHECK(report.find("Developer ID Installer: ") != std::string::npos);
     FUZZ_CHECK(report.find("(" + team + ")") != std::string::npos);
     FUZZ_CHECK(report.find("Apple Root CA") != std::string::npos);
