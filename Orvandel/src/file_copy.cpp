@@ -19,11 +19,11 @@
 namespace filecopy {
 namespace {
 
-constexpr const char* kOpening = "otevreni";
-constexpr const char* kStatus = "zjisteni stavu";
-constexpr const char* kCopying = "kopirovani";
-constexpr const char* kCreatingFolder = "vytvoreni slozky";
-constexpr const char* kListing = "cteni slozky";
+constexpr const char* kOpening = "otevření";
+constexpr const char* kStatus = "zjištění stavu";
+constexpr const char* kCopying = "kopírování";
+constexpr const char* kCreatingFolder = "vytvoření složky";
+constexpr const char* kListing = "čtení složky";
 
 bool Fail(Failure& failure, const char* operation, const std::string& path, std::error_code code) {
   failure = Failure{operation, path, code, std::string()};

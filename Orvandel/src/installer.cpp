@@ -43,9 +43,14 @@ const wchar_t* const kSourceMissingMessage =
     L"Zdrojová data nebyla nalezena. Použijte znovu instalační soubor.";
 const wchar_t* const kSuccessMessage =
     L"Instalace češtiny proběhla správně. Nastavení se projeví po restartu Fusion 360";
-const wchar_t* const kFailureMessage = L"Instalace češtiny se nezdařila.";
-const wchar_t* const kFailureFileLabel = L"Soubor: ";
-const wchar_t* const kFailureReasonLabel = L"Důvod: ";
+const char* const kFailureMessage = "Instalace češtiny se nezdařila.";
+const char* const kFailureFileLabel = "Soubor: ";
+const char* const kFailureReasonLabel = "Důvod: ";
+const char* const kRemoveTheCause = "Odstraňte příčinu a spusťte instalaci znovu tlačítkem „Aktivace CZ“.";
+const char* const kFreeSpace = "Uvolněte místo na disku a spusťte instalaci znovu tlačítkem „Aktivace CZ“.";
+const char* const kInstallAgain =
+    "Datový balíček české lokalizace chybí nebo jej nelze přečíst: nainstalujte českou lokalizaci znovu z "
+    "instalačního balíčku.";
 
 // The run's way to the host: its log lines, message boxes and the language preference reach the host
 // on its main thread through the job's context, in the order the run makes them.
@@ -56,20 +61,21 @@ struct Reporting {
   void Log(const std::string& message) const {
     context.Post([message] { LogRoutine(kRoutine, message); });
   }
-  // Message boxes of the run: empty title, OK, no icon. Without a user interface there is no one to tell.
-  void Show(const std::string& text) const {
-    context.Post([text, before = hooks.beforeMessage] {
+  // Message boxes of the run: empty title, OK, no icon unless given. Without a user interface there is no
+  // one to tell.
+  void Show(const std::string& text, MessageBoxIconTypes icon = static_cast<MessageBoxIconTypes>(0)) const {
+    context.Post([text, icon, before = hooks.beforeMessage] {
       if (before)
         before();
       if (ui)
-        ui->messageBox(text, "", static_cast<MessageBoxButtonTypes>(0), static_cast<MessageBoxIconTypes>(0));
+        ui->messageBox(text, "", static_cast<MessageBoxButtonTypes>(0), icon);
     });
   }
   // False with CopyError::stopped once the run was asked to end, before the file path names.
   bool BetweenFiles(const std::string& path, Failure& failure) const {
     if (!hooks.betweenFiles || hooks.betweenFiles())
       return true;
-    failure = Failure{"kopirovani", path, filecopy::CopyError::stopped, std::string()};
+    failure = Failure{"kopírování", path, filecopy::CopyError::stopped, std::string()};
     return false;
   }
 };
@@ -110,64 +116,31 @@ bool SetCzechLanguage(const Reporting& report, Failure& failure) {
   const std::error_code code = report.context.StopRequested()
                                    ? make_error_code(filecopy::CopyError::stopped)
                                    : MakeErrorCode(InstallError::noGeneralPreferences);
-  failure = Failure{"nastaveni jazyka", std::string(), code, std::string()};
+  failure = Failure{"nastavení jazyka", std::string(), code, std::string()};
   return false;
 }
 
-// The system's reason in Czech for the user; the log keeps the system's own text.
-std::wstring CzechReason(const std::error_code& code) {
+// The reason in Czech for the user; the log keeps the system's own text.
+std::string ReasonForUser(const std::error_code& code) {
   if (code == filecopy::CopyError::linkLoop)
-    return L"symbolický odkaz vede zpět do kopírované složky";
+    return "symbolický odkaz vede zpět do kopírované složky";
   if (code == MakeErrorCode(InstallError::noGeneralPreferences))
-    return L"aplikace nevrátila obecné předvolby";
+    return "aplikace nevrátila obecné předvolby";
   if (code.category() != std::generic_category() && code.category() != std::system_category())
-    return L"neznámá chyba";
-  switch (code.value()) {
-  case EACCES:
-    return L"přístup byl odepřen";
-  case EPERM:
-    return L"operace není povolena";
-  case ENOENT:
-    return L"soubor nebo složka neexistuje";
-  case ENOTDIR:
-    return L"není složka";
-  case EISDIR:
-    return L"je to složka";
-  case EMFILE:
-  case ENFILE:
-    return L"příliš mnoho otevřených souborů";
-  case ENOSPC:
-  case EDQUOT:
-    return L"na disku není dost místa";
-  case EFBIG:
-    return L"soubor je příliš velký";
-  case EROFS:
-    return L"disk je jen pro čtení";
-  case ELOOP:
-    return L"příliš mnoho úrovní symbolických odkazů";
-  case ENAMETOOLONG:
-    return L"název nebo cesta je příliš dlouhá";
-  case EIO:
-    return L"chyba čtení nebo zápisu na disk";
-  case ENOTEMPTY:
-    return L"složka není prázdná";
-  case EEXIST:
-    return L"soubor již existuje";
-  case EBUSY:
-  case ETXTBSY:
-    return L"soubor nebo složka se právě používá";
-  case ENOMEM:
-    return L"nedostatek paměti";
-  case ENOTSUP:
-#if EOPNOTSUPP != ENOTSUP
-  case EOPNOTSUPP:
-#endif
-    return L"operace není podporována";
-  case EINVAL:
-    return L"neplatný argument";
-  default:
-    return L"systémová chyba č. " + std::to_wstring(code.value());
-  }
+    return "neznámá chyba";
+  return CzechReason(code);
+}
+
+// What the user does next after a failed run: make room on a full disk, install the package again when
+// its own data cannot be read, else remove the cause; each ends with the button that runs it again. path
+// is the entry the run failed at: of a copy, the one it wrote.
+std::string NextStep(const std::error_code& code, const std::string& path, const std::string& packageRoot) {
+  if (code == std::errc::no_space_on_device ||
+      (code.category() == std::generic_category() && code.value() == EDQUOT))
+    return kFreeSpace;
+  if (!packageRoot.empty() && path.compare(0, packageRoot.size() + 1, packageRoot + "/") == 0)
+    return kInstallAgain;
+  return kRemoveTheCause;
 }
 
 std::string FailedPaths(const Failure& failure) {
@@ -177,16 +150,17 @@ std::string FailedPaths(const Failure& failure) {
   return paths;
 }
 
-// The one report of a run that an error ended: a log line and a message box.
+// The one report of a run that an error ended: a log line and a message box with the warning icon that
+// names the file, the reason and what to do next.
 void ReportFailure(const Reporting& report, const std::string& paths, const std::string& reason,
-                   const std::wstring& reasonForUser) {
+                   const std::string& reasonForUser, const std::string& nextStep) {
   try {
     report.Log(" installation failed: " + (paths.empty() ? reason : paths + ": " + reason));
-    std::string text = Wstr2Str(kFailureMessage);
+    std::string text = kFailureMessage;
     if (!paths.empty())
-      text += "\n" + Wstr2Str(kFailureFileLabel) + paths;
-    text += "\n" + Wstr2Str(kFailureReasonLabel + reasonForUser);
-    report.Show(text);
+      text += std::string("\n") + kFailureFileLabel + paths;
+    text += std::string("\n") + kFailureReasonLabel + reasonForUser + "\n" + nextStep;
+    report.Show(text, WarningIconType);
   } catch (...) {
     // Nothing is left to report with: the host must not see the exception.
   }
@@ -371,16 +345,19 @@ void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::Jo
     } else if (failure.code == filecopy::CopyError::stopped) {
       report.Log(" installation cancelled; the next start completes it.");
     } else {
-      ReportFailure(report, FailedPaths(failure), failure.code.message(), CzechReason(failure.code));
+      ReportFailure(
+          report, FailedPaths(failure), failure.code.message(), ReasonForUser(failure.code),
+          NextStep(failure.code, failure.target.empty() ? failure.path : failure.target, places.packageRoot));
     }
   } catch (const std::system_error& error) {
-    ReportFailure(report, std::string(), error.what(), CzechReason(error.code()));
+    ReportFailure(report, std::string(), error.what(), ReasonForUser(error.code()),
+                  NextStep(error.code(), std::string(), std::string()));
   } catch (const std::bad_alloc&) {
-    ReportFailure(report, std::string(), "out of memory", L"nedostatek paměti");
+    ReportFailure(report, std::string(), "out of memory", "nedostatek paměti", kRemoveTheCause);
   } catch (const std::exception& error) {
-    ReportFailure(report, std::string(), error.what(), L"neočekávaná chyba");
+    ReportFailure(report, std::string(), error.what(), "neočekávaná chyba", kRemoveTheCause);
   } catch (...) {
-    ReportFailure(report, std::string(), "unknown error", L"neznámá chyba");
+    ReportFailure(report, std::string(), "unknown error", "neznámá chyba", kRemoveTheCause);
   }
   // What the run placed before an error ended it is recorded too.
   if (recorder)

@@ -102,7 +102,7 @@ bool ParseLine(const std::string& line, InstallRecord& record) {
   return false;
 }
 
-constexpr const char* kReading = "cteni zaznamu instalace";
+constexpr const char* kReading = "čtení záznamu instalace";
 
 bool Fail(Failure& failure, const std::string& path, std::error_code code,
           std::string detail = std::string()) {
@@ -117,11 +117,11 @@ bool ReadWhole(const std::string& path, std::string& content, Failure& failure) 
   if (!fd.valid() || fstat(fd.get(), &status) != 0)
     return Fail(failure, path, std::error_code(errno, std::generic_category()));
   if (!S_ISREG(status.st_mode))
-    return Fail(failure, path, RecordError::kNotRegularFile, "zaznam neni obycejny soubor");
+    return Fail(failure, path, RecordError::kNotRegularFile, "záznam není obyčejný soubor");
   if (status.st_size > kMaxRecordBytes) {
     return Fail(failure, path, RecordError::kTooLarge,
-                "zaznam je prilis velky (vice nez " + std::to_string(kMaxRecordBytes / (1024 * 1024)) +
-                    " MiB), nejde o zaznam instalace");
+                "záznam je příliš velký (více než " + std::to_string(kMaxRecordBytes / (1024 * 1024)) +
+                    " MiB), nejde o záznam instalace");
   }
   char buffer[65536];
   for (;;) {
@@ -187,14 +187,14 @@ bool ReadInstallRecord(const std::string& path, InstallRecord& record, Failure& 
   std::istringstream lines(content);
   std::string line;
   if (!std::getline(lines, line) || line != kHeader)
-    return Fail(failure, path, RecordError::kNotARecord, "soubor neni zaznamem instalace (prvni radek)");
+    return Fail(failure, path, RecordError::kNotARecord, "soubor není záznamem instalace (první řádek)");
   InstallRecord read;
   for (int number = 2; std::getline(lines, line); ++number) {
     if (line.empty())
       continue;
     if (!ParseLine(line, read))
       return Fail(failure, path, RecordError::kDamagedLine,
-                  "zaznam je poskozen (radek " + std::to_string(number) + ")");
+                  "záznam je poškozen (řádek " + std::to_string(number) + ")");
   }
   record = std::move(read);
   return true;
@@ -217,7 +217,7 @@ bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Fa
   if (code == 0)
     code = temporary.commit(/*durable=*/true);
   if (code != 0) {
-    failure = Failure{"zapis zaznamu instalace", path, std::error_code(code, std::generic_category()),
+    failure = Failure{"zápis záznamu instalace", path, std::error_code(code, std::generic_category()),
                       std::string()};
     return false;
   }

@@ -45,7 +45,7 @@ bool FindPlaces(const std::string& productionFolder, const std::string& currentB
     if (fstatat(production.get(), build.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) // gone meanwhile (the host's updater)
         continue;
-      failure = Failure{"zjisteni stavu", productionFolder + build,
+      failure = Failure{"zjištění stavu", productionFolder + build,
                         std::error_code(errno, std::generic_category()), std::string()};
       return false;
     }

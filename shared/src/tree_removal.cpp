@@ -44,7 +44,7 @@ int OpenSubFolder(int parent, const std::string& name) {
 bool Unlink(int parent, const std::string& name, const std::string& path, int flags, Failure& failure) {
   if (unlinkat(parent, name.c_str(), flags) == 0 || errno == ENOENT)
     return true;
-  return Fail(failure, "odstraneni", path, errno);
+  return Fail(failure, "odstranění", path, errno);
 }
 
 // Empties the folder name of parent, which fstatat described as info.
@@ -52,13 +52,13 @@ bool RemoveContents(int parent, const std::string& name, const std::string& path
                     Failure& failure) {
   const UniqueFd folder(OpenSubFolder(parent, name));
   if (!folder.valid())
-    return errno == ENOENT ? true : Fail(failure, "otevreni slozky", path, errno);
+    return errno == ENOENT ? true : Fail(failure, "otevření složky", path, errno);
   struct stat opened {};
   if (fstat(folder.get(), &opened) != 0)
-    return Fail(failure, "zjisteni stavu", path, errno);
+    return Fail(failure, "zjištění stavu", path, errno);
   // Another folder moved into its place: not the one examined, so not necessarily one to remove.
   if (opened.st_dev != info.st_dev || opened.st_ino != info.st_ino)
-    return Fail(failure, "otevreni slozky", path, EBUSY);
+    return Fail(failure, "otevření složky", path, EBUSY);
   std::vector<std::string> names;
   if (!ListFolder(folder.get(), path, names, failure))
     return false;
@@ -85,7 +85,7 @@ bool OpenFolderBelow(const std::string& start, const std::string& relative, Uniq
                      Failure& failure) {
   UniqueFd current(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!current.valid())
-    return Fail(failure, "otevreni slozky", start, errno);
+    return Fail(failure, "otevření složky", start, errno);
   std::string path = start;
   std::string::size_type begin = 0;
   while (begin < relative.size()) {
@@ -98,10 +98,10 @@ bool OpenFolderBelow(const std::string& start, const std::string& relative, Uniq
       continue;
     path = Joined(path, component);
     if (component == "." || component == "..")
-      return Fail(failure, "otevreni slozky", path, EINVAL);
+      return Fail(failure, "otevření složky", path, EINVAL);
     UniqueFd next(OpenSubFolder(current.get(), component));
     if (!next.valid())
-      return Fail(failure, "otevreni slozky", path, errno);
+      return Fail(failure, "otevření složky", path, errno);
     current = std::move(next);
   }
   folder = std::move(current);
@@ -111,26 +111,26 @@ bool OpenFolderBelow(const std::string& start, const std::string& relative, Uniq
 bool OpenFolderAt(int parent, const std::string& name, const std::string& path, UniqueFd& folder,
                   Failure& failure) {
   folder.reset(OpenSubFolder(parent, name));
-  return folder.valid() ? true : Fail(failure, "otevreni slozky", path, errno);
+  return folder.valid() ? true : Fail(failure, "otevření složky", path, errno);
 }
 
 bool ListFolder(int folder, const std::string& path, std::vector<std::string>& names, Failure& failure) {
   // fdopendir owns the descriptor it is given; the caller keeps its own.
   const int copy = fcntl(folder, F_DUPFD_CLOEXEC, 0);
   if (copy < 0)
-    return Fail(failure, "cteni slozky", path, errno);
+    return Fail(failure, "čtení složky", path, errno);
   const UniqueDir listing(fdopendir(copy));
   if (!listing) {
     const int error = errno;
     close(copy);
-    return Fail(failure, "cteni slozky", path, error);
+    return Fail(failure, "čtení složky", path, error);
   }
   rewinddir(listing.get());
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(listing.get());
     if (!entry)
-      return errno == 0 ? true : Fail(failure, "cteni slozky", path, errno);
+      return errno == 0 ? true : Fail(failure, "čtení složky", path, errno);
     const std::string name = entry->d_name;
     if (name != "." && name != "..")
       names.push_back(name);
@@ -161,7 +161,7 @@ bool ExamineBelow(const std::string& start, const std::string& relative, EntryKi
       kind = EntryKind::kAbsent;
       return true;
     }
-    return Fail(failure, "zjisteni stavu", Joined(start, relative), errno);
+    return Fail(failure, "zjištění stavu", Joined(start, relative), errno);
   }
   kind = S_ISLNK(info.st_mode)   ? EntryKind::kLink
          : S_ISDIR(info.st_mode) ? EntryKind::kFolder
@@ -173,9 +173,9 @@ bool RemoveTreeAt(int parent, const std::string& name, const std::string& path, 
                   Failure& failure) {
   struct stat info {};
   if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? true : Fail(failure, "zjisteni stavu", path, errno);
+    return errno == ENOENT ? true : Fail(failure, "zjištění stavu", path, errno);
   if (S_ISLNK(info.st_mode) && atLink == AtLink::kStop)
-    return Fail(failure, "odstraneni", path, ELOOP);
+    return Fail(failure, "odstranění", path, ELOOP);
   if (!S_ISDIR(info.st_mode))
     return Unlink(parent, name, path, 0, failure);
   return RemoveContents(parent, name, path, info, failure) &&
@@ -185,7 +185,7 @@ bool RemoveTreeAt(int parent, const std::string& name, const std::string& path, 
 bool RemoveEntryAt(int parent, const std::string& name, const std::string& path, Failure& failure) {
   struct stat info {};
   if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? true : Fail(failure, "zjisteni stavu", path, errno);
+    return errno == ENOENT ? true : Fail(failure, "zjištění stavu", path, errno);
   return Unlink(parent, name, path, S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0, failure);
 }
 

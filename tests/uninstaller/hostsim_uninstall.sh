@@ -55,7 +55,7 @@ esac
 # Readable lines escape the output: a newline reads \n.
 closing='\n\n*****************************\nSoubory s lokalizaci a AddInu byly odstraneny.\nOkno Terminalu je mozne uzavrit\n*****************************\n\n'
 case "$line" in
-*"stdout=\"Zustava: $bundle/${changed#./} ("*"Preferences > General > Language"*"sudo rm -rf /Library/Vornid"*"$closing\""*) ;;
+*"stdout=\"Zůstává: \\\"$bundle/${changed#./}\\\" ("*"Preferences > General > Language"*"sudo rm -rf \\\"/Library/Vornid\\\""*"$closing\""*) ;;
 *) fail_now "the output lacks the kept file, the notes or the closing message last: $line" ;;
 esac
 

@@ -1,6 +1,7 @@
 #include "uninstall.h"
 
 #include "install_record.h"
+#include "messages.h"
 #include "platform.h"
 #include "temp_folder.h"
 #include "test_files.h"
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -114,10 +116,10 @@ TEST(Uninstall, RemovesRecordedBundleFilesThatStillMatchAndNothingElse) {
   EXPECT_FALSE(Exists(bundle + "/" + translations + "sametime.xml"));
   for (const auto& kept : {translations + "samesize.xml", translations + "czech_cz.xml", help + "cz-html"}) {
     EXPECT_TRUE(Exists(bundle + "/" + kept)) << kept;
-    EXPECT_NE(tree.out.find("Zustava: " + bundle + "/" + kept + " ("), std::string::npos) << tree.out;
+    EXPECT_NE(tree.out.find("Zůstává: \"" + bundle + "/" + kept + "\" ("), std::string::npos) << tree.out;
   }
   EXPECT_EQ(ReadFile(outside + "/page.html"), "page");
-  EXPECT_NE(tree.out.find("Zustava: " + bundle + "/" + help + "linked/page.html ("), std::string::npos)
+  EXPECT_NE(tree.out.find("Zůstává: \"" + bundle + "/" + help + "linked/page.html\" ("), std::string::npos)
       << tree.out;
   EXPECT_TRUE(fs::is_directory(bundle + "/" + qm));
 }
@@ -129,7 +131,7 @@ TEST(Uninstall, UnreadableRecordStopsBeforeAnyRemoval) {
   const std::string before = Listing(tree.temp.path());
   EXPECT_EQ(tree.Run(), uninstaller::kExitFileSystemError);
   EXPECT_NE(tree.err.find(tree.own + "/" + installrecord::kFileName), std::string::npos) << tree.err;
-  EXPECT_NE(tree.err.find("Nic nebylo odstraneno"), std::string::npos) << tree.err;
+  EXPECT_NE(tree.err.find("Nic nebylo odstraněno"), std::string::npos) << tree.err;
   EXPECT_EQ(tree.out, "");
   EXPECT_EQ(Listing(tree.temp.path()), before);
 }
@@ -252,11 +254,12 @@ TEST(Uninstall, DryRunListsWhatWouldGoAndWhatStays) {
   const std::string before = Listing(tree.temp.path());
 
   EXPECT_EQ(tree.Run(Mode::kDryRun), uninstaller::kExitSuccess);
-  std::string expected = LegacyFile(build, 1) + "\n" + LegacyTree(build, 0);
-  expected.back() = '\n'; // printed without the tree's trailing separator
-  expected += tree.guide + "\n" + tree.own + "\n";
+  std::string tree0 = LegacyTree(build, 0);
+  tree0.pop_back(); // printed without the tree's trailing separator
+  const std::string expected =
+      "\"" + LegacyFile(build, 1) + "\"\n\"" + tree0 + "\"\n\"" + tree.guide + "\"\n\"" + tree.own + "\"\n";
   EXPECT_NE(tree.out.find("\n" + expected), std::string::npos) << tree.out;
-  EXPECT_NE(tree.out.find("sudo rm -rf /Library/Vornid\n"), std::string::npos) << tree.out;
+  EXPECT_NE(tree.out.find("sudo rm -rf \"/Library/Vornid\"\n"), std::string::npos) << tree.out;
   EXPECT_EQ(tree.out.find("*****"), std::string::npos);
   EXPECT_EQ(Listing(tree.temp.path()), before);
 }
@@ -266,7 +269,7 @@ TEST(Uninstall, DryRunThatHitsAnErrorSaysNothingWasRemoved) {
   WriteFile(tree.production.substr(0, tree.production.size() - 1), "a plain file");
   const std::string before = Listing(tree.temp.path());
   EXPECT_EQ(tree.Run(Mode::kDryRun), uninstaller::kExitFileSystemError);
-  EXPECT_NE(tree.err.find("Nic nebylo odstraneno"), std::string::npos) << tree.err;
+  EXPECT_NE(tree.err.find("Nic nebylo odstraněno"), std::string::npos) << tree.err;
   EXPECT_EQ(Listing(tree.temp.path()), before);
 }
 
@@ -332,7 +335,8 @@ TEST(Uninstall, RemovesTheGuideAddinOnlyWhenItIsARealGuideFolder) {
     ExpectNotesThenClosingMessage(tree.out);
     EXPECT_FALSE(Exists(tree.own));
     EXPECT_EQ(Exists(tree.guide), !c.removed);
-    EXPECT_EQ(tree.out.find("Zustava: " + tree.guide + " ("), c.removed ? std::string::npos : 0) << tree.out;
+    EXPECT_EQ(tree.out.find("Zůstává: \"" + tree.guide + "\" ("), c.removed ? std::string::npos : 0)
+        << tree.out;
     EXPECT_EQ(Listing(tree.temp.path() + "/elsewhere"), linkTarget);
   }
 }
@@ -347,10 +351,11 @@ TEST(Uninstall, NamesTheDataPackageAndTheDownloadedPackageWithTheCommandsThatRem
     }
     EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
     ExpectNotesThenClosingMessage(tree.out);
-    EXPECT_EQ(tree.out.find("/Library/Vornid zustava") != std::string::npos, present) << tree.out;
-    EXPECT_EQ(tree.out.find("\n  sudo rm -rf /Library/Vornid\n") != std::string::npos, present);
-    EXPECT_EQ(tree.out.find("~/Downloads/Orvandel-installer.pkg zustava") != std::string::npos, present);
-    EXPECT_EQ(tree.out.find("\n  rm ~/Downloads/Orvandel-installer.pkg\n") != std::string::npos, present);
+    EXPECT_EQ(tree.out.find("Poznámka: datový balíček /Library/Vornid zůstává") != std::string::npos, present)
+        << tree.out;
+    EXPECT_EQ(tree.out.find("\n  sudo rm -rf \"/Library/Vornid\"\n") != std::string::npos, present);
+    EXPECT_EQ(tree.out.find("~/Downloads/Orvandel-installer.pkg zůstává") != std::string::npos, present);
+    EXPECT_EQ(tree.out.find("\n  rm ~/\"Downloads/Orvandel-installer.pkg\"\n") != std::string::npos, present);
     EXPECT_EQ(Exists(tree.packageRoot), present);
     EXPECT_EQ(Exists(tree.downloads + "/Orvandel-installer.pkg"), present);
   }
@@ -411,7 +416,7 @@ TEST(Uninstall, WithoutRecordFindsThePackagesFilesInTheCurrentBundle) {
     EXPECT_EQ(tree.Run(Mode::kDryRun), uninstaller::kExitSuccess) << tree.err;
     EXPECT_EQ(Listing(tree.temp.path()), before);
     for (const auto& gone : c.gone)
-      EXPECT_NE(tree.out.find("\n" + bundle + gone + "\n"), std::string::npos) << gone << tree.out;
+      EXPECT_NE(tree.out.find("\n\"" + bundle + gone + "\"\n"), std::string::npos) << gone << tree.out;
 
     EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
     ExpectNotesThenClosingMessage(tree.out);
@@ -419,7 +424,7 @@ TEST(Uninstall, WithoutRecordFindsThePackagesFilesInTheCurrentBundle) {
       EXPECT_FALSE(Exists(bundle + gone)) << gone;
     for (const auto& kept : c.kept) {
       EXPECT_TRUE(Exists(bundle + kept)) << kept;
-      EXPECT_NE(tree.out.find("Zustava: " + bundle + kept + " ("), std::string::npos) << tree.out;
+      EXPECT_NE(tree.out.find("Zůstává: \"" + bundle + kept + "\" ("), std::string::npos) << tree.out;
     }
     for (const auto& file : hostFiles)
       EXPECT_EQ(ReadFile(bundle + file), "host's own") << file;
@@ -441,14 +446,14 @@ TEST(Uninstall, RecordThatCannotBeUsedIsReportedInCzech) {
          WriteFile(record, "# Orvandel install record 1\n");
          fs::resize_file(record, 65 * 1024 * 1024);
        },
-       "zaznam je prilis velky (vice nez 64 MiB)"},
+       "záznam je příliš velký (více než 64 MiB)"},
       {"a folder", [](const std::string& record) { fs::create_directories(record); },
-       "zaznam neni obycejny soubor"},
+       "záznam není obyčejný soubor"},
       {"not a record", [](const std::string& record) { WriteFile(record, "hello\n"); },
-       "soubor neni zaznamem instalace"},
+       "soubor není záznamem instalace"},
       {"damaged line",
        [](const std::string& record) { WriteFile(record, "# Orvandel install record 1\nD\tok\nX\tbad\n"); },
-       "zaznam je poskozen (radek 3)"},
+       "záznam je poškozen (řádek 3)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -458,7 +463,7 @@ TEST(Uninstall, RecordThatCannotBeUsedIsReportedInCzech) {
     const std::string before = Listing(tree.temp.path());
     EXPECT_EQ(tree.Run(), uninstaller::kExitFileSystemError);
     EXPECT_NE(tree.err.find(c.reason), std::string::npos) << tree.err;
-    EXPECT_NE(tree.err.find("Nic nebylo odstraneno"), std::string::npos) << tree.err;
+    EXPECT_NE(tree.err.find("Nic nebylo odstraněno"), std::string::npos) << tree.err;
     EXPECT_EQ(tree.err.find("Invalid argument"), std::string::npos) << tree.err;
     EXPECT_EQ(Listing(tree.temp.path()), before);
   }
@@ -523,4 +528,25 @@ TEST(RunUninstaller, RootActsOnlyWhereEverythingIsRoots) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(uninstaller::FolderRootMustNotActIn(c.effectiveUser, c.folders), c.refused);
+}
+
+// A path the program prints pastes into a shell as one word and means that path, whatever it holds; a
+// leading "~/" still expands to the home folder.
+TEST(Messages, PrintedPathPastesIntoAShellAsOneWord) {
+  TempFolder temp{"shell-word-"};
+  const std::string script = temp.path() + "/paste.sh";
+  for (const std::string& path : {std::string("/Users/u/Library/Application Support/Autodesk Fusion 360"),
+                                  std::string("/a/$HOME/`id`/\"quoted\"/it's/back\\slash/bang!/*"),
+                                  std::string("~/Library/Application Support/x"), std::string("~/it's $x")}) {
+    SCOPED_TRACE(path);
+    WriteFile(script, "set -- " + uninstaller::ShellWord(path) + "\nprintf '%s|%s' \"$#\" \"$1\"\n");
+    FILE* shell = popen(("HOME=/home/u /bin/sh " + script).c_str(), "r");
+    ASSERT_NE(shell, nullptr);
+    std::string out;
+    char buffer[512];
+    for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, shell)) > 0;)
+      out.append(buffer, count);
+    EXPECT_EQ(pclose(shell), 0);
+    EXPECT_EQ(out, "1|" + (path.rfind("~/", 0) == 0 ? "/home/u/" + path.substr(2) : path));
+  }
 }

@@ -179,7 +179,7 @@ TEST(UninstallerProgram, RefusesRootForAUsersHomeAndRemovesNothing) {
   const Result result = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str());
   EXPECT_EQ(result.status, 3) << result.err;
   EXPECT_NE(result.err.find("bez sudo"), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("Nic nebylo odstraneno"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("Nic nebylo odstraněno"), std::string::npos) << result.err;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(Listing(mac.temp.path()), before);
 }
@@ -304,8 +304,14 @@ TEST(UninstallerProgram, RefusesAndRemovesNothingWhenNotStartedFromTheAddinFolde
     const Result result = mac.Run(program, {}, home.c_str());
     EXPECT_EQ(result.status, 3);
     EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("Nic nebylo odstraneno"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("API/AddIns/Orvandel"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Nic nebylo odstraněno"), std::string::npos) << result.err;
+    // The command it prints last pastes into a shell as one word, the program where the package put it.
+    const std::string::size_type command = result.err.rfind("\n  ", result.err.size() - 2);
+    ASSERT_NE(command, std::string::npos) << result.err;
+    const Result pasted = mac.Run(
+        "/bin/sh", {"-c", "set -- " + result.err.substr(command + 3) + "printf '%s|%s' \"$#\" \"$1\""},
+        mac.home.c_str());
+    EXPECT_EQ(pasted.out, "1|" + mac.addin + "/uninstaller") << result.err;
     EXPECT_EQ(Listing(mac.temp.path()), before);
   }
 }
@@ -342,8 +348,9 @@ TEST(UninstallerProgram, ChangesNothingForDryRunHelpBadArgumentsOrMissingHome) {
     if (c.arguments == std::vector<std::string>{"--dry-run"}) {
       for (const char* build : {"build-a", "build-b"})
         for (const char* file : legacy::kSingleFiles)
-          EXPECT_NE(result.out.find(mac.production + build + file + "\n"), std::string::npos) << result.out;
-      EXPECT_NE(result.out.find(mac.addin + "\n"), std::string::npos) << result.out;
+          EXPECT_NE(result.out.find("\"" + mac.production + build + file + "\"\n"), std::string::npos)
+              << result.out;
+      EXPECT_NE(result.out.find("\"" + mac.addin + "\"\n"), std::string::npos) << result.out;
     }
   }
 }
@@ -364,7 +371,7 @@ TEST(UninstallerProgram, RunStoppedByAReadOnlyFolderIsFinishedByASecondRun) {
   EXPECT_EQ(first.status, 1) << first.err;
   // The entry that could not be removed, not the folder above it; the program and library stay.
   EXPECT_NE(first.err.find("\"" + locked + "/16x16.png\""), std::string::npos) << first.err;
-  EXPECT_NE(first.err.find("pristup byl odepren"), std::string::npos) << first.err;
+  EXPECT_NE(first.err.find("přístup byl odepřen"), std::string::npos) << first.err;
   EXPECT_EQ(first.out.find("*****"), std::string::npos);
   EXPECT_TRUE(Exists(mac.addin + "/uninstaller"));
   EXPECT_TRUE(Exists(mac.addin + "/Orvandel.so"));
@@ -394,7 +401,7 @@ TEST(UninstallerProgram, RefusalInsideABundleGivesTheAppManagementAdviceAndStops
 
   const Result first = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str(), &user);
   EXPECT_EQ(first.status, 1);
-  EXPECT_NE(first.err.find("Nastaveni systemu > Soukromi a zabezpeceni > Sprava aplikaci"), std::string::npos)
+  EXPECT_NE(first.err.find("Nastavení systému > Soukromí a zabezpečení > Správa aplikací"), std::string::npos)
       << first.err;
   EXPECT_NE(first.err.find(guarded), std::string::npos) << first.err;
   // Nothing after the refused entry is removed.

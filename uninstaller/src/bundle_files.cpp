@@ -43,9 +43,9 @@ bool ExamineFile(const Bundle& bundle, const Step& step, Plan& plan, struct stat
     return true;
   // A link among the folders of the path could lead out of the bundle, to a file that is not ours.
   if (kind == removal::EntryKind::kBehindLink)
-    plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
+    plan.kept.push_back(Kept{step.Path(), "cesta k němu vede přes symbolický odkaz"});
   else if (!S_ISREG(info.st_mode))
-    plan.kept.push_back(Kept{step.Path(), "neni to obycejny soubor, jaky balicek nainstaloval"});
+    plan.kept.push_back(Kept{step.Path(), "není to obyčejný soubor, jaký balíček nainstaloval"});
   else
     regular = true;
   return true;
@@ -64,7 +64,7 @@ bool PlanFile(const Bundle& bundle, const std::string& relative, const installre
   const timespec modified = ModificationTime(info);
   if (static_cast<std::uint64_t>(info.st_size) != recorded.size || modified.tv_sec != recorded.mtimeSeconds ||
       modified.tv_nsec != recorded.mtimeNanoseconds) {
-    plan.kept.push_back(Kept{step.Path(), "od instalace jej Fusion 360 nebo nekdo jiny zmenil"});
+    plan.kept.push_back(Kept{step.Path(), "od instalace jej Fusion 360 nebo někdo jiný změnil"});
     return true;
   }
   plan.steps.push_back(step);
@@ -89,7 +89,7 @@ bool PlanFolder(const Bundle& bundle, const std::string& relative, Plan& plan, s
     return false;
   for (const std::string& name : names) {
     if (removed.count(step.Path() + "/" + name) == 0) {
-      plan.kept.push_back(Kept{step.Path(), "obsahuje soubory, ktere balicek nenainstaloval"});
+      plan.kept.push_back(Kept{step.Path(), "obsahuje soubory, které balíček nenainstaloval"});
       return true;
     }
   }
@@ -102,7 +102,7 @@ bool PlanFolder(const Bundle& bundle, const std::string& relative, Plan& plan, s
 std::string RecordProblemText(const Failure& problem) {
   if (!problem.detail.empty())
     return problem.detail;
-  return "zaznam nelze precist: " + CzechReason(problem.code);
+  return "záznam nelze přečíst: " + UninstallReason(problem.code);
 }
 
 constexpr const char* kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help";
@@ -153,7 +153,7 @@ bool SameBytes(const Bundle& bundle, const std::string& relative, const std::str
       openat(folder.get(), NameOf(step.relative).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   const UniqueFd theirs(open(packageFile.c_str(), O_RDONLY | O_CLOEXEC));
   const auto fail = [&](const std::string& path) {
-    failure = Failure{"cteni souboru", path, std::error_code(errno, std::generic_category()), std::string()};
+    failure = Failure{"čtení souboru", path, std::error_code(errno, std::generic_category()), std::string()};
     return false;
   };
   if (!ours.valid())
@@ -196,7 +196,7 @@ bool PlanPackageFile(const Bundle& bundle, const std::string& relative, const st
     return false;
   if (!same) {
     plan.kept.push_back(
-        Kept{step.Path(), "lisi se od souboru datoveho balicku, nelze poznat, zda je z balicku"});
+        Kept{step.Path(), "liší se od souboru datového balíčku, nelze poznat, zda je z balíčku"});
     return true;
   }
   plan.steps.push_back(step);
@@ -215,9 +215,9 @@ bool PlanKnownPlace(const Bundle& bundle, const std::string& relative, bool tree
   if (kind == removal::EntryKind::kAbsent || removed.count(step.Path()) != 0)
     return true;
   if (kind == removal::EntryKind::kBehindLink)
-    plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
+    plan.kept.push_back(Kept{step.Path(), "cesta k němu vede přes symbolický odkaz"});
   else if (!tree && kind != removal::EntryKind::kOther)
-    plan.kept.push_back(Kept{step.Path(), "neni to obycejny soubor, jaky balicek nainstaloval"});
+    plan.kept.push_back(Kept{step.Path(), "není to obyčejný soubor, jaký balíček nainstaloval"});
   else {
     plan.steps.push_back(step);
     plan.steps.back().atLink =
@@ -274,7 +274,7 @@ bool DiscoverBundleFiles(const std::string& production, const std::string& bundl
         return false;
     }
     if (code) {
-      failure = Failure{"cteni slozky", sourceFolder, code, std::string()};
+      failure = Failure{"čtení složky", sourceFolder, code, std::string()};
       return false;
     }
     // Sub-folders before their folder: a prefix sorts first.
@@ -300,8 +300,8 @@ bool PlanBundleFiles(const std::string& production, const std::string& bundleNam
   installrecord::InstallRecord record;
   Failure problem;
   if (!installrecord::ReadInstallRecord(recordPath, record, problem)) {
-    failure = Failure{"cteni zaznamu instalace", recordPath, std::error_code(),
-                      RecordProblemText(problem) + "; smazte jej a spustte odinstalator znovu"};
+    failure = Failure{"čtení záznamu instalace", recordPath, std::error_code(),
+                      RecordProblemText(problem) + "; smažte jej a spusťte odinstalátor znovu"};
     return false;
   }
   const Bundle bundle{production, bundleName};

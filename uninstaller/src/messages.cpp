@@ -14,30 +14,23 @@ constexpr const char* kDownloadedPackage = "Orvandel-installer.pkg";
 
 } // namespace
 
-std::string CzechReason(const std::error_code& code) {
-  if (code.category() == std::generic_category() || code.category() == std::system_category()) {
-    switch (code.value()) {
-    case EACCES:
-    case EPERM:
-      return "pristup byl odepren";
-    case ENOENT:
-      return "soubor nebo slozka neexistuje";
-    case ENOTEMPTY:
-    case EEXIST:
-      return "slozka neni prazdna";
-    case ENOTDIR:
-      return "cast cesty neni slozka";
-    case EROFS:
-      return "disk je jen pro cteni";
-    case EBUSY:
-      return "soubor nebo slozka se prave pouziva";
-    case EIO:
-      return "chyba cteni nebo zapisu na disku";
-    default:
-      break;
-    }
-  }
-  return code.message();
+std::string UninstallReason(const std::error_code& code) {
+  // The uninstaller meets EEXIST only where rmdir finds a folder not empty (POSIX allows either code).
+  if (code == std::errc::file_exists)
+    return CzechReason(std::make_error_code(std::errc::directory_not_empty));
+  return CzechReason(code);
+}
+
+std::string ShellWord(const std::string& path) {
+  const bool home = path.compare(0, 2, "~/") == 0;
+  const std::string rest = home ? path.substr(2) : path;
+  std::string word = home ? "~/" : "";
+  if (rest.find_first_of("$`\\\"!") == std::string::npos)
+    return word + "\"" + rest + "\"";
+  word += '\'';
+  for (const char c : rest)
+    word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + '\'';
 }
 
 bool IsInsideAppBundle(const std::string& path) {
@@ -54,35 +47,35 @@ void WriteFailure(std::ostream& err, const Failure& failure, bool removing) {
   const std::string& path = failure.path;
   const std::error_code& code = failure.code;
   if (removing && code == std::errc::operation_not_permitted && IsInsideAppBundle(path)) {
-    err << "Chyba: macOS nedovolil zmenit soubor uvnitr aplikace Fusion 360: " << path
-        << "\nOd macOS 13 to Terminal smi az po povoleni: Nastaveni systemu > Soukromi a zabezpeceni > "
-           "Sprava aplikaci, zapnete tam Terminal."
-           "\nDalsi soubory nebyly odstraneny. Po povoleni spustte odinstalator znovu ze stejneho "
-           "mista; dokonci, co zbyva.\n";
+    err << "Chyba: macOS nedovolil změnit soubor uvnitř aplikace Fusion 360: " << ShellWord(path)
+        << "\nOd macOS 13 to Terminál smí až po povolení: Nastavení systému > Soukromí a zabezpečení > "
+           "Správa aplikací, zapněte tam Terminál."
+           "\nDalší soubory nebyly odstraněny. Po povolení spusťte odinstalátor znovu ze stejného "
+           "místa; dokončí, co zbývá.\n";
     return;
   }
-  err << "Chyba: " << failure.action << " \"" << path
-      << "\" se nezdarilo: " << (failure.detail.empty() ? CzechReason(code) : failure.detail) << "\n";
+  err << "Chyba: " << failure.action << " " << ShellWord(path)
+      << " se nezdařilo: " << (failure.detail.empty() ? UninstallReason(code) : failure.detail) << "\n";
   if (!removing)
-    err << "Nic nebylo odstraneno.\n";
+    err << "Nic nebylo odstraněno.\n";
   else
-    err << "Odinstalace nebyla dokoncena; co uz bylo odstraneno, zustava odstraneno. Po odstraneni "
-           "priciny spustte odinstalator znovu ze stejneho mista; dokonci, co zbyva.\n";
+    err << "Odinstalace nebyla dokončena; co už bylo odstraněno, zůstává odstraněno. Po odstranění "
+           "příčiny spusťte odinstalátor znovu ze stejného místa; dokončí, co zbývá.\n";
 }
 
 void WriteNotes(std::ostream& out, const std::string& packageRoot, const std::string& downloads) {
-  out << "Poznamka: jazyk Fusion 360 odinstalator zmenit nemuze. Je-li nastavena cestina, prepnete jej "
-         "zpet ve Fusion 360: Preferences > General > Language.\n";
+  out << "Poznámka: jazyk aplikace Fusion 360 odinstalátor změnit nemůže. Je-li nastavena čeština, "
+         "přepněte jej zpět ve Fusion 360: Preferences > General > Language.\n";
   struct stat info {};
   if (lstat(packageRoot.c_str(), &info) == 0)
-    out << "Poznamka: datovy balicek " << product::kPackageRoot
-        << " zustava; jeho odstraneni vyzaduje spravce. V Terminalu jej odstrani prikaz:\n  sudo rm -rf "
-        << product::kPackageRoot << "\n";
+    out << "Poznámka: datový balíček " << product::kPackageRoot
+        << " zůstává; jeho odstranění vyžaduje práva správce. V Terminálu jej odstraní příkaz:\n"
+           "  sudo rm -rf "
+        << ShellWord(product::kPackageRoot) << "\n";
   if (!downloads.empty() && lstat((downloads + "/" + kDownloadedPackage).c_str(), &info) == 0)
-    out << "Poznamka: stazeny instalacni balicek ~/Downloads/" << kDownloadedPackage
-        << " zustava; je to vas soubor. Nepotrebujete-li jej, v Terminalu jej odstrani prikaz:\n  rm "
-           "~/Downloads/"
-        << kDownloadedPackage << "\n";
+    out << "Poznámka: stažený instalační balíček ~/Downloads/" << kDownloadedPackage
+        << " zůstává; je to váš soubor. Nepotřebujete-li jej, v Terminálu jej odstraní příkaz:\n  rm "
+        << ShellWord(std::string("~/Downloads/") + kDownloadedPackage) << "\n";
 }
 
 } // namespace uninstaller

@@ -1,4 +1,5 @@
-// The program's texts for the user: Czech without diacritics, since Terminal encodings vary.
+// The program's texts for the user: Czech in UTF-8, as Terminal on a Mac shows it. Every path is printed
+// as one shell word (ShellWord), so that it pastes into Terminal whole.
 #pragma once
 
 #include "removal.h"
@@ -9,8 +10,14 @@
 
 namespace uninstaller {
 
-// The reason for the user: in Czech for the common failures, else the system's own text.
-std::string CzechReason(const std::error_code& code);
+// The reason for the user: in Czech for the system's errors (a folder that rmdir finds not empty among
+// them), else the code's own text.
+std::string UninstallReason(const std::error_code& code);
+
+// path as one word for a POSIX shell: in double quotes, or in single quotes when it holds a character
+// that double quotes leave active ($, `, \, ", !); a leading "~/" stays outside the quotes, so that the
+// shell still expands it to the home folder.
+std::string ShellWord(const std::string& path);
 
 // The report of the failed operation that ended a run: the entry, what was tried and why it failed,
 // and how to finish. While removing, a refusal by macOS inside an app bundle gets the App Management

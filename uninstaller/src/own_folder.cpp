@@ -1,5 +1,6 @@
 #include "uninstall.h"
 
+#include "messages.h"
 #include "product_constants.h"
 #include "removal.h"
 #include "resolved_path.h"
@@ -8,7 +9,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -53,18 +53,19 @@ const char* const kAddinFolderInHome =
 
 OwnFolder LocateOwnFolder(const std::string& executablePath) {
   if (executablePath.empty())
-    return Refuse("cestu ke spustenemu programu nelze zjistit");
+    return Refuse("cestu ke spuštěnému programu nelze zjistit");
   if (IsLink(executablePath))
-    return Refuse("program byl spusten pres symbolicky odkaz " + executablePath);
+    return Refuse("program byl spuštěn přes symbolický odkaz " + ShellWord(executablePath));
   const std::string startedFolder = FolderOf(executablePath);
   if (IsLink(startedFolder))
-    return Refuse("slozka " + startedFolder + " je symbolicky odkaz");
+    return Refuse("složka " + ShellWord(startedFolder) + " je symbolický odkaz");
 
   const std::string resolved = ResolvedPath(executablePath);
   if (resolved.empty()) {
     // Taken before the message is built: its allocations may change errno.
     const int reason = errno;
-    return Refuse("cestu " + executablePath + " nelze overit: " + std::strerror(reason));
+    return Refuse("cestu " + ShellWord(executablePath) +
+                  " nelze ověřit: " + CzechReason(std::error_code(reason, std::generic_category())));
   }
   const std::string folder = FolderOf(resolved);
   const std::string program = NameOf(resolved);
@@ -74,14 +75,14 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
   // The own folder renamed aside by a run that ended before it removed the program.
   const bool aside = NameOf(folder) == kOwnFolderAside && HoldsOnly(folder, program);
   if (NameOf(folder) != addinName && !aside)
-    return Refuse("slozka " + folder + " se nejmenuje " + addinName);
+    return Refuse("složka " + ShellWord(folder) + " se nejmenuje " + addinName);
   if (NameOf(parent) != "AddIns" || NameOf(FolderOf(parent)) != "API")
-    return Refuse("slozka " + folder + " nelezi primo ve slozce .../API/AddIns");
+    return Refuse("složka " + ShellWord(folder) + " neleží přímo ve složce …/API/AddIns");
   if (!IsRealFolder(folder))
-    return Refuse("slozka " + folder + " neni skutecna slozka");
+    return Refuse("složka " + ShellWord(folder) + " není skutečná složka");
   if (!aside && !IsRegularFile(folder + "/" + addinName + ".so") &&
       !IsRegularFile(folder + "/" + addinName + ".dylib") && !HoldsOnly(folder, program))
-    return Refuse("ve slozce " + folder + " chybi knihovna doplnku " + addinName);
+    return Refuse("ve složce " + ShellWord(folder) + " chybí knihovna doplňku " + addinName);
   return OwnFolder{folder, program, std::string()};
 }
 
@@ -90,9 +91,8 @@ std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string
   if (ResolvedPath(expected) == ownFolder ||
       (NameOf(ownFolder) == kOwnFolderAside && ResolvedPath(FolderOf(expected)) == FolderOf(ownFolder)))
     return std::string();
-  return "odinstalator lezi ve slozce " + ownFolder + ", ale podle promenne HOME (" + home +
-         ") ma lezet ve slozce " + expected +
-         ".\nSpustte jej bez sudo, jako uzivatel, ktery balicek nainstaloval, z jeho domovske slozky";
+  return "odinstalátor leží ve složce " + ShellWord(ownFolder) + ", ale podle proměnné HOME (" +
+         ShellWord(home) + ") má ležet ve složce " + ShellWord(expected);
 }
 
 std::string FolderRootMustNotActIn(uid_t effectiveUser, const std::vector<std::string>& folders) {

@@ -1,5 +1,6 @@
 #include "uninstall.h"
 
+#include "messages.h"
 #include "product_constants.h"
 #include "utilities.h"
 
@@ -10,33 +11,39 @@ namespace uninstaller {
 
 namespace {
 
-constexpr const char* kAddinFolder =
-    "~/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel";
+// What a user with no usable HOME does next: Terminal under one's own account sets it.
+constexpr const char* kFromOwnAccount =
+    "Spusťte odinstalátor v Terminálu pod svým účtem, bez sudo a bez změny proměnné HOME.\n";
+
+// The program where the package places it, as the user types it into Terminal.
+constexpr const char* kProgram =
+    "~/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel/uninstaller";
 
 void WriteHelp(std::ostream& out) {
-  out << "Pouziti: uninstaller [--dry-run] [--help]\n"
+  out << "Použití: uninstaller [--dry-run] [--help]\n"
          "\n"
-         "Odstrani soubory ceske lokalizace ze vsech sestaveni Fusion 360 ve slozce\n"
-         "~/Library/Application Support/Autodesk/webdeploy/production/\n"
-         "(z aktualni aplikace jen soubory, ktere balicek nainstaloval a ktere se od te doby\n"
-         "nezmenily), doplnek pruvodce Miravelo a nakonec slozku doplnku Orvandel, ve ktere\n"
-         "tento program lezi. Co zustane, vypise i s duvodem.\n"
-         "Spoustejte jej primo z teto slozky:\n"
-      << kAddinFolder
-      << "/uninstaller\n"
+         "Odstraní soubory české lokalizace ze všech sestavení aplikace Fusion 360 ve složce\n"
+      << ShellWord("~/Library/Application Support/Autodesk/webdeploy/production")
+      << "\n"
+         "(z aktuální aplikace jen soubory, které balíček nainstaloval a které se od té doby\n"
+         "nezměnily), doplněk průvodce Miravelo a nakonec složku doplňku Orvandel, ve které\n"
+         "tento program leží. Co zůstane, vypíše i s důvodem.\n"
+         "Spouštějte jej v Terminálu přímo z této složky, tímto příkazem:\n  "
+      << ShellWord(kProgram)
+      << "\n"
          "\n"
-         "  --dry-run  jen vypise, co by se odstranilo a co zustane; nic nezmeni\n"
-         "  --help     vypise tento text\n"
+         "  --dry-run  jen vypíše, co by se odstranilo a co zůstane; nic nezmění\n"
+         "  --help     vypíše tento text\n"
          "\n"
-         "Navratove hodnoty:\n"
-         "  0  hotovo (nebo jen napoveda ci zkusebni beh)\n"
-         "  1  chyba souboroveho systemu; co uz bylo odstraneno, zustava odstraneno a dalsi spusteni\n"
-         "     dokonci, co zbyva\n"
-         "  2  neznamy parametr\n"
-         "  3  odmitnuto: program nelezi ve slozce doplnku Orvandel domovske slozky z HOME, nebo\n"
-         "     bezi jako root (sudo) pro slozky jineho uzivatele; nic nebylo odstraneno\n"
-         "  4  promenna HOME chybi, neni absolutni cestou nebo neoznacuje existujici slozku; nic\n"
-         "     nebylo odstraneno\n";
+         "Návratové hodnoty:\n"
+         "  0  hotovo (nebo jen nápověda či zkušební běh)\n"
+         "  1  chyba souborového systému; co už bylo odstraněno, zůstává odstraněno a další spuštění\n"
+         "     dokončí, co zbývá\n"
+         "  2  neznámý parametr\n"
+         "  3  odmítnuto: program neleží ve složce doplňku Orvandel v domovské složce podle proměnné\n"
+         "     HOME, nebo běží jako root (sudo) a složka patří jinému uživateli; nic nebylo odstraněno\n"
+         "  4  proměnná HOME chybí, neobsahuje absolutní cestu nebo neoznačuje existující složku; nic\n"
+         "     nebylo odstraněno\n";
 }
 
 // True when home names an existing folder (links followed).
@@ -57,7 +64,7 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
       return kExitSuccess;
     }
     if (argument != "--dry-run") {
-      err << "Neznamy parametr: " << argument << "\nNapovedu vypise: uninstaller --help\n";
+      err << "Neznámý parametr: " << argument << "\nNápovědu vypíše: uninstaller --help\n";
       return kExitUsage;
     }
     mode = Mode::kDryRun;
@@ -65,27 +72,31 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
 
   // An empty or relative HOME would aim the cleanup at the system's /Library or at the working folder.
   if (!home || home[0] != '/') {
-    err << (home && home[0] ? "Chyba: promenna prostredi HOME neobsahuje absolutni cestu.\n"
-                            : "Chyba: promenna prostredi HOME neni nastavena.\n")
-        << "Nic nebylo odstraneno.\n";
+    err << (home && home[0] ? "Chyba: proměnná prostředí HOME neobsahuje absolutní cestu.\n"
+                            : "Chyba: proměnná prostředí HOME není nastavena.\n")
+        << "Nic nebylo odstraněno. " << kFromOwnAccount;
     return kExitNoHome;
   }
   if (!IsFolder(home)) {
-    err << "Chyba: slozka " << home << " z promenne HOME neexistuje.\nNic nebylo odstraneno.\n";
+    err << "Chyba: složka " << ShellWord(home) << " z proměnné HOME neexistuje.\nNic nebylo odstraněno. "
+        << kFromOwnAccount;
     return kExitNoHome;
   }
 
   const OwnFolder own = LocateOwnFolder(executablePath);
   if (!own.refusal.empty()) {
-    err << "Odinstalator nebyl spusten ze slozky doplnku Orvandel: " << own.refusal
-        << ".\nNic nebylo odstraneno. Spustte jej primo z teto slozky (ne pres odkaz ani jeho kopii):\n"
-        << kAddinFolder << "/uninstaller\n";
+    err << "Odinstalátor nebyl spuštěn ze složky doplňku Orvandel: " << own.refusal
+        << ".\nNic nebylo odstraněno. Spusťte jej přímo z této složky (ne přes odkaz ani z kopie):\n  "
+        << ShellWord(kProgram) << "\n";
     return kExitWrongPlace;
   }
 
   const std::string notInHome = CheckOwnFolderInHome(own.path, home);
   if (!notInHome.empty()) {
-    err << "Odinstalace odmitnuta: " << notInHome << ".\nNic nebylo odstraneno.\n";
+    err << "Odinstalace odmítnuta: " << notInHome
+        << ".\nNic nebylo odstraněno. Spusťte jej bez sudo, pod účtem uživatele, který balíček "
+           "nainstaloval:\n  "
+        << ShellWord(kProgram) << "\n";
     return kExitWrongPlace;
   }
 
@@ -94,9 +105,9 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
       FolderRootMustNotActIn(geteuid(), {home, ProductionFolderFor(home), addins, own.path,
                                          addins + "/" + product::kGuideAddinName});
   if (!notRoots.empty()) {
-    err << "Odinstalace odmitnuta: odinstalator bezi jako root (sudo), ale slozka " << notRoots
-        << " patri jinemu uzivateli.\nSpustte jej jako sebe, bez sudo:\n  " << kAddinFolder
-        << "/uninstaller\nNic nebylo odstraneno.\n";
+    err << "Odinstalace odmítnuta: odinstalátor běží jako root (sudo), ale složka " << ShellWord(notRoots)
+        << " patří jinému uživateli.\nNic nebylo odstraněno. Spusťte jej pod svým účtem, bez sudo:\n  "
+        << ShellWord(kProgram) << "\n";
     return kExitWrongPlace;
   }
 

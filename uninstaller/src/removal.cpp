@@ -59,7 +59,7 @@ bool RemoveAddinFolder(const Step& step, Failure& failure) {
     if (!removal::RemoveTreeAt(parent.get(), kOwnFolderAside, aside, removal::AtLink::kRemoveLink, failure))
       return false;
     if (renameat(parent.get(), step.relative.c_str(), parent.get(), kOwnFolderAside) != 0) {
-      failure = Failure{"prejmenovani", step.Path(), std::error_code(errno, std::generic_category()),
+      failure = Failure{"přejmenování", step.Path(), std::error_code(errno, std::generic_category()),
                         std::string()};
       return false;
     }
@@ -87,7 +87,7 @@ bool PlanLegacyPaths(const std::string& productionFolder, Plan& plan, Failure& f
                     place.kind == removal::EntryKind::kLink ? removal::AtLink::kRemoveLink
                                                             : removal::AtLink::kStop};
     if (place.kind == removal::EntryKind::kBehindLink)
-      plan.kept.push_back(Kept{step.Path(), "cesta k nemu vede pres symbolicky odkaz"});
+      plan.kept.push_back(Kept{step.Path(), "cesta k němu vede přes symbolický odkaz"});
     else
       plan.steps.push_back(step);
   }
@@ -100,15 +100,15 @@ void PlanAddinFolder(const std::string& folder, const std::vector<std::string>& 
   struct stat info {};
   if (lstat(folder.c_str(), &info) != 0) {
     if (errno != ENOENT)
-      plan.kept.push_back(Kept{folder, "slozku nelze overit"});
+      plan.kept.push_back(Kept{folder, "složku nelze ověřit"});
     return;
   }
   if (S_ISLNK(info.st_mode)) {
-    plan.kept.push_back(Kept{folder, "je to symbolicky odkaz, ne slozka doplnku"});
+    plan.kept.push_back(Kept{folder, "je to symbolický odkaz, ne složka doplňku"});
     return;
   }
   if (!S_ISDIR(info.st_mode)) {
-    plan.kept.push_back(Kept{folder, "neni to slozka"});
+    plan.kept.push_back(Kept{folder, "není to složka"});
     return;
   }
   bool complete = std::any_of(libraries.begin(), libraries.end(),
@@ -122,7 +122,7 @@ void PlanAddinFolder(const std::string& folder, const std::vector<std::string>& 
           return std::find(last.begin(), last.end(), name) != last.end();
         });
     if (!onlyLast) {
-      plan.kept.push_back(Kept{folder, "neobsahuje knihovnu a popis doplnku, nejde tedy o nas doplnek"});
+      plan.kept.push_back(Kept{folder, "neobsahuje knihovnu a popis doplňku, nejde tedy o náš doplněk"});
       return;
     }
   }

@@ -60,7 +60,7 @@ bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& fai
 
 void WriteKept(std::ostream& out, const std::vector<Kept>& kept) {
   for (const Kept& item : kept)
-    out << "Zustava: " << item.path << " (" << item.reason << ")\n";
+    out << "Zůstává: " << ShellWord(item.path) << " (" << item.reason << ")\n";
 }
 
 } // namespace
@@ -87,9 +87,9 @@ int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& 
   }
 
   if (dryRun) {
-    out << "Zkusebni beh (--dry-run): odstranilo by se nasledujici, nic se nemeni.\n";
+    out << "Zkušební běh (--dry-run): odstranilo by se následující, nic se nemění.\n";
     for (const Step& step : plan.steps)
-      out << step.Path() << '\n';
+      out << ShellWord(step.Path()) << '\n';
     WriteKept(out, plan.kept);
     WriteNotes(out, places.packageRoot, places.downloads);
     return kExitSuccess;
