@@ -38,6 +38,8 @@ const std::string kQuestionTitle = "Nová verze České lokalizace";
 const std::string kDownloaded = "Instalační balíček nové verze české lokalizace najdete v Downloads";
 const std::string kNoAddress = "Adresu instalačního balíčku nové verze se nepodařilo získat: ";
 const std::string kFailed = "Stažení nové verze České lokalizace se nezdařilo: ";
+// The end of both failure boxes: what the user does next.
+const std::string kTryAgain = ".\nZkuste to znovu později tlačítkem „Nová verze České lokalizace“.";
 const std::string kFailedLog = "QUORLEX: (downloadLatestVersion) download failed: ";
 
 TEST(NewVersionQuestion, ThreeLinesWithTheirOwnSeparators) {
@@ -225,7 +227,7 @@ TEST_F(NewVersionTest, FailedLinkQueryDownloadsNothingAndSaysWhy) {
     EXPECT_EQ(m_packageRequests.load(), 0);
     EXPECT_EQ(ReadFile(Target()), "previous package");
     EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
-    EXPECT_EQ(Messages(), std::vector<std::string>{kNoAddress + test.reason + "."});
+    EXPECT_EQ(Messages(), std::vector<std::string>{kNoAddress + test.reason + kTryAgain});
     ExpectLinkQueryLog(m_server.Origin(), test.logReason);
   }
 }
@@ -234,7 +236,7 @@ TEST_F(NewVersionTest, UnreachableLinkServerLogsUrlAndErrorAtLevelZero) {
   const std::string origin = "https://127.0.0.1:" + std::to_string(loopback::ClosedPort());
   DownloadLatestVersionTo(origin, folder(), "");
   ExpectLinkQueryLog(origin, curl_easy_strerror(CURLE_COULDNT_CONNECT));
-  EXPECT_EQ(Messages(), std::vector<std::string>{kNoAddress + "server není dostupný."});
+  EXPECT_EQ(Messages(), std::vector<std::string>{kNoAddress + "server není dostupný" + kTryAgain});
 }
 
 TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
@@ -274,7 +276,7 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
     EXPECT_EQ(Entries(Downloads()), kInstallerAlone);
     const auto boxes = Events("messagebox");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text("text"), kFailed + expected.reason + ".");
+    EXPECT_EQ(boxes[0].text("text"), kFailed + expected.reason + kTryAgain);
     EXPECT_EQ(boxes[0].number("buttons"), 0);
     EXPECT_THAT(hostsim::LogMessages(), ElementsAre(StartsWith(kFailedLog)));
   }
@@ -282,14 +284,15 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
 
 TEST_F(NewVersionTest, NoHomeDownloadsNothingAndSaysSo) {
   DownloadLatestVersionTo(m_server.Origin(), "", "");
-  EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "není nastavena proměnná HOME."});
+  EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "není nastavena proměnná HOME" + kTryAgain});
   EXPECT_TRUE(Entries(Downloads()).empty());
 }
 
 TEST_F(NewVersionTest, MissingDownloadsFolderStartsNoTransfer) {
   std::filesystem::remove(Downloads());
   Download();
-  EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "ve složce Downloads nelze vytvořit soubor."});
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{kFailed + "ve složce Downloads nelze vytvořit soubor" + kTryAgain});
   EXPECT_EQ(m_server.requests(), 1); // the link query alone
 }
 
@@ -347,7 +350,7 @@ TEST_F(NewVersionTest, PinnedTeamAcceptsOnlyItsOwnInstallerSignature) {
     // The checker saw the downloaded file before it replaced the previous package.
     EXPECT_THAT(ReadFile(arguments),
                 StartsWith("--check-signature\n" + Downloads() + "/.Orvandel-installer.pkg."));
-    const std::string refused = kFailed + "balíček není podepsán výrobcem České lokalizace.";
+    const std::string refused = kFailed + "balíček není podepsán výrobcem České lokalizace" + kTryAgain;
     EXPECT_EQ(Messages(), std::vector<std::string>{test.accepted ? kDownloaded : refused});
     EXPECT_EQ(ReadFile(Target()), test.accepted ? NewPackage() : "previous package");
     if (!test.accepted) {
@@ -383,7 +386,7 @@ TEST_F(NewVersionTest, PinnedTeamWithoutAUsableCheckerRefusesThePackage) {
     const auto start = std::chrono::steady_clock::now();
     Download("QX7T2M9K4B");
     EXPECT_LT(updatetest::SecondsSince(start), 5.0);
-    EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "podpis balíčku nelze ověřit."});
+    EXPECT_EQ(Messages(), std::vector<std::string>{kFailed + "podpis balíčku nelze ověřit" + kTryAgain});
     EXPECT_THAT(hostsim::LogMessages(), ElementsAre(StartsWith(kFailedLog + test.logReason)));
     EXPECT_EQ(ReadFile(Target()), "previous package");
     EXPECT_EQ(Entries(Downloads()), kInstallerAlone);

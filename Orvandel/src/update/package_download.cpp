@@ -32,6 +32,8 @@ constexpr const char* kDownloadEvent = "OrvandelDownload";
 constexpr const wchar_t* kDownloaded = L"Instalační balíček nové verze české lokalizace najdete v Downloads";
 constexpr const wchar_t* kDownloadFailed = L"Stažení nové verze České lokalizace se nezdařilo: ";
 constexpr const wchar_t* kLinkFailed = L"Adresu instalačního balíčku nové verze se nepodařilo získat: ";
+// What the user does after either failure; the button stays until the host quits.
+constexpr const wchar_t* kTryAgain = L".\nZkuste to znovu později tlačítkem „Nová verze České lokalizace“.";
 
 constexpr const wchar_t* kProgressTitle = L"Nová verze České lokalizace";
 constexpr const wchar_t* kProgressAsking = L"Zjišťuje se adresa instalačního balíčku…";
@@ -200,7 +202,7 @@ void ShowMessage(const std::string& text, MessageBoxIconTypes icon) {
 
 void ReportDownloadFailure(const std::wstring& reason, const std::string& logReason) {
   LogRoutine(kRoutine, " download failed: " + EscapeForLog(logReason));
-  ShowMessage(ws2s(kDownloadFailed + reason + L"."), WarningIconType);
+  ShowMessage(ws2s(kDownloadFailed + reason + kTryAgain), WarningIconType);
 }
 
 // A failed download-link query in the log: the URL, then the reason, both at level 0. False for a
@@ -375,7 +377,7 @@ void PlacePackage(PackageDownload& download) {
 
 void ReportPackageDownload(const PackageDownload& download) {
   if (LogLinkFailure(download.linkUrl, download.link)) {
-    ShowMessage(ws2s(kLinkFailed + LinkFailureReason(download.link) + L"."), WarningIconType);
+    ShowMessage(ws2s(kLinkFailed + LinkFailureReason(download.link) + kTryAgain), WarningIconType);
     return;
   }
   if (!download.attempted) {
