@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the product and plays a Czech user's whole story in hostsim on the embedded sample, then
 # prints a summary. The simulated Mac stays in build/demo-mac for a closer look.
-# Usage: scripts/demo.sh [--jsonl]   (further options go to hostsim)
+# Usage: scripts/demo.sh [--jsonl] [--verbose]   (further options go to hostsim; --verbose adds the
+# host's plumbing, the custom events the add-ins' workers send, to the readable transcript)
 set -euo pipefail
 case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 cd "$(dirname "$0")/.."
@@ -103,5 +104,5 @@ echo "Uninstaller:                 add-in folders: Orvandel $(gone "$addin_tree/
 current_help="$bundle/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help"
 echo "  Czech files left:          older build $(count "$old_bundle/Contents/Libraries/Neutron/StringTable/cs-CZ" "$help/cz-html"), current bundle $(count "$bundle/Contents/Libraries/Neutron/StringTable/cs-CZ" "$bundle/Contents/Resources/AIRMAX/cs-CZ" "$current_help/cz-html" "$current_help/cz-html.html" "$bundle/Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml")"
 # The program's output stands escaped on one line of either format.
-echo "  named as staying:          $(grep -o 'Zustava: ' "$transcript" | wc -l) entries; notes: $(grep -o 'Poznamka: ' "$transcript" | wc -l)"
+echo "  named as staying:          $(grep -o 'Zůstává: ' "$transcript" | wc -l) entries; notes: $(grep -o 'Poznámka: ' "$transcript" | wc -l)"
 echo "The simulated Mac is kept in $root"

@@ -98,7 +98,9 @@ void HostRun::onEvent(const TranscriptEvent& event) {
     drainOpens();
     m_printing = false;
   }
-  PrintEvent(event, m_options.jsonl);
+  // waitfor still finds a line it does not print.
+  if (m_options.jsonl || m_options.verbose || !IsPlumbing(event))
+    PrintEvent(event, m_options.jsonl);
   m_lines.push_back(FormatReadable(event));
   if (event.type == "handler" && (m_longest.type.empty() || event.number("us") > m_longest.number("us"))) {
     m_longest = event;
@@ -180,6 +182,8 @@ void HostRun::restart(size_t next) {
     args.push_back("--offline");
   if (m_options.jsonl)
     args.push_back("--jsonl");
+  if (m_options.verbose)
+    args.push_back("--verbose");
   if (m_options.timings) {
     args.push_back("--timings");
     if (!m_longest.type.empty()) {

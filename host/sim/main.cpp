@@ -181,6 +181,8 @@ int Session::runHost() {
     args.push_back("--jsonl");
   if (m_options.timings)
     args.push_back("--timings");
+  if (m_options.verbose)
+    args.push_back("--verbose");
   if (!m_options.script.empty())
     args.insert(args.end(), {"--script", m_options.script});
   args.push_back("--");

@@ -46,6 +46,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       options->version = true;
     } else if (arg == "--timings") {
       options->timings = true;
+    } else if (arg == "--verbose" || arg == "-v") {
+      options->verbose = true;
     } else if (arg == "--root") {
       if (!value(&options->root))
         return false;
@@ -114,7 +116,7 @@ std::string VersionText() {
 std::string OptionsHelp() {
   return std::string(
              R"(Usage: hostsim [--root DIR] [--keep] [--build NAME] [--offline] [--language N] [--server URL]
-               [--cafile FILE] [--script FILE] [--jsonl] [--timings] [ADDIN_FOLDER...]
+               [--cafile FILE] [--script FILE] [--jsonl] [--timings] [--verbose] [ADDIN_FOLDER...]
        hostsim --help | --version
 
 A simulated host: loads the given add-ins from a simulated Mac file tree, plays the host's events
@@ -142,6 +144,9 @@ and prints everything a user would see, one line per event.
   --timings       after every call into an add-in (run, stop, each handler, each delivered custom
                   event) a "handler" event: the add-in, what was called and the milliseconds the
                   host's main thread spent in it; at the end one "longest_call" line
+  --verbose, -v   readable lines for the host's plumbing too: each custom event the host delivers
+                  (custom_event, whose order against the add-ins' threads varies from run to
+                  run); --jsonl always has them
   --help          print this help
   --version       print hostsim's version
   ADDIN_FOLDER    a built add-in folder (NAME/NAME.so, resources/, ...); copied into the user's

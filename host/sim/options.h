@@ -17,6 +17,7 @@ struct Options {
   std::string script;
   bool jsonl = false;
   bool timings = false;
+  bool verbose = false;                  // readable lines for the host's plumbing too (custom events)
   std::vector<std::string> addinFolders; // as given; in the host process: add-in names
   bool help = false;
   bool version = false;

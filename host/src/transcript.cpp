@@ -288,6 +288,10 @@ std::string FormatReadable(const TranscriptEvent& e) {
   return t + GenericFields(e);
 }
 
+bool IsPlumbing(const TranscriptEvent& event) {
+  return event.type == "custom_event";
+}
+
 std::string FormatJson(const TranscriptEvent& event) {
   std::string out = "{\"event\":\"" + JsonEscape(event.type) + "\"";
   for (const Field& field : event.fields)

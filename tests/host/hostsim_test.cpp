@@ -312,8 +312,8 @@ TEST_F(HostsimTest, FailuresEndWithAClearMessageAndNonZeroStatus) {
 }
 
 TEST_F(HostsimTest, CustomEventsArriveInOrderOnTheMainThreadOnlyBetweenLines) {
-  const SimRun run = hostsim({}, "load SimProbe\nonline\nhtml probePalette 3 fire\nstate\n"
-                                 "html probePalette 0 unregister\nhtml probePalette 2 fire\n");
+  const SimRun run = hostsim({"--verbose"}, "load SimProbe\nonline\nhtml probePalette 3 fire\nstate\n"
+                                            "html probePalette 0 unregister\nhtml probePalette 2 fire\n");
   ASSERT_EQ(run.exit, 0) << run;
   // The worker fired all three while the page message's handler waited for it; they came after the
   // handler returned, each before its handler's line, in order, and before the next script line.
@@ -338,8 +338,9 @@ TEST_F(HostsimTest, CustomEventsArriveInOrderOnTheMainThreadOnlyBetweenLines) {
 
 TEST_F(HostsimTest, UnloadingDropsTheAddinsQueuedEvents) {
   // stop joins a worker that fires all the time, and fires three more itself while joining another.
-  const SimRun run = hostsim({}, "load SimProbe\nonline\nhtml probePalette '100000 1' fire-async\nwait 0.1\n"
-                                 "unload SimProbe\nwait 0.2\nload SimProbe\nwait 0.2\n");
+  const SimRun run =
+      hostsim({"--verbose"}, "load SimProbe\nonline\nhtml probePalette '100000 1' fire-async\nwait 0.1\n"
+                             "unload SimProbe\nwait 0.2\nload SimProbe\nwait 0.2\n");
   ASSERT_EQ(run.exit, 0) << run;
   const size_t stopped = run.indexOf("addin SimProbe stop");
   ASSERT_NE(stopped, std::string::npos) << run;
@@ -371,6 +372,8 @@ state
   EXPECT_NE(run.err.find("line 8: waitfor"), std::string::npos) << run;
   EXPECT_EQ(run.starting("state:").size(), 1u) << "the script ends at the timeout\n" << run;
   EXPECT_NE(run.indexOf("addin SimProbe stop -> true"), std::string::npos) << run;
+  // The ticks came as custom events, which the readable lines show only with --verbose.
+  EXPECT_EQ(run.indexOf("custom_event"), std::string::npos) << run;
 }
 
 TEST_F(HostsimTest, CancelEndsTheDownloadDialogAndProgressPrintsOncePerTenth) {

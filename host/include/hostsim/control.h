@@ -50,6 +50,9 @@ struct HOSTSIM_API TranscriptEvent {
 
 // One readable line, Czech text as UTF-8, enumerations as number and name.
 HOSTSIM_API std::string FormatReadable(const TranscriptEvent& event);
+// True for the host's plumbing rather than what a user sees (a delivered custom event): the readable
+// transcript leaves it out unless hostsim runs with --verbose, --jsonl always has it.
+HOSTSIM_API bool IsPlumbing(const TranscriptEvent& event);
 // One JSON object on one line, with the key "event" first.
 HOSTSIM_API std::string FormatJson(const TranscriptEvent& event);
 // The length of the well-formed UTF-8 sequence at text[at], or 0 when the byte there starts none
