@@ -135,8 +135,7 @@ std::string ReasonForUser(const std::error_code& code) {
 // its own data cannot be read, else remove the cause; each ends with the button that runs it again. path
 // is the entry the run failed at: of a copy, the one it wrote.
 std::string NextStep(const std::error_code& code, const std::string& path, const std::string& packageRoot) {
-  if (code == std::errc::no_space_on_device ||
-      (code.category() == std::generic_category() && code.value() == EDQUOT))
+  if (code == std::errc::no_space_on_device || code == std::error_condition(EDQUOT, std::generic_category()))
     return kFreeSpace;
   if (!packageRoot.empty() && path.compare(0, packageRoot.size() + 1, packageRoot + "/") == 0)
     return kInstallAgain;
