@@ -64,7 +64,8 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
       return kExitSuccess;
     }
     if (argument != "--dry-run") {
-      err << "Neznámý parametr: " << argument << "\nNápovědu vypíše: uninstaller --help\n";
+      err << "Neznámý parametr: " << argument << "\nNápovědu vypíše příkaz:\n  " << ShellWord(kProgram)
+          << " --help\n";
       return kExitUsage;
     }
     mode = Mode::kDryRun;
