@@ -303,6 +303,75 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   EXPECT_GE(killed * 4, kForcedTrials);
 }
 
+// The language add-in's folder in a home, where a package installs the uninstaller and the record lies.
+const std::string kAddinInHome =
+    "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel";
+
+// The places of a home whose add-in folder holds the record, the uninstaller and a stand-in library.
+InstallPlaces PlacesWithUninstaller(const std::string& package, const std::string& home) {
+  const std::string addin = home + kAddinInHome;
+  WriteFile(addin + "/Orvandel.so", "library");
+  fs::copy_file(UNINSTALLER_EXECUTABLE, addin + "/uninstaller", fs::copy_options::overwrite_existing);
+  fs::permissions(addin + "/uninstaller", fs::perms::owner_all);
+  return InstallPlaces{package, home, home + kProduction + "b2/Autodesk Fusion.app/Contents/MacOS",
+                       addin + "/" + installrecord::kFileName};
+}
+
+// Killed at any moment, a first start or "Aktivace CZ" over an older package leaves a bundle from which
+// the uninstaller, run at once, takes every package file and folder: only the host's own stay.
+TEST_F(InstallCrash, UninstallerRunRightAfterAKillLeavesOnlyTheHostsFiles) {
+  constexpr int kTrialsEach = 12;
+  const std::string older = tree / "older/Library/Vornid";
+  const std::string newer = tree / "newer/Library/Vornid";
+  MakePackage(older, 1);
+  MarkVersion(older, 1);
+  MakePackage(newer, 2); // written later, so newer than every file of the older package
+  MarkVersion(newer, 2);
+  const std::string hostBundle = kProduction + "Autodesk Fusion.app";
+  const TreeSnapshot hostOnly = Snapshot(NewHome("fresh") + hostBundle);
+
+  struct Case {
+    const char* name;
+    bool overOlder; // the older package installed first, then a forced run
+  };
+  const Case cases[] = {{"first start", false}, {"Aktivace CZ over an older package", true}};
+  const std::uint32_t seed = crash::TrialSeed();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int home = 0;
+    const auto prepare = [&] {
+      const std::string path = NewHome(std::string(c.overOlder ? "older" : "first") + std::to_string(home++));
+      if (c.overOlder)
+        Install(PlacesWithUninstaller(older, path));
+      return PlacesWithUninstaller(newer, path);
+    };
+    const InstallPlaces timed = prepare();
+    crash::KillMoments moments(seed, crash::TimeInChild([&] { Install(timed, c.overOlder); }));
+    int killed = 0;
+    for (int trial = 0; trial < kTrialsEach; ++trial) {
+      const InstallPlaces places = prepare();
+      const long delay = moments.Next();
+      SCOPED_TRACE("trial " + std::to_string(trial) + ", killed after " + std::to_string(delay) + " us");
+      bool finishedWell = false;
+      const pid_t child = crash::StartChild([&] { Install(places, c.overOlder); });
+      if (crash::KillAfter(child, delay, &finishedWell))
+        ++killed;
+      else
+        moments.FinishedBefore(delay);
+
+      EXPECT_EQ(crash::RunToTheEnd(places.home + kAddinInHome + "/uninstaller", places.home, tree / "newer"),
+                0);
+      EXPECT_EQ(Differences(hostOnly, Snapshot(places.home + hostBundle)), "");
+      if (HasFailure())
+        return;
+      RemoveHome(places.home);
+    }
+    std::cout << c.name << ": " << killed << " of " << kTrialsEach
+              << " killed during the run, then uninstalled\n";
+    EXPECT_GE(killed * 4, kTrialsEach);
+  }
+}
+
 // A copy run again clears only what copies of dead processes left: a copy still running elsewhere
 // keeps its temporary file, and files that merely look alike stay.
 TEST_F(InstallCrash, RunAgainRemovesOnlyTemporariesOfDeadCopies) {
