@@ -15,10 +15,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <thread>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace addintest;
@@ -301,6 +305,56 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   std::cout << "forced install crash trials: seed " << seed << ", " << killed << " of " << kForcedTrials
             << " killed during the run\n";
   EXPECT_GE(killed * 4, kForcedTrials);
+}
+
+// The package's installer replacing the data package while a start installs it (its old folders
+// removed, the new ones written one by one), at random moments: a start that placed the marker left the whole
+// installation; one that did not is completed by the next start, the data whole again.
+TEST_F(InstallCrash, DataPackageReplacedDuringARunNeverLeavesAMarkerOverAPartialInstallation) {
+  constexpr int kReplacements = 12;
+  const std::string package = tree / "Library/Vornid";
+  const std::string replaced = tree / "Library/Vornid-old";
+  MakePackage(package);
+  const std::string cleanHome = NewHome("clean");
+  const long duration = crash::TimeInChild([&] { Install(PlacesFor(package, cleanHome)); });
+  const auto clean = Snapshot(cleanHome);
+  const std::string marker = kProduction + "Autodesk Fusion.app/" + kTranslations + "czech_cz.xml";
+
+  crash::KillMoments moments(crash::TrialSeed(), duration);
+  int markerLeft = 0;
+  for (int trial = 0; trial < kReplacements; ++trial) {
+    const long delay = moments.Next();
+    SCOPED_TRACE("trial " + std::to_string(trial) + ", replaced after " + std::to_string(delay) + " us");
+    const std::string home = NewHome("replaced" + std::to_string(trial));
+    const InstallPlaces places = PlacesFor(package, home);
+    const pid_t child = crash::StartChild([&] { Install(places); });
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    fs::remove_all(replaced);
+    fs::rename(package, replaced);
+    fs::create_directory(package);
+    // The new folders one after another, as an installer unpacks them.
+    for (const char* folder : {"/vornidca", "/VornidQM", "/vornidfu", "/vornidhe"}) {
+      fs::copy(replaced + folder, package + folder, fs::copy_options::recursive);
+      std::this_thread::sleep_for(std::chrono::microseconds(duration / 10));
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    if (Exists(home + marker)) {
+      ++markerLeft;
+      EXPECT_EQ(Differences(clean, Snapshot(home)), "");
+    }
+    Install(places);
+    EXPECT_TRUE(InstallationComplete());
+    EXPECT_EQ(Differences(clean, Snapshot(home)), "");
+    if (HasFailure())
+      break;
+    RemoveHome(home);
+  }
+  std::cout << "package replacement trials: " << kReplacements - markerLeft << " of " << kReplacements
+            << " runs left no marker\n";
 }
 
 // The language add-in's folder in a home, where a package installs the uninstaller and the record lies.
