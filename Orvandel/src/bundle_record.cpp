@@ -43,7 +43,6 @@ void BundleRecorder::Load() {
   m_loaded = true;
   Failure failure;
   if (!m_recordPath.empty() && !installrecord::ReadInstallRecord(m_recordPath, m_record, failure)) {
-    m_unreadable = true;
     m_log(" install record unreadable (" + failure.path + ": " + failure.code.message() +
           "), replaced by a new one.");
   }
@@ -140,8 +139,11 @@ bool BundleRecorder::Append(const InstallRecord& entries, Failure& failure) {
 void BundleRecorder::Finish() noexcept {
   try {
     m_append.reset();
-    if (!m_appended)
+    // Files found in place by a run that ended before it put them on the record go on it now.
+    if (m_recordPath.empty() || (!m_appended && m_found.files.empty()))
       return;
+    installrecord::MergeInto(m_record, m_found);
+    m_found = InstallRecord();
     m_appended = false;
     Failure failure;
     if (!installrecord::WriteInstallRecord(m_recordPath, m_record, failure))

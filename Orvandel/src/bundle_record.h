@@ -39,8 +39,9 @@ public:
   // Puts what FoundInPlace heard and the record lacks on the record. False with the failure when the
   // record cannot be written.
   bool Flush(Failure& failure);
-  // At the run's end: the record written whole once more when the run appended to it. A failure is
-  // only logged, as every entry is on the record already. Never throws.
+  // At the run's end: the record written whole once more when the run appended to it, or heard of
+  // files found in place that it did not put on the record (a run an error ended). A failure is only
+  // logged: every file the run placed is on the record already. Never throws.
   void Finish() noexcept;
 
   // What the record holds with this run's entries, as far as the run has read it.
@@ -56,7 +57,6 @@ private:
   std::string m_recordPath;
   LogFunction m_log;
   bool m_loaded = false;
-  bool m_unreadable = false;
   bool m_appended = false;
   bool m_toldNotKept = false;
   installrecord::InstallRecord m_record;
