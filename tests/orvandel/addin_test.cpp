@@ -49,16 +49,14 @@ protected:
     return result;
   }
   // Idles as the host does, delivering what the add-in's workers report, until the log holds line
-  // count times (at most 20 s), and a little longer for what follows it (unless told not to).
-  void IdleUntilLogged(const std::string& line, int count = 1, bool longer = true) {
+  // count times (at most 20 s), and a little longer for what follows it.
+  void IdleUntilLogged(const std::string& line, int count = 1) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (Count(hostsim::LogMessages(), line) < count && std::chrono::steady_clock::now() < deadline) {
       hostsim::WaitForCustomEvents(std::chrono::milliseconds(50));
       hostsim::DeliverCustomEvents();
     }
     EXPECT_EQ(Count(hostsim::LogMessages(), line), count) << line;
-    if (!longer)
-      return;
     // The run's end follows its last line on the worker at once, and reaches the host a delivery later.
     const auto quiet = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     while (std::chrono::steady_clock::now() < quiet) {
@@ -185,8 +183,21 @@ TEST_F(LanguageAddin, CancelPressedAsTheLastFilesAreCopiedLeavesNoMarker) {
 
   std::string error;
   ASSERT_TRUE(hostsim::ClickCommand("idCzButton", &error)) << error;
-  IdleUntilLogged("QUORLEX: (CopyCzechFiles) set Orvandel in preferences.", 1, /*longer=*/false);
-  // The main thread is busy elsewhere while the worker copies the rest and comes to the marker.
+  // Idles until the main thread has set the language, the run's last question before the marker (what
+  // the run posts meanwhile waits for the next delivery); then the main thread is busy elsewhere while
+  // the worker copies the rest and comes to the marker.
+  const auto languageSet = [] {
+    const auto transcript = hostsim::Transcript();
+    return std::any_of(transcript.begin(), transcript.end(), [](const hostsim::TranscriptEvent& event) {
+      return event.type == "preference" && event.text("name") == "userLanguage";
+    });
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!languageSet() && std::chrono::steady_clock::now() < deadline) {
+    hostsim::WaitForCustomEvents(std::chrono::milliseconds(50));
+    hostsim::DeliverCustomEvents();
+  }
+  ASSERT_TRUE(languageSet());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_TRUE(hostsim::PressCancel(&error)) << error;
   IdleUntilLogged("QUORLEX: (CopyCzechFiles) installation cancelled; the next start completes it.");
