@@ -73,15 +73,23 @@ bool Older(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-bool Commit(TemporaryFile& temporary, const Entry& source, const Entry& target, Failure& failure) {
-  const int error = temporary.commit();
-  return error == 0 || Fail(failure, kCopying, source, target, error);
-}
+// A file copied to its temporary, waiting to be renamed over its target.
+struct Prepared {
+  TemporaryFile temporary;
+  std::string name;       // in the target folder
+  std::string sourcePath; // for errors
+  Placed placed;          // the target's path and the status it will have
+};
 
-// Makes a temporary file in the target folder from the source file, a clone where the file system
-// can, gives it the source's permission bits and times and renames it over the target. False having
-// removed it.
-bool ReplaceByCopy(const Entry& source, const Entry& target, Failure& failure) {
+// How many files of a folder are renamed together when a journal keeps account of them: the journal
+// writes one entry per batch, not per file.
+constexpr std::size_t kBatchFiles = 256;
+
+// Makes a temporary file in the folder open as stagingFd (the target's folder, or the journal's staging
+// folder on the same file system) from the source file, a clone where the file system can, with the
+// source's permission bits and times. False having removed it.
+bool PrepareCopy(const Entry& source, const Entry& target, int stagingFd, std::vector<Prepared>& batch,
+                 Failure& failure) {
   const UniqueFd in(openat(source.folderFd, source.name, O_RDONLY | O_CLOEXEC));
   if (!in.valid())
     return Fail(failure, kOpening, source, errno);
@@ -93,47 +101,95 @@ bool ReplaceByCopy(const Entry& source, const Entry& target, Failure& failure) {
   const timespec times[2] = {AccessTime(status), ModificationTime(status)};
 
   bool cloneRefused = false;
-  TemporaryFile temporary =
-      TemporaryFile::MakeIn(target.folderFd, target.name, [&](int folder, const char* name) {
-        const int error = CloneFileAt(in.get(), folder, name);
-        cloneRefused = error == ENOTSUP || error == EXDEV;
-        return error;
-      });
+  TemporaryFile temporary = TemporaryFile::MakeIn(stagingFd, target.name, [&](int folder, const char* name) {
+    const int error = CloneFileAt(in.get(), folder, name);
+    cloneRefused = error == ENOTSUP || error == EXDEV;
+    return error;
+  });
   if (temporary.valid()) {
-    if (fchmodat(target.folderFd, temporary.name().c_str(), status.st_mode & 0777, 0) != 0 ||
-        utimensat(target.folderFd, temporary.name().c_str(), times, 0) != 0)
+    if (fchmodat(stagingFd, temporary.name().c_str(), status.st_mode & 0777, 0) != 0 ||
+        utimensat(stagingFd, temporary.name().c_str(), times, 0) != 0)
       return Fail(failure, kCopying, source, target, errno);
-    return Commit(temporary, source, target, failure);
+  } else {
+    if (!cloneRefused)
+      return Fail(failure, kCopying, source, target, temporary.error());
+    temporary = TemporaryFile::CreateIn(stagingFd, target.name);
+    if (!temporary.valid())
+      return Fail(failure, kCopying, source, target, temporary.error());
+    if (const int error = CopyFileData(in.get(), temporary.fd()))
+      return Fail(failure, kCopying, source, target, error);
+    if (fchmod(temporary.fd(), status.st_mode & 0777) != 0 || futimens(temporary.fd(), times) != 0)
+      return Fail(failure, kCopying, source, target, errno);
+    // Closed without a flush, as cp closes its copies: flushing each of thousands of files would
+    // multiply the installation's time. The close still reports a late write error.
+    if (UniqueFd(temporary.releaseFd()).close() != 0)
+      return Fail(failure, kCopying, source, target, errno);
   }
-  if (!cloneRefused)
-    return Fail(failure, kCopying, source, target, temporary.error());
-
-  temporary = TemporaryFile::CreateIn(target.folderFd, target.name);
-  if (!temporary.valid())
-    return Fail(failure, kCopying, source, target, temporary.error());
-  if (const int error = CopyFileData(in.get(), temporary.fd()))
-    return Fail(failure, kCopying, source, target, error);
-  if (fchmod(temporary.fd(), status.st_mode & 0777) != 0 || futimens(temporary.fd(), times) != 0)
+  // The temporary as it stands is what the target will be: the file system's own rounding of the
+  // times included.
+  struct stat placed {};
+  if (fstatat(stagingFd, temporary.name().c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0)
     return Fail(failure, kCopying, source, target, errno);
-  // Closed without a flush, as cp closes its copies: flushing each of thousands of files would
-  // multiply the installation's time. The close still reports a late write error.
-  if (UniqueFd(temporary.releaseFd()).close() != 0)
-    return Fail(failure, kCopying, source, target, errno);
-  return Commit(temporary, source, target, failure);
+  batch.push_back(Prepared{std::move(temporary), target.name, source.path(), Placed{target.path(), placed}});
+  return true;
 }
 
-// Tells the observer of the file at target as it stands. A link there (found in place, not placed)
+// Renames the batch's temporaries over their targets in the folder open as targetFd. With a journal,
+// the targets are removed and the journal told first.
+bool CommitBatch(int targetFd, std::vector<Prepared>& batch, CopyJournal* journal, Failure& failure) {
+  if (batch.empty())
+    return true;
+  if (journal) {
+    std::vector<Placed> files;
+    files.reserve(batch.size());
+    for (const Prepared& file : batch) {
+      if (unlinkat(targetFd, file.name.c_str(), 0) != 0 && errno != ENOENT)
+        return Fail(failure, kCopying, file.sourcePath, file.placed.path, errno);
+      files.push_back(file.placed);
+    }
+    if (!journal->Replacing(files, failure))
+      return false;
+  }
+  for (Prepared& file : batch) {
+    if (const int error = file.temporary.commitInto(targetFd, file.name))
+      return Fail(failure, kCopying, file.sourcePath, file.placed.path, error);
+  }
+  batch.clear();
+  return true;
+}
+
+// Renames what a batch holds when a copy ends early (stopped, or failed on a later file), so that the
+// files before the end stay copied; the copy reports its own end, not a failure of this.
+void CommitBeforeEnding(int targetFd, std::vector<Prepared>& batch, CopyJournal* journal) {
+  Failure ignored;
+  CommitBatch(targetFd, batch, journal, ignored);
+}
+
+// The folder for the temporaries of copies into the folder open as targetFd: the journal's staging
+// folder when it lies on the same file system, else the target folder itself.
+int StagingFor(CopyJournal* journal, int targetFd) {
+  const int staging = journal ? journal->StagingFolder() : -1;
+  struct stat stagingStatus {};
+  struct stat targetStatus {};
+  if (staging < 0 || fstat(staging, &stagingStatus) != 0 || fstat(targetFd, &targetStatus) != 0 ||
+      stagingStatus.st_dev != targetStatus.st_dev)
+    return targetFd;
+  return staging;
+}
+
+// Tells the journal of the file at target as it stands. A link there (found in place, not placed)
 // and a file removed again at once by someone else are not told.
-void Report(const CopyObserver& observer, const Entry& target) {
+void ReportFound(CopyJournal& journal, const Entry& target) {
   struct stat status {};
   if (fstatat(target.folderFd, target.name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
-    observer(Placed{Placed::Kind::file, target.path(), &status});
+    journal.FoundInPlace(Placed{target.path(), status});
 }
 
 // The rule for one file: the source (already known to be a regular file, links followed) replaces a
-// missing, dangling or older target.
-bool CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entry& target,
-                const CopyObserver& observer, Failure& failure) {
+// missing, dangling or older target; the replacement joins the batch, which is renamed once full
+// (at once without a journal).
+bool CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entry& target, int stagingFd,
+                CopyJournal* journal, std::vector<Prepared>& batch, Failure& failure) {
   struct stat targetStatus {};
   if (fstatat(target.folderFd, target.name, &targetStatus, 0) == 0) {
     if (S_ISDIR(targetStatus.st_mode))
@@ -141,8 +197,8 @@ bool CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
     const timespec targetTime = ModificationTime(targetStatus);
     const timespec sourceTime = ModificationTime(sourceStatus);
     if (!Older(targetTime, sourceTime)) {
-      if (observer && !Older(sourceTime, targetTime) && targetStatus.st_size == sourceStatus.st_size)
-        Report(observer, target);
+      if (journal && !Older(sourceTime, targetTime) && targetStatus.st_size == sourceStatus.st_size)
+        ReportFound(*journal, target);
       return true;
     }
   } else if (errno != ENOENT && errno != ELOOP) {
@@ -150,11 +206,11 @@ bool CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
     return Fail(failure, kStatus, target, errno);
   }
 
-  if (!ReplaceByCopy(source, target, failure))
+  if (!PrepareCopy(source, target, stagingFd, batch, failure))
     return false;
-  if (observer)
-    Report(observer, target);
-  return true;
+  if (journal && batch.size() < kBatchFiles)
+    return true;
+  return CommitBatch(target.folderFd, batch, journal, failure);
 }
 
 using FolderIdentity = std::pair<dev_t, ino_t>;
@@ -179,16 +235,17 @@ bool OpenFolder(const std::string& path, UniqueFd& fd, Failure& failure) {
   return fd.valid() || Fail(failure, kOpening, path, errno);
 }
 
-// Creates the folder name in the folder open as parentFd (path names it for the observer and errors)
+// Creates the folder name in the folder open as parentFd (path names it for the journal and errors)
 // when missing, with the source's permission bits; the owner keeps write and search rights, so that
-// a read-only source folder can still be filled. The observer hears of the folder before it is made,
+// a read-only source folder can still be filled. The journal hears of the folder before it is made,
 // so that a kill right after cannot leave it unrecorded.
 bool MakeTargetFolder(int parentFd, const char* name, const std::string& path, mode_t sourceMode,
-                      const CopyObserver& observer, Failure& failure) {
-  if (observer) {
+                      CopyJournal* journal, Failure& failure) {
+  if (journal) {
     struct stat existing {};
-    if (fstatat(parentFd, name, &existing, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
-      observer(Placed{Placed::Kind::folder, path, nullptr});
+    if (fstatat(parentFd, name, &existing, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+        !journal->CreatingFolder(path, failure))
+      return false;
   }
   return mkdirat(parentFd, name, (sourceMode & 0777) | S_IRWXU) == 0 || errno == EEXIST ||
          Fail(failure, kCreatingFolder, path, errno);
@@ -198,7 +255,7 @@ bool MakeTargetFolder(int parentFd, const char* name, const std::string& path, m
 // it; the entry named heldBack (when not null) is left out. Holds the two folders, the listing and
 // the descriptors of one file copy: a bounded number whatever the depth.
 bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited, const char* heldBack,
-                     const CopyObserver& observer, const BetweenFiles& betweenFiles,
+                     CopyJournal* journal, const BetweenFiles& betweenFiles,
                      std::vector<PendingFolder>& subFolders, Failure& failure) {
   UniqueFd sourceFd;
   UniqueFd targetFd;
@@ -218,11 +275,22 @@ bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
     return Fail(failure, kListing, folder.source, error);
   }
 
+  const int stagingFd = StagingFor(journal, targetFd.get());
+  std::vector<Prepared> batch;
+  // Ends the folder's copy early: the files copied so far are renamed first.
+  const auto endEarly = [&] {
+    CommitBeforeEnding(targetFd.get(), batch, journal);
+    return false;
+  };
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(listing.get());
     if (!entry) {
-      return errno == 0 || Fail(failure, kListing, folder.source, errno);
+      if (errno != 0) {
+        Fail(failure, kListing, folder.source, errno);
+        return endEarly();
+      }
+      return CommitBatch(targetFd.get(), batch, journal, failure);
     }
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
@@ -233,29 +301,37 @@ bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
     const Entry targetEntry{targetFd.get(), folder.target, name};
 
     struct stat status {};
-    if (fstatat(sourceFd.get(), name, &status, 0) != 0)
-      return Fail(failure, kStatus, sourceEntry, errno);
+    if (fstatat(sourceFd.get(), name, &status, 0) != 0) {
+      Fail(failure, kStatus, sourceEntry, errno);
+      return endEarly();
+    }
 
     if (S_ISREG(status.st_mode)) {
-      if (betweenFiles && !betweenFiles())
-        return Fail(failure, kCopying, sourceEntry.path(), CopyError::stopped);
-      if (!CopyFileAt(sourceEntry, status, targetEntry, observer, failure))
-        return false;
+      if (betweenFiles && !betweenFiles()) {
+        Fail(failure, kCopying, sourceEntry.path(), CopyError::stopped);
+        return endEarly();
+      }
+      if (!CopyFileAt(sourceEntry, status, targetEntry, stagingFd, journal, batch, failure))
+        return endEarly();
       continue;
     }
     std::string sourcePath = sourceEntry.path();
-    if (!S_ISDIR(status.st_mode))
-      return Fail(failure, kCopying, sourcePath, ENOTSUP);
+    if (!S_ISDIR(status.st_mode)) {
+      Fail(failure, kCopying, sourcePath, ENOTSUP);
+      return endEarly();
+    }
 
     const FolderIdentity identity{status.st_dev, status.st_ino};
     for (std::size_t ancestor = folder.visited; ancestor != Visited::kNone;
          ancestor = visited[ancestor].parent) {
-      if (visited[ancestor].identity == identity)
-        return Fail(failure, kCopying, sourcePath, CopyError::linkLoop);
+      if (visited[ancestor].identity == identity) {
+        Fail(failure, kCopying, sourcePath, CopyError::linkLoop);
+        return endEarly();
+      }
     }
     std::string targetPath = targetEntry.path();
-    if (!MakeTargetFolder(targetFd.get(), name, targetPath, status.st_mode, observer, failure))
-      return false;
+    if (!MakeTargetFolder(targetFd.get(), name, targetPath, status.st_mode, journal, failure))
+      return endEarly();
     visited.push_back(Visited{identity, folder.visited});
     subFolders.push_back(PendingFolder{std::move(sourcePath), std::move(targetPath), visited.size() - 1});
   }
@@ -294,7 +370,7 @@ std::error_code make_error_code(CopyError error) {
 }
 
 bool CopyFileUpdating(const std::string& source, const std::string& target, Failure& failure,
-                      const CopyObserver& observer) {
+                      CopyJournal* journal) {
   const auto [sourceFolder, sourceName] = SplitPath(source);
   const auto [targetFolder, targetName] = SplitPath(target);
   if (sourceName.empty())
@@ -316,13 +392,15 @@ bool CopyFileUpdating(const std::string& source, const std::string& target, Fail
   if (!targetFd.valid())
     return Fail(failure, kCopying, target, errno);
   SweepDeadTemporaries(targetFd.get());
+  std::vector<Prepared> batch;
   return CopyFileAt(Entry{sourceFd.get(), sourceFolder, sourceName.c_str()}, status,
-                    Entry{targetFd.get(), targetFolder, targetName.c_str()}, observer, failure);
+                    Entry{targetFd.get(), targetFolder, targetName.c_str()},
+                    StagingFor(journal, targetFd.get()), journal, batch, failure) &&
+         CommitBatch(targetFd.get(), batch, journal, failure);
 }
 
 bool CopyFolderUpdating(const std::string& source, const std::string& target, Failure& failure,
-                        const std::string& heldBack, const CopyObserver& observer,
-                        const BetweenFiles& betweenFiles) {
+                        const std::string& heldBack, CopyJournal* journal, const BetweenFiles& betweenFiles) {
   struct stat status {};
   {
     const UniqueFd sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
@@ -342,7 +420,7 @@ bool CopyFolderUpdating(const std::string& source, const std::string& target, Fa
         open(parentPath.empty() ? "." : parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parentFd.valid())
       return Fail(failure, kCreatingFolder, target, errno);
-    if (!MakeTargetFolder(parentFd.get(), name.c_str(), target, status.st_mode, observer, failure))
+    if (!MakeTargetFolder(parentFd.get(), name.c_str(), target, status.st_mode, journal, failure))
       return false;
   }
 
@@ -355,7 +433,7 @@ bool CopyFolderUpdating(const std::string& source, const std::string& target, Fa
     const PendingFolder folder = std::move(pending.back());
     pending.pop_back();
     std::vector<PendingFolder> subFolders;
-    if (!CopyFolderFiles(folder, visited, held, observer, betweenFiles, subFolders, failure))
+    if (!CopyFolderFiles(folder, visited, held, journal, betweenFiles, subFolders, failure))
       return false;
     held = nullptr; // only the top folder holds an entry back
     // Reversed onto the stack, so that the sub-folders are copied in listing order.

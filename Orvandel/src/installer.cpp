@@ -24,6 +24,7 @@
 #include <new>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 using namespace adsk::core;
@@ -206,9 +207,39 @@ std::uint64_t CountFiles(const std::string& folder) {
   return count;
 }
 
+// A package folder that was missing where the run looked, or went away (or became a file) while the
+// run copied it: the package's installer is replacing the data package, or it was damaged.
+bool SourceMissing(const Failure& failure, const std::string& packageRoot) {
+  return failure.path.compare(0, packageRoot.size() + 1, packageRoot + "/") == 0 &&
+         (failure.code == std::errc::no_such_file_or_directory || failure.code == std::errc::not_a_directory);
+}
+
+// Which folder stands at a path, so that a package folder replaced during the run is told from the one
+// the run began to copy; nothing (0, 0) for no folder.
+std::pair<dev_t, ino_t> FolderAt(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+    return {0, 0};
+  return {status.st_dev, status.st_ino};
+}
+
+// What a run learns on its way that decides how it ends.
+struct RunState {
+  bool sourceMissingShown = false;
+  bool packageIncomplete = false; // a package folder was passed over: no marker, no success
+};
+
+// The source-missing message, once in a run however many package folders are missing.
+void ShowSourceMissing(const Reporting& report, RunState& state) {
+  state.packageIncomplete = true;
+  if (!state.sourceMissingShown)
+    report.Show(Wstr2Str(kSourceMissingMessage));
+  state.sourceMissingShown = true;
+}
+
 // False with the failure that ended the run (CopyError::stopped for a run asked to end).
 bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& recorder,
-                     const Reporting& report, Failure& failure) {
+                     const Reporting& report, RunState& state, Failure& failure) {
   const std::string camSource = places.packageRoot + kCamFolder;
   const std::string baseSource = places.packageRoot + kBaseFolder;
   const std::string helpSource = places.packageRoot + kHelpFolder;
@@ -228,12 +259,16 @@ bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   // its first copy and places it at its end, so that a forced run ended early (an error, a force-quit
   // host) leaves a mix of package versions that the next start completes, not one it takes as done.
   const bool packageHasMarker = HasEntry(camSource + kMarkerName);
+  // The package folders as the run finds them: the package's installer replacing the data package
+  // during the run may leave a copy that lacks files without any copy failing.
+  std::vector<std::pair<std::string, std::pair<dev_t, ino_t>>> packageFolders;
+  for (const std::string& folder : {baseSource, qmSource, camSource, helpSource})
+    packageFolders.emplace_back(folder, FolderAt(folder));
   if (force && packageHasMarker && HasEntry(marker) && !RemoveMarker(hostBundle, failure))
     return false;
 
-  const filecopy::CopyObserver observer = recorder.observer();
   const auto copyFolder = [&](const std::string& source, const std::string& target) {
-    return filecopy::CopyFolderUpdating(source, target, failure, std::string(), observer,
+    return filecopy::CopyFolderUpdating(source, target, failure, std::string(), &recorder,
                                         report.hooks.betweenFiles);
   };
 
@@ -259,37 +294,52 @@ bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
     report.Log(" set Orvandel in preferences.");
   } else {
     report.Log(" files for Fusion without CAM wasn't find.");
-    report.Show(Wstr2Str(kSourceMissingMessage));
+    ShowSourceMissing(report, state);
   }
 
   if (!DirectoryExists(camSource)) {
-    report.Show(Wstr2Str(kSourceMissingMessage));
+    ShowSourceMissing(report, state);
     report.Log(" source data wasn't find.");
     return true;
   }
-  // The marker comes last, once the run has made every copy it will make: a run that a crash or an
-  // error ends before then leaves no marker, so the next start without force completes it instead of
-  // taking the Czech files as in place. Later starts take a run killed right after the marker as
-  // complete, so the record is saved before it, the marker included as the copy will make it (the
-  // source's size and time).
+  // The marker comes last, once the run has made every copy it will make: a run that a crash, an error
+  // or a Cancel ends before then leaves no marker, so the next start without force completes it
+  // instead of taking the Czech files as in place. Neither does a run that passed over a package
+  // folder place it. Every file is on the record before the marker: later starts take a run killed
+  // right after the marker as complete.
   const auto placeMarker = [&] {
-    if (!packageHasMarker)
+    for (const auto& [folder, found] : packageFolders) {
+      if (found != FolderAt(folder)) {
+        report.Log(" the data package changed during the installation: " + folder + ".");
+        ShowSourceMissing(report, state);
+      }
+    }
+    if (state.packageIncomplete) {
+      report.Log(
+          " installation incomplete: part of the data package is missing; the next start completes it.");
       return true;
-    struct stat status {};
-    if (stat((camSource + kMarkerName).c_str(), &status) == 0 && S_ISREG(status.st_mode))
-      observer(filecopy::Placed{filecopy::Placed::Kind::file, marker, &status});
-    recorder.Save();
-    return report.BetweenFiles(marker, failure) &&
-           filecopy::CopyFileUpdating(camSource + kMarkerName, marker, failure, observer);
+    }
+    if (!packageHasMarker)
+      return recorder.Flush(failure);
+    if (!recorder.Flush(failure) || !report.BetweenFiles(marker, failure))
+      return false;
+    // The last word on Cancel is the main thread's: the dialog's button may have been pressed since the
+    // run last heard from it.
+    if (!report.context.Ask([] { return true; })) {
+      failure = Failure{"kopirovani", marker, filecopy::CopyError::stopped, std::string()};
+      return false;
+    }
+    return filecopy::CopyFileUpdating(camSource + kMarkerName, marker, failure, &recorder) &&
+           recorder.Flush(failure);
   };
-  if (!filecopy::CopyFolderUpdating(camSource, camTranslations, failure, kMarkerName, observer,
+  if (!filecopy::CopyFolderUpdating(camSource, camTranslations, failure, kMarkerName, &recorder,
                                     report.hooks.betweenFiles))
     return false;
   report.Log(" copy files for Fusion CAM.");
   if (!FileExists(camHelp + "en-html.html"))
     return placeMarker();
   if (!report.BetweenFiles(camHelp + "cz-html.html", failure) ||
-      !filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html", failure, observer))
+      !filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html", failure, &recorder))
     return false;
   report.Log(" copy en-html.html to cz-html.html.");
   if (!copyFolder(camHelp + "en-html", camHelp + "cz-html"))
@@ -306,6 +356,8 @@ bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   }
   if (!placeMarker())
     return false;
+  if (state.packageIncomplete)
+    return true;
   report.Show(Wstr2Str(kSuccessMessage));
   report.Log(" finish successful");
   return true;
@@ -339,10 +391,15 @@ void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::Jo
         std::make_unique<BundleRecorder>(HostBundle(places.home), places.installRecord,
                                          [&report](const std::string& message) { report.Log(message); });
     Failure failure;
-    if (RunInstallation(force, places, *recorder, report, failure)) {
+    RunState state;
+    if (RunInstallation(force, places, *recorder, report, state, failure)) {
       // Done, or nothing to do.
     } else if (failure.code == filecopy::CopyError::stopped) {
       report.Log(" installation cancelled; the next start completes it.");
+    } else if (SourceMissing(failure, places.packageRoot)) {
+      report.Log(" part of the data package is missing: " + failure.path + ": " + failure.code.message() +
+                 "; the next start completes the installation.");
+      ShowSourceMissing(report, state);
     } else {
       ReportFailure(
           report, FailedPaths(failure), failure.code.message(), ReasonForUser(failure.code),
@@ -358,9 +415,9 @@ void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::Jo
   } catch (...) {
     ReportFailure(report, std::string(), "unknown error", "neznámá chyba", kRemoveTheCause);
   }
-  // What the run placed before an error ended it is recorded too.
+  // Every entry is on the record already; this only writes it whole again, shorter.
   if (recorder)
-    recorder->Save();
+    recorder->Finish();
 }
 
 bool RemoveFromOldDestination(const char* productionFolder, const std::string& currentBuild,

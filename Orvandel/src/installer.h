@@ -36,10 +36,13 @@ struct InstallHooks {
 // language preference reach the host through context, in this order, and the run waits for the
 // language to be set. With force false nothing is done while the Czech files are in place. Throws
 // nothing: a file-system error ends the run at its step and is logged and shown to the user; a run
-// asked to end stops before its next file, logs that, and shows nothing. Every file the run copies
-// into the host bundle, or finds there as it would copy it, and every folder it creates there is
-// merged into the install record, also when an error ends the run; a record that cannot be written is
-// logged and fails nothing.
+// asked to end stops before its next file, logs that, and shows nothing; so does a run whose context
+// answers no when asked, right before the marker, whether it may go on (the user's Cancel). A package
+// folder that is missing, or goes away during its copy, is shown once with the source-missing message,
+// and the run places no marker and shows no success, so that the next start completes it. Every file
+// the run copies into the host bundle, or finds there as it would copy it, and every folder it creates
+// there is on the install record before it lands (before the marker, for a file found in place); a
+// record that cannot be written ends the run as a file-system error does.
 void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::JobContext& context,
                        const InstallHooks& hooks);
 // The same on the calling thread, the host's main thread (workerbridge::RunHere).

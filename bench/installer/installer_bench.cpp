@@ -1,8 +1,8 @@
 // Installs a generated package of 10,000 files (about 280 MB) with the installer's folder copy and
 // compares its time with cp -R into an empty target, and with cp -Ru and rsync -r --update into a
 // target that is up to date, on the same tree in the same run. Then installs the same package as the
-// add-in does, on the worker bridge's thread into a host bundle of the in-memory host, and reports the
-// longest call into the add-in on the host's main thread beside the copy time.
+// add-in does, on the worker bridge's thread into a host bundle of the in-memory host, with its install
+// record, and reports the longest call into the add-in on the host's main thread beside the copy time.
 //
 // Usage: installer_bench [WORK_DIR]   (default: a fresh folder under the system's temporary folder)
 #include "file_copy.h"
@@ -162,8 +162,13 @@ BridgedRun InstallThroughTheBridge(const std::string& work, const std::string& p
     fs::create_directories(packageRoot);
     fs::create_directory_symlink(package, packageRoot + "/vornidca");
   }
+  // The install record in an add-in folder beside the home, as on a Mac: every batch of files is on it,
+  // flushed, before the batch lands.
+  const std::string addin = work + "/addin";
+  fs::remove_all(addin);
+  fs::create_directories(addin);
   const InstallPlaces places{packageRoot, home, production + "b1/Autodesk Fusion.app/Contents/MacOS",
-                             std::string()};
+                             addin + "/Orvandel_InstallRecord.txt"};
 
   hostsim::ResetHost();
   orvandel::app = adsk::core::Application::get();

@@ -6,6 +6,8 @@
 //   D<TAB>path                                   a folder the installer created
 //   F<TAB>size<TAB>seconds<TAB>nanoseconds<TAB>path  a file it placed, as it was right after the copy
 // Paths are relative to the host bundle, '/'-separated; '%' and control bytes in them are written %XX.
+// Entries are appended as the installer places files; a later line for a path wins over an earlier one,
+// and a last line without its newline (an append a kill cut short) is no entry.
 #pragma once
 
 #include "failure.h"
@@ -56,6 +58,11 @@ bool ReadInstallRecord(const std::string& path, InstallRecord& record, Failure& 
 // Writes the record to path as a whole: a temporary file beside it, flushed, renamed over it. False
 // with the system's code when it cannot; whatever stood at path is then left as it was.
 bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Failure& failure);
+
+// Appends the entries' lines to the record open as fd (written by WriteInstallRecord, opened for
+// appending) in one write, and flushes them (fsync) so that they are on the storage before whatever the
+// caller does next. 0 or an errno.
+int AppendEntries(int fd, const InstallRecord& entries);
 
 // Adds the entries of more to into; for a file in both, more's wins.
 void MergeInto(InstallRecord& into, const InstallRecord& more);

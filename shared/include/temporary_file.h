@@ -55,6 +55,9 @@ public:
   // Renames the file over targetName in its folder and gives it up; with durable, the folder is
   // flushed too, so that the rename survives a power loss. 0 or the errno of the rename.
   int commit(bool durable = false);
+  // The same into another folder on the same file system: renames the file over name in the folder
+  // open as folderFd and gives it up. 0 or the errno of the rename (EXDEV across file systems).
+  int commitInto(int folderFd, const std::string& name);
   // Removes the file now.
   void discard();
 

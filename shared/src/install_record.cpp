@@ -136,6 +136,19 @@ bool ReadWhole(const std::string& path, std::string& content, Failure& failure) 
   }
 }
 
+// The record's lines for the entries: folders first, so that a folder is on record before the files
+// placed in it.
+std::string EntryLines(const InstallRecord& record) {
+  std::string text;
+  for (const std::string& folder : record.folders)
+    text += "D\t" + EncodePath(folder) + "\n";
+  for (const auto& [file, recorded] : record.files) {
+    text += "F\t" + std::to_string(recorded.size) + "\t" + std::to_string(recorded.mtimeSeconds) + "\t" +
+            std::to_string(recorded.mtimeNanoseconds) + "\t" + EncodePath(file) + "\n";
+  }
+  return text;
+}
+
 } // namespace
 
 bool IsSafeRelativePath(const std::string& path) {
@@ -184,6 +197,10 @@ bool ReadInstallRecord(const std::string& path, InstallRecord& record, Failure& 
   std::string content;
   if (!ReadWhole(path, content, failure))
     return failure.code == std::errc::no_such_file_or_directory;
+  // An append that a kill cut short left a last line without its newline: its file was never placed.
+  const std::size_t lastNewline = content.rfind('\n');
+  if (lastNewline != std::string::npos)
+    content.erase(lastNewline + 1);
   std::istringstream lines(content);
   std::string line;
   if (!std::getline(lines, line) || line != kHeader)
@@ -201,13 +218,7 @@ bool ReadInstallRecord(const std::string& path, InstallRecord& record, Failure& 
 }
 
 bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Failure& failure) {
-  std::string text = std::string(kHeader) + "\n";
-  for (const std::string& folder : record.folders)
-    text += "D\t" + EncodePath(folder) + "\n";
-  for (const auto& [file, recorded] : record.files) {
-    text += "F\t" + std::to_string(recorded.size) + "\t" + std::to_string(recorded.mtimeSeconds) + "\t" +
-            std::to_string(recorded.mtimeNanoseconds) + "\t" + EncodePath(file) + "\n";
-  }
+  const std::string text = std::string(kHeader) + "\n" + EntryLines(record);
   TemporaryFile temporary = TemporaryFile::CreateBeside(path, 0644);
   int code = temporary.valid() ? 0 : temporary.error();
   if (code == 0)
@@ -222,6 +233,23 @@ bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Fa
     return false;
   }
   return true;
+}
+
+int AppendEntries(int fd, const InstallRecord& entries) {
+  const std::string text = EntryLines(entries);
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t count = write(fd, text.data() + written, text.size() - written);
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0)
+      return errno;
+    written += static_cast<std::size_t>(count);
+  }
+  while (fsync(fd) != 0) {
+    if (errno != EINTR)
+      return errno;
+  }
+  return 0;
 }
 
 void MergeInto(InstallRecord& into, const InstallRecord& more) {

@@ -140,14 +140,19 @@ int TemporaryFile::finish() {
 }
 
 int TemporaryFile::commit(bool durable) {
+  const int error = commitInto(m_folderFd, m_targetName);
+  if (error == 0 && durable)
+    FlushToStorage(m_folderFd);
+  return error;
+}
+
+int TemporaryFile::commitInto(int folderFd, const std::string& name) {
   if (!valid())
     return m_error != 0 ? m_error : EBADF;
   m_fd.reset();
-  if (renameat(m_folderFd, m_name.c_str(), m_folderFd, m_targetName.c_str()) != 0)
+  if (renameat(m_folderFd, m_name.c_str(), folderFd, name.c_str()) != 0)
     return errno;
   m_name.clear();
-  if (durable)
-    FlushToStorage(m_folderFd);
   return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,6 +64,26 @@ long TimeInChild(const std::function<void()>& work) {
   return static_cast<long>(
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
           .count());
+}
+
+void ExecProgram(const std::string& program, const std::string& home, const std::string& macRoot) {
+  std::string homeVariable = "HOME=" + home, rootVariable = "HOSTSIM_MAC_ROOT=" + macRoot;
+  char* envp[] = {homeVariable.data(), rootVariable.data(), nullptr};
+  std::string path = program;
+  char* argv[] = {path.data(), nullptr};
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  dup2(null, 2);
+  execve(path.c_str(), argv, envp);
+  _exit(127);
+}
+
+int RunToTheEnd(const std::string& program, const std::string& home, const std::string& macRoot) {
+  const pid_t child = StartChild([&] { ExecProgram(program, home, macRoot); });
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace crash

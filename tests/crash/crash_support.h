@@ -26,6 +26,13 @@ bool KillAfter(pid_t child, long delayMicroseconds, bool* finishedWell);
 // Microseconds that work takes in a child, from the fork to its end.
 long TimeInChild(const std::function<void()>& work);
 
+// For a child: replaces it by program (no arguments, no shell), with only HOME and HOSTSIM_MAC_ROOT in
+// its environment and its output discarded. Never returns.
+[[noreturn]] void ExecProgram(const std::string& program, const std::string& home,
+                              const std::string& macRoot);
+// The exit status of one untroubled run of program so started; -1 when it did not exit.
+int RunToTheEnd(const std::string& program, const std::string& home, const std::string& macRoot);
+
 // Random kill moments, in microseconds, within the time a run takes. The run was timed beforehand, on
 // a machine whose load may have slowed that timing; a child that finished by itself before its moment
 // shows the run takes less, and later moments stay below that one.

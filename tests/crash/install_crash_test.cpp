@@ -15,10 +15,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <thread>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace addintest;
@@ -301,6 +305,125 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   std::cout << "forced install crash trials: seed " << seed << ", " << killed << " of " << kForcedTrials
             << " killed during the run\n";
   EXPECT_GE(killed * 4, kForcedTrials);
+}
+
+// The package's installer replacing the data package while a start installs it (its old folders
+// removed, the new ones written one by one), at random moments: a start that placed the marker left the whole
+// installation; one that did not is completed by the next start, the data whole again.
+TEST_F(InstallCrash, DataPackageReplacedDuringARunNeverLeavesAMarkerOverAPartialInstallation) {
+  constexpr int kReplacements = 12;
+  const std::string package = tree / "Library/Vornid";
+  const std::string replaced = tree / "Library/Vornid-old";
+  MakePackage(package);
+  const std::string cleanHome = NewHome("clean");
+  const long duration = crash::TimeInChild([&] { Install(PlacesFor(package, cleanHome)); });
+  const auto clean = Snapshot(cleanHome);
+  const std::string marker = kProduction + "Autodesk Fusion.app/" + kTranslations + "czech_cz.xml";
+
+  crash::KillMoments moments(crash::TrialSeed(), duration);
+  int markerLeft = 0;
+  for (int trial = 0; trial < kReplacements; ++trial) {
+    const long delay = moments.Next();
+    SCOPED_TRACE("trial " + std::to_string(trial) + ", replaced after " + std::to_string(delay) + " us");
+    const std::string home = NewHome("replaced" + std::to_string(trial));
+    const InstallPlaces places = PlacesFor(package, home);
+    const pid_t child = crash::StartChild([&] { Install(places); });
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    fs::remove_all(replaced);
+    fs::rename(package, replaced);
+    fs::create_directory(package);
+    // The new folders one after another, as an installer unpacks them.
+    for (const char* folder : {"/vornidca", "/VornidQM", "/vornidfu", "/vornidhe"}) {
+      fs::copy(replaced + folder, package + folder, fs::copy_options::recursive);
+      std::this_thread::sleep_for(std::chrono::microseconds(duration / 10));
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    if (Exists(home + marker)) {
+      ++markerLeft;
+      EXPECT_EQ(Differences(clean, Snapshot(home)), "");
+    }
+    Install(places);
+    EXPECT_TRUE(InstallationComplete());
+    EXPECT_EQ(Differences(clean, Snapshot(home)), "");
+    if (HasFailure())
+      break;
+    RemoveHome(home);
+  }
+  std::cout << "package replacement trials: " << kReplacements - markerLeft << " of " << kReplacements
+            << " runs left no marker\n";
+}
+
+// The language add-in's folder in a home, where a package installs the uninstaller and the record lies.
+const std::string kAddinInHome =
+    "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel";
+
+// The places of a home whose add-in folder holds the record, the uninstaller and a stand-in library.
+InstallPlaces PlacesWithUninstaller(const std::string& package, const std::string& home) {
+  const std::string addin = home + kAddinInHome;
+  WriteFile(addin + "/Orvandel.so", "library");
+  fs::copy_file(UNINSTALLER_EXECUTABLE, addin + "/uninstaller", fs::copy_options::overwrite_existing);
+  fs::permissions(addin + "/uninstaller", fs::perms::owner_all);
+  return InstallPlaces{package, home, home + kProduction + "b2/Autodesk Fusion.app/Contents/MacOS",
+                       addin + "/" + installrecord::kFileName};
+}
+
+// Killed at any moment, a first start or "Aktivace CZ" over an older package leaves a bundle from which
+// the uninstaller, run at once, takes every package file and folder: only the host's own stay.
+TEST_F(InstallCrash, UninstallerRunRightAfterAKillLeavesOnlyTheHostsFiles) {
+  constexpr int kTrialsEach = 12;
+  const std::string older = tree / "older/Library/Vornid";
+  const std::string newer = tree / "newer/Library/Vornid";
+  MakePackage(older, 1);
+  MarkVersion(older, 1);
+  MakePackage(newer, 2); // written later, so newer than every file of the older package
+  MarkVersion(newer, 2);
+  const std::string hostBundle = kProduction + "Autodesk Fusion.app";
+  const TreeSnapshot hostOnly = Snapshot(NewHome("fresh") + hostBundle);
+
+  struct Case {
+    const char* name;
+    bool overOlder; // the older package installed first, then a forced run
+  };
+  const Case cases[] = {{"first start", false}, {"Aktivace CZ over an older package", true}};
+  const std::uint32_t seed = crash::TrialSeed();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int home = 0;
+    const auto prepare = [&] {
+      const std::string path = NewHome(std::string(c.overOlder ? "older" : "first") + std::to_string(home++));
+      if (c.overOlder)
+        Install(PlacesWithUninstaller(older, path));
+      return PlacesWithUninstaller(newer, path);
+    };
+    const InstallPlaces timed = prepare();
+    crash::KillMoments moments(seed, crash::TimeInChild([&] { Install(timed, c.overOlder); }));
+    int killed = 0;
+    for (int trial = 0; trial < kTrialsEach; ++trial) {
+      const InstallPlaces places = prepare();
+      const long delay = moments.Next();
+      SCOPED_TRACE("trial " + std::to_string(trial) + ", killed after " + std::to_string(delay) + " us");
+      bool finishedWell = false;
+      const pid_t child = crash::StartChild([&] { Install(places, c.overOlder); });
+      if (crash::KillAfter(child, delay, &finishedWell))
+        ++killed;
+      else
+        moments.FinishedBefore(delay);
+
+      EXPECT_EQ(crash::RunToTheEnd(places.home + kAddinInHome + "/uninstaller", places.home, tree / "newer"),
+                0);
+      EXPECT_EQ(Differences(hostOnly, Snapshot(places.home + hostBundle)), "");
+      if (HasFailure())
+        return;
+      RemoveHome(places.home);
+    }
+    std::cout << c.name << ": " << killed << " of " << kTrialsEach
+              << " killed during the run, then uninstalled\n";
+    EXPECT_GE(killed * 4, kTrialsEach);
+  }
 }
 
 // A copy run again clears only what copies of dead processes left: a copy still running elsewhere

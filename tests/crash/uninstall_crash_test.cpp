@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -60,24 +58,12 @@ void MakeMac(const std::string& root) {
 
 // Runs the program at path in the child that calls it, for the simulated Mac at root; no output.
 void Exec(const std::string& program, const std::string& root) {
-  std::string home = "HOME=" + root + "/Users/user", macRoot = "HOSTSIM_MAC_ROOT=" + root;
-  char* envp[] = {home.data(), macRoot.data(), nullptr};
-  std::string path = program;
-  char* argv[] = {path.data(), nullptr};
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  dup2(null, 2);
-  execve(path.c_str(), argv, envp);
-  _exit(127);
+  crash::ExecProgram(program, root + "/Users/user", root);
 }
 
 // The exit status of one untroubled run of program.
 int RunToTheEnd(const std::string& program, const std::string& root) {
-  const pid_t child = crash::StartChild([&] { Exec(program, root); });
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return crash::RunToTheEnd(program, root + "/Users/user", root);
 }
 
 } // namespace

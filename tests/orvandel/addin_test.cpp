@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -163,6 +164,47 @@ TEST_F(LanguageAddin, EachClickMakesOneForcedInstallation) {
   const auto log = hostsim::LogMessages();
   EXPECT_EQ(Count(log, kInstallStart), 2);
   EXPECT_EQ(Count(log, "QUORLEX: (CopyCzechFiles) target files with translate exists."), 0);
+}
+
+// Cancel pressed while the run copies its CAM and help files, when the main thread has nothing of the
+// run to deliver: the run asks the main thread before it places the marker, and ends there.
+TEST_F(LanguageAddin, CancelPressedAsTheLastFilesAreCopiedLeavesNoMarker) {
+  const std::string package = tree / "Library/Vornid";
+  const std::string bundle = tree / ("Users/user" + addintest::kProduction + "Autodesk Fusion.app/");
+  for (const char* file : {"/vornidfu/cs-CZ/strings.xml", "/VornidQM/main.qm", "/vornidca/czech_cz.xml",
+                           "/vornidhe/cz-html/page.html"})
+    WriteFile(package + file, "czech");
+  for (const std::string& file :
+       {addintest::kHelp + "en-html.html", addintest::kHelp + "en-html/page.html",
+        addintest::kHelp + "images/picture.png", addintest::kStringTable + "en-US/strings.xml",
+        std::string("Contents/Resources/AIRMAX/en-US/main.qm"), addintest::kTranslations + "english.xml"})
+    WriteFile(bundle + file, "host");
+  ASSERT_TRUE(Load());
+
+  std::string error;
+  ASSERT_TRUE(hostsim::ClickCommand("idCzButton", &error)) << error;
+  // Idles until the main thread has set the language, the run's last question before the marker (what
+  // the run posts meanwhile waits for the next delivery); then the main thread is busy elsewhere while
+  // the worker copies the rest and comes to the marker.
+  const auto languageSet = [] {
+    const auto transcript = hostsim::Transcript();
+    return std::any_of(transcript.begin(), transcript.end(), [](const hostsim::TranscriptEvent& event) {
+      return event.type == "preference" && event.text("name") == "userLanguage";
+    });
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!languageSet() && std::chrono::steady_clock::now() < deadline) {
+    hostsim::WaitForCustomEvents(std::chrono::milliseconds(50));
+    hostsim::DeliverCustomEvents();
+  }
+  ASSERT_TRUE(languageSet());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(hostsim::PressCancel(&error)) << error;
+  IdleUntilLogged("QUORLEX: (CopyCzechFiles) installation cancelled; the next start completes it.");
+
+  EXPECT_FALSE(Exists(bundle + addintest::kTranslations + "czech_cz.xml"));
+  EXPECT_TRUE(Exists(bundle + addintest::kHelp + "cz-html/page.html"));
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{});
 }
 
 TEST_F(LanguageAddin, StopWithoutTheQuickAccessToolbarFailsAfterRemovingTheButton) {

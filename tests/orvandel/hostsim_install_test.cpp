@@ -190,4 +190,25 @@ TEST_F(HostsimInstallTest, CancelOrUnloadInTheMiddleIsCompletedByTheNextStart) {
   }
 }
 
+// A start that finds part of the data package missing (the package's installer still writing it) says
+// so once, shows no success and places no marker; the next start, the data whole, installs it.
+TEST_F(HostsimInstallTest, StartWithPartOfThePackageMissingIsCompletedByTheNextStart) {
+  NewMac("part missing");
+  const std::string base = m_mac + "/Library/Vornid/vornidfu";
+  fs::rename(base, m_folder / "vornidfu");
+
+  const HostsimRun partial = Run(kFirstStart);
+  ExpectResponsive(partial, "part of the package missing");
+  EXPECT_EQ(partial.Count(R"("event":"messagebox")"), 1);
+  EXPECT_TRUE(partial.Printed("Zdrojová data nebyla nalezena. Použijte znovu instalační soubor."));
+  EXPECT_FALSE(partial.Printed("finish successful"));
+  EXPECT_FALSE(MarkerInPlace());
+
+  fs::rename(m_folder / "vornidfu", base);
+  const HostsimRun next = Run(kFirstStart);
+  ExpectResponsive(next, "the next start");
+  EXPECT_EQ(RunLog(next), kFullRun);
+  EXPECT_TRUE(MarkerInPlace());
+}
+
 } // namespace

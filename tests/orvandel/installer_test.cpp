@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 
@@ -245,33 +246,40 @@ TEST_F(Installation, FolderAtTheMarkerPathIsNoInstalledPackage) {
   EXPECT_EQ(ReadFile(marker), "czech cam");
 }
 
-TEST_F(Installation, MissingPackageFoldersAreReportedAndTheRunGoesOnOrEndsAsDue) {
+// A package folder missing when the run comes to it is shown once with the source-missing message; the
+// run then places no marker and shows no success, so that the next start with the data whole completes
+// the installation.
+TEST_F(Installation, MissingPackageFoldersAreShownOnceAndTheNextStartCompletesTheRun) {
   struct Case {
     const char* name;
     bool base, qm, cam, helpPages, englishHelp;
     std::vector<std::string> events; // log lines and message boxes, in order
     bool languageSwitched;
+    bool incomplete; // no marker, and the next start with the whole package completes the run
   };
   const std::string qmSource = tree / "Library/Vornid/VornidQM/";
+  const std::string incomplete =
+      Line(") installation incomplete: part of the data package is missing; the next start completes it.");
   const Case cases[] = {
       {"base source missing", false, true, true, true, true,
        FullRunUpTo(1, {Line(") files for Fusion without CAM wasn't find."), Shown(kSourceMissing),
                        Line(") copy files for Fusion CAM."), Line(") copy en-html.html to cz-html.html."),
                        Line(") copy dir en-html to cz-html"), Line(") copy picture of help do dir cz-html"),
-                       Line(") copy files for Help Fusion."), Shown(kSuccess), Line(") finish successful")}),
-       false},
-      // The first message follows its log line, the second precedes its own.
+                       Line(") copy files for Help Fusion."), incomplete}),
+       false, true},
       {"both sources missing", false, true, false, true, true,
        FullRunUpTo(1, {Line(") files for Fusion without CAM wasn't find."), Shown(kSourceMissing),
-                       Shown(kSourceMissing), Line(") source data wasn't find.")}),
-       false},
-      {"help source missing", true, true, true, false, true,
-       FullRunUpTo(10, {Shown(kSuccess), Line(") finish successful")}), true},
-      {"no en-html.html in the host's help folder ends the run silently", true, true, true, true, false,
-       FullRunUpTo(7), true},
-      // The QM source is not tested before its copy: the copy's error ends the run and is reported.
+                       Line(") source data wasn't find.")}),
+       false, true},
       {"QM source missing", true, false, true, true, true,
-       FullRunUpTo(4, {MissingLine(qmSource), Shown(MissingBox(qmSource, kInstallAgain))}), false},
+       FullRunUpTo(4, {Line(") part of the data package is missing: " + qmSource +
+                            ": No such file or directory; the next start completes the installation."),
+                       Shown(kSourceMissing)}),
+       false, true},
+      {"help source missing", true, true, true, false, true,
+       FullRunUpTo(10, {Shown(kSuccess), Line(") finish successful")}), true, false},
+      {"no en-html.html in the host's help folder ends the run silently", true, true, true, true, false,
+       FullRunUpTo(7), true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -281,6 +289,66 @@ TEST_F(Installation, MissingPackageFoldersAreReportedAndTheRunGoesOnOrEndsAsDue)
 
     EXPECT_EQ(LogAndMessageBoxes(), c.events);
     EXPECT_EQ(LanguageChanges(), c.languageSwitched ? std::vector<long long>{2} : std::vector<long long>{});
+    EXPECT_EQ(Exists(marker), !c.incomplete);
+    if (c.incomplete) {
+      MakePackage();
+      InstallAgain(false);
+      EXPECT_EQ(hostsim::LogMessages(), kFullRun);
+      EXPECT_EQ(ReadFile(In(kStringTable + "cs-CZ/strings.xml")), "czech strings");
+    }
+  }
+}
+
+// A package folder that goes away, or becomes a file, while the run copies (the package's installer
+// replacing the data package): the same as one missing from the start.
+TEST_F(Installation, PackageFoldersVanishingDuringTheRunAreShownOnceAndCompletedByTheNextStart) {
+  struct Case {
+    const char* name;
+    int atFile; // before which file the folder goes
+    std::function<void(const std::string& package)> change;
+  };
+  // The files in the run's order: strings, qm, the CAM folder's extra.xml and sub/more.xml, the help
+  // index, the English page, the picture, the help package's page, the marker.
+  const Case cases[] = {
+      {"the CAM folder removed", 2, [](const std::string& p) { fs::remove_all(p + "/vornidca"); }},
+      {"the QM folder turned into a file", 1,
+       [](const std::string& p) {
+         fs::remove_all(p + "/VornidQM");
+         WriteFile(p + "/VornidQM", "not a folder");
+       }},
+      {"a CAM sub-folder removed before its turn", 2,
+       [](const std::string& p) { fs::remove_all(p + "/vornidca/sub"); }},
+      // Moved aside, not removed, so that the new folder cannot take the old one's place on the disk.
+      {"the help folder replaced by an empty one", 6,
+       [](const std::string& p) {
+         fs::rename(p + "/vornidhe", p + "/../vornidhe-old");
+         fs::create_directories(p + "/vornidhe");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Remake(true);
+    fs::remove_all(tree / "Library/vornidhe-old");
+    WriteFile(places.packageRoot + "/vornidca/extra.xml", "czech extra");
+    WriteFile(places.packageRoot + "/vornidca/sub/more.xml", "czech more");
+    int files = 0;
+    InstallHooks hooks;
+    hooks.betweenFiles = [&] {
+      if (files++ == c.atFile)
+        c.change(places.packageRoot);
+      return true;
+    };
+    workerbridge::RunHere(
+        [&](workerbridge::JobContext& context) { InstallCzechFiles(false, places, context, hooks); });
+
+    EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSourceMissing});
+    EXPECT_FALSE(Exists(marker));
+
+    fs::remove_all(places.packageRoot);
+    MakePackage();
+    InstallAgain(false);
+    EXPECT_EQ(hostsim::LogMessages(), kFullRun);
+    EXPECT_EQ(ReadFile(marker), "czech cam");
   }
 }
 
@@ -393,17 +461,19 @@ TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
   EXPECT_EQ(ReadFile(marker), "czech cam");
 }
 
-// The marker is a package file like any other: one that cannot be copied ends the run with the
-// failure report instead of the success message, and leaves no marker behind.
-TEST_F(Installation, MarkerThatCannotBeCopiedIsReportedAsAFailure) {
+// The marker is a package file like any other: a package whose marker is a dangling link is a package
+// with part of its data missing, shown as such, and the run leaves no marker behind.
+TEST_F(Installation, MarkerThatCannotBeCopiedIsShownAsMissingDataAndNotPlaced) {
   const std::string packageMarker = places.packageRoot + "/vornidca/czech_cz.xml";
   fs::remove(packageMarker);
   fs::create_symlink(tree / "nowhere.xml", packageMarker);
 
   InstallCzechFiles(false, places);
 
-  EXPECT_EQ(hostsim::LogMessages().back(), MissingLine(packageMarker));
-  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{MissingBox(packageMarker, kInstallAgain)});
+  EXPECT_EQ(hostsim::LogMessages().back(),
+            Line(") part of the data package is missing: " + packageMarker +
+                 ": No such file or directory; the next start completes the installation."));
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSourceMissing});
   EXPECT_FALSE(Exists(marker));
 }
 
@@ -617,7 +687,9 @@ TEST_F(Installation, RecordHoldsWhatTheRunsPlacedInTheBundleAsItWasPlaced) {
   EXPECT_EQ(ReadFile(In(qm)), "czech qm 2");
 }
 
-TEST_F(Installation, RecordThatCannotBeReadOrWrittenFailsNothing) {
+// An unreadable record is replaced by one holding what the run placed; a record that cannot be written
+// ends the run with the failure report before the first file lands: no marker, no success.
+TEST_F(Installation, UnreadableRecordIsReplacedAndUnwritableOneEndsTheRun) {
   WriteFile(places.installRecord, "not a record\n");
 
   InstallCzechFiles(false, places);
@@ -631,17 +703,32 @@ TEST_F(Installation, RecordThatCannotBeReadOrWrittenFailsNothing) {
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSuccess});
   EXPECT_EQ(Record().files.count(kTranslations + "czech_cz.xml"), 1u);
 
-  // The record's folder is gone: the installation goes on and says so in the log.
+  // The record's folder is gone: nothing is placed unrecorded.
   places.installRecord = tree / "gone/Orvandel_InstallRecord.txt";
-  fs::remove(marker);
+  Remake(true);
+  fs::remove_all(In(kStringTable + "cs-CZ"));
   InstallAgain(false);
-  logged = hostsim::LogMessages();
-  EXPECT_NE(std::find(logged.begin(), logged.end(),
-                      Line(") install record not written: " + places.installRecord +
-                           ": No such file or directory")),
-            logged.end());
-  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSuccess});
-  EXPECT_EQ(logged.back(), Line(") finish successful"));
+  EXPECT_EQ(hostsim::LogMessages(), FullRunUpTo(3, {MissingLine(places.installRecord)}));
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{MissingBox(places.installRecord)});
+  EXPECT_FALSE(Exists(In(kStringTable + "cs-CZ")));
+  EXPECT_FALSE(Exists(marker));
+}
+
+// The record is appended to as files land: a line that a kill cut short is no entry, and the next run
+// writes the record whole before it appends.
+TEST_F(Installation, RecordLineCutShortIsNoEntryAndIsGoneAfterTheNextRun) {
+  InstallCzechFiles(false, places);
+  const installrecord::InstallRecord whole = Record();
+  std::ofstream(places.installRecord, std::ios::app) << "F\t12\t1000\t0\tContents/cut";
+  EXPECT_EQ(Record().files, whole.files);
+
+  WriteFile(places.packageRoot + "/VornidQM/main.qm", "czech qm 2",
+            ModifiedSeconds(In("Contents/Resources/AIRMAX/cs-CZ/main.qm")) + 100);
+  InstallAgain(true);
+  EXPECT_EQ(Record().files.size(), whole.files.size());
+  EXPECT_EQ(Record().files["Contents/Resources/AIRMAX/cs-CZ/main.qm"],
+            AsItStands("Contents/Resources/AIRMAX/cs-CZ/main.qm"));
+  EXPECT_EQ(ReadFile(places.installRecord).find("Contents/cut"), std::string::npos);
 }
 
 TEST(ProductionFolder, IsFoundFromTheHostExecutableFolder) {
