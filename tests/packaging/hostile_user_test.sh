@@ -216,7 +216,9 @@ fresh_home old
 for _ in 1 2 3 4 5 6; do
   postinstall_at_once
   sleep "0.$((RANDOM % 40))"
-  { pkill -KILL -s "$installer" || true; wait "$installer" || true; } 2>/dev/null
+  # Again until none is left: a process forked while pkill looked would run on beside the next one.
+  while pkill -KILL -s "$installer"; do sleep 0.01; done
+  wait "$installer" 2>/dev/null || true
 done
 echo "killed at random: left $(find "$addins" -mindepth 1 -maxdepth 1 -printf '%f ')"
 postinstall_at_once
