@@ -51,6 +51,8 @@ bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& fai
 
   const std::string guide = product::kGuideAddinName;
   const std::string language = product::kLanguageAddinName;
+  if (!places.addins.fd.valid())
+    return true;
   if (!PlanInstallLeftovers(places.addins, {language, guide}, plan, failure))
     return false;
   PlanAddinFolder(places.addins, guide, {guide + ".so", guide + ".dylib"}, {guide + ".manifest"},
@@ -71,10 +73,6 @@ void WriteKept(std::ostream& out, const std::vector<Kept>& kept) {
 }
 
 } // namespace
-
-std::string ProductionFolderFor(const std::string& home) {
-  return home + "/Library/Application Support/Autodesk/webdeploy/production/";
-}
 
 std::string ClosingMessage() {
   std::string message;

@@ -29,9 +29,6 @@ enum class Mode { kRemove, kDryRun };
 // folder below a home folder.
 extern const char* const kAddinFolderInHome;
 
-// HOME + "/Library/Application Support/Autodesk/webdeploy/production/" (with the trailing separator).
-std::string ProductionFolderFor(const std::string& home);
-
 // The five pieces of the closing message, joined.
 std::string ClosingMessage();
 
@@ -76,7 +73,7 @@ std::string CheckOwnFolderAt(const StartFolder& addins, const std::string& ownNa
 
 // Where a run works: two folders kept open from planning to the last removal, and paths it only reads.
 struct Places {
-  StartFolder production;  // ProductionFolderFor(home); absent when missing
+  StartFolder production;  // HOME + kProductionInHome; absent when missing
   StartFolder addins;      // the folder that holds the own folder
   std::string ownName;     // the own folder's name in addins (accepted by LocateOwnFolder)
   std::string program;     // the program's file name in the own folder
