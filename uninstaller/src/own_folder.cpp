@@ -1,5 +1,6 @@
 #include "uninstall.h"
 
+#include "messages.h"
 #include "product_constants.h"
 #include "removal.h"
 #include "resolved_path.h"
@@ -99,11 +100,23 @@ std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string
 const char* const kProductionInHome = "/Library/Application Support/Autodesk/webdeploy/production";
 const char* const kAddinsInHome = "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns";
 
+namespace {
+
+// path for the user, quoted so that it pastes into a shell as one word: below home as ~/"REST".
+std::string QuotedBelowHome(const std::string& home, const std::string& path) {
+  if (path.size() > home.size() + 1 && path.compare(0, home.size(), home) == 0 && path[home.size()] == '/')
+    return "~/\"" + path.substr(home.size() + 1) + "\"";
+  return "\"" + path + "\"";
+}
+
+} // namespace
+
 bool OpenBelowHome(const std::string& home, const std::string& relative, uid_t effectiveUser,
                    StartFolder& folder, std::string& notRoots, std::string& problem) {
   StartFolder current = OpenStartFolder(home);
   const auto refuse = [&](int error) {
-    problem = "složku \"" + current.path + "\" nelze otevřít: " + std::strerror(error);
+    problem = "složku " + QuotedBelowHome(home, current.path) +
+              " nelze otevřít: " + CzechReason(std::error_code(error, std::generic_category()));
     return false;
   };
   if (!current.fd.valid())
@@ -134,8 +147,8 @@ bool OpenBelowHome(const std::string& home, const std::string& relative, uid_t e
       }
       current = std::move(next);
       if (error == ELOOP || error == ENOTDIR) {
-        problem = "\"" + current.path +
-                  "\" je symbolický odkaz nebo soubor, ne složka; odinstalátor cestou z domovské složky "
+        problem = QuotedBelowHome(home, current.path) +
+                  " je symbolický odkaz nebo soubor, ne složka; odinstalátor cestou z domovské složky "
                   "žádný odkaz nenásleduje";
         return false;
       }
