@@ -116,7 +116,8 @@ bool OpenBelowHome(const std::string& home, const std::string& relative, uid_t e
   StartFolder current = OpenStartFolder(home);
   const auto refuse = [&](int error) {
     problem = "složku " + QuotedBelowHome(home, current.path) +
-              " nelze otevřít: " + CzechReason(std::error_code(error, std::generic_category()));
+              " nelze otevřít: " + CzechReason(std::error_code(error, std::generic_category())) +
+              ".\nOvěřte, že ji smíte číst, a spusťte odinstalátor znovu";
     return false;
   };
   if (!current.fd.valid())
@@ -149,7 +150,8 @@ bool OpenBelowHome(const std::string& home, const std::string& relative, uid_t e
       if (error == ELOOP || error == ENOTDIR) {
         problem = QuotedBelowHome(home, current.path) +
                   " je symbolický odkaz nebo soubor, ne složka; odinstalátor cestou z domovské složky "
-                  "žádný odkaz nenásleduje";
+                  "žádný odkaz nenásleduje.\nDejte na jeho místo skutečnou složku a spusťte odinstalátor "
+                  "znovu";
         return false;
       }
       return refuse(error);
