@@ -37,7 +37,7 @@ chown "$account:$(id -gn "$account")" "$root/Users/user"
 sh "$stage/data-scripts/preinstall" "$stage" /Library/Vornid "$root" >/dev/null
 sh "$stage/scripts/preinstall" "$stage" /Library/Vornid/AddIns "$root" >/dev/null
 cp -R "$stage/root/." "$root/"
-INSTALLER_CONSOLE_USER=$account sh "$stage/scripts/postinstall" "$stage" /Library/Vornid/AddIns "$root"
+INSTALLER_CONSOLE_USER=$account bash "$stage/scripts/postinstall" "$stage" /Library/Vornid/AddIns "$root"
 chown -R "$(id -u):$(id -g)" "$root/Users/user"
 
 # Czech files an older package left in another build.

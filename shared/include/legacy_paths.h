@@ -37,6 +37,9 @@ struct Place {
 // missing production folder holds no places. Nothing is followed on the way to a place.
 bool FindPlaces(const std::string& productionFolder, const std::string& currentBuild,
                 std::vector<Place>& places, Failure& failure);
+// The same in the open production folder, whose path productionFolder names it in reports.
+bool FindPlaces(int production, const std::string& productionFolder, const std::string& currentBuild,
+                std::vector<Place>& places, Failure& failure);
 
 // Removes a place FindPlaces found, by handle: a tree as a whole (a link at the place as the link), a
 // single entry alone. A link swapped in on the way since stops it.

@@ -35,6 +35,11 @@ enum class EntryKind {
 bool OpenFolderBelow(const std::string& start, const std::string& relative, UniqueFd& folder,
                      Failure& failure);
 
+// The same below the open folder start (startPath names it in reports); an empty relative gives a
+// descriptor of start's own.
+bool OpenFolderBelow(int start, const std::string& startPath, const std::string& relative, UniqueFd& folder,
+                     Failure& failure);
+
 // Opens the sub-folder name of the open folder parent without following a link (ELOOP for a link).
 bool OpenFolderAt(int parent, const std::string& name, const std::string& path, UniqueFd& folder,
                   Failure& failure);
@@ -46,6 +51,8 @@ bool ListFolder(int folder, const std::string& path, std::vector<std::string>& n
 // A missing start holds nothing (kAbsent).
 bool ExamineBelow(const std::string& start, const std::string& relative, EntryKind& kind, struct stat& info,
                   Failure& failure);
+bool ExamineBelow(int start, const std::string& startPath, const std::string& relative, EntryKind& kind,
+                  struct stat& info, Failure& failure);
 
 // Removes the entry name of the open folder parent and, for a folder, everything in it, depth first,
 // each sub-folder opened relative to its parent. Links inside the tree are removed as links; atLink
@@ -63,5 +70,9 @@ bool RemoveEntryAt(int parent, const std::string& name, const std::string& path,
 // parent (or a plain file on the way) means there is nothing to remove; a link on the way stops the run.
 bool RemoveTreeBelow(const std::string& start, const std::string& relative, AtLink atLink, Failure& failure);
 bool RemoveEntryBelow(const std::string& start, const std::string& relative, Failure& failure);
+// The same below the open folder start, which a caller keeps from looking to removing.
+bool RemoveTreeBelow(int start, const std::string& startPath, const std::string& relative, AtLink atLink,
+                     Failure& failure);
+bool RemoveEntryBelow(int start, const std::string& startPath, const std::string& relative, Failure& failure);
 
 } // namespace removal

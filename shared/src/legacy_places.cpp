@@ -15,11 +15,11 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
-bool FindPlacesOfBuild(const std::string& productionFolder, const std::string& build, const char* legacyPath,
-                       bool tree, std::vector<Place>& places, Failure& failure) {
+bool FindPlacesOfBuild(int production, const std::string& productionFolder, const std::string& build,
+                       const char* legacyPath, bool tree, std::vector<Place>& places, Failure& failure) {
   Place place{build + WithoutTrailingSeparators(legacyPath), tree, removal::EntryKind::kAbsent};
   struct stat info {};
-  if (!removal::ExamineBelow(productionFolder, place.relative, place.kind, info, failure))
+  if (!removal::ExamineBelow(production, productionFolder, place.relative, place.kind, info, failure))
     return false;
   if (place.kind != removal::EntryKind::kAbsent)
     places.push_back(std::move(place));
@@ -37,12 +37,17 @@ bool FindPlaces(const std::string& productionFolder, const std::string& currentB
     failure = Failure();
     return true;
   }
+  return FindPlaces(production.get(), productionFolder, currentBuild, places, failure);
+}
+
+bool FindPlaces(int production, const std::string& productionFolder, const std::string& currentBuild,
+                std::vector<Place>& places, Failure& failure) {
   std::vector<std::string> names;
-  if (!removal::ListFolder(production.get(), productionFolder, names, failure))
+  if (!removal::ListFolder(production, productionFolder, names, failure))
     return false;
   for (const std::string& build : names) {
     struct stat info {};
-    if (fstatat(production.get(), build.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(production, build.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) // gone meanwhile (the host's updater)
         continue;
       failure = Failure{"zjištění stavu", productionFolder + build,
@@ -52,11 +57,11 @@ bool FindPlaces(const std::string& productionFolder, const std::string& currentB
     if (!S_ISDIR(info.st_mode) || build == currentBuild)
       continue;
     for (const char* single : kSingleFiles) {
-      if (!FindPlacesOfBuild(productionFolder, build, single, false, places, failure))
+      if (!FindPlacesOfBuild(production, productionFolder, build, single, false, places, failure))
         return false;
     }
     for (const char* tree : kTrees) {
-      if (!FindPlacesOfBuild(productionFolder, build, tree, true, places, failure))
+      if (!FindPlacesOfBuild(production, productionFolder, build, tree, true, places, failure))
         return false;
     }
   }

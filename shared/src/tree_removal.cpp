@@ -83,10 +83,18 @@ void SplitLast(const std::string& relative, std::string& parent, std::string& na
 
 bool OpenFolderBelow(const std::string& start, const std::string& relative, UniqueFd& folder,
                      Failure& failure) {
-  UniqueFd current(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!current.valid())
+  const UniqueFd opened(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.valid())
     return Fail(failure, "otevření složky", start, errno);
-  std::string path = start;
+  return OpenFolderBelow(opened.get(), start, relative, folder, failure);
+}
+
+bool OpenFolderBelow(int start, const std::string& startPath, const std::string& relative, UniqueFd& folder,
+                     Failure& failure) {
+  UniqueFd current(fcntl(start, F_DUPFD_CLOEXEC, 0));
+  if (!current.valid())
+    return Fail(failure, "otevření složky", startPath, errno);
+  std::string path = startPath;
   std::string::size_type begin = 0;
   while (begin < relative.size()) {
     auto end = relative.find('/', begin);
@@ -139,11 +147,23 @@ bool ListFolder(int folder, const std::string& path, std::vector<std::string>& n
 
 bool ExamineBelow(const std::string& start, const std::string& relative, EntryKind& kind, struct stat& info,
                   Failure& failure) {
+  const UniqueFd opened(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.valid()) {
+    if (!IsAbsent(errno))
+      return Fail(failure, "otevření složky", start, errno);
+    kind = EntryKind::kAbsent;
+    return true;
+  }
+  return ExamineBelow(opened.get(), start, relative, kind, info, failure);
+}
+
+bool ExamineBelow(int start, const std::string& startPath, const std::string& relative, EntryKind& kind,
+                  struct stat& info, Failure& failure) {
   std::string parentPart, name;
   SplitLast(relative, parentPart, name);
   UniqueFd parent;
   Failure opening;
-  if (!OpenFolderBelow(start, parentPart, parent, opening)) {
+  if (!OpenFolderBelow(start, startPath, parentPart, parent, opening)) {
     const int error = opening.code.value();
     if (error == ELOOP) {
       kind = EntryKind::kBehindLink;
@@ -161,7 +181,7 @@ bool ExamineBelow(const std::string& start, const std::string& relative, EntryKi
       kind = EntryKind::kAbsent;
       return true;
     }
-    return Fail(failure, "zjištění stavu", Joined(start, relative), errno);
+    return Fail(failure, "zjištění stavu", Joined(startPath, relative), errno);
   }
   kind = S_ISLNK(info.st_mode)   ? EntryKind::kLink
          : S_ISDIR(info.st_mode) ? EntryKind::kFolder
@@ -193,33 +213,50 @@ namespace {
 
 // Opens the parent of relative below start for a removal. False with nothing to do (failure.code
 // clear) when the parent is absent.
-bool OpenParentToRemove(const std::string& start, const std::string& relative, UniqueFd& parent,
-                        std::string& name, Failure& failure) {
+bool OpenParentToRemove(int start, const std::string& startPath, const std::string& relative,
+                        UniqueFd& parent, std::string& name, Failure& failure) {
   std::string parentPart;
   SplitLast(relative, parentPart, name);
   Failure opening;
-  if (OpenFolderBelow(start, parentPart, parent, opening))
+  if (OpenFolderBelow(start, startPath, parentPart, parent, opening))
     return true;
-  failure = IsAbsent(opening.code.value()) && opening.path != start ? Failure() : opening;
+  failure = IsAbsent(opening.code.value()) ? Failure() : opening;
   return false;
 }
 
 } // namespace
 
-bool RemoveTreeBelow(const std::string& start, const std::string& relative, AtLink atLink, Failure& failure) {
+bool RemoveTreeBelow(int start, const std::string& startPath, const std::string& relative, AtLink atLink,
+                     Failure& failure) {
   UniqueFd parent;
   std::string name;
-  if (!OpenParentToRemove(start, relative, parent, name, failure))
+  if (!OpenParentToRemove(start, startPath, relative, parent, name, failure))
     return !failure.code;
-  return RemoveTreeAt(parent.get(), name, Joined(start, relative), atLink, failure);
+  return RemoveTreeAt(parent.get(), name, Joined(startPath, relative), atLink, failure);
+}
+
+bool RemoveEntryBelow(int start, const std::string& startPath, const std::string& relative,
+                      Failure& failure) {
+  UniqueFd parent;
+  std::string name;
+  if (!OpenParentToRemove(start, startPath, relative, parent, name, failure))
+    return !failure.code;
+  return RemoveEntryAt(parent.get(), name, Joined(startPath, relative), failure);
+}
+
+// A missing start is an error: the caller named it as there.
+bool RemoveTreeBelow(const std::string& start, const std::string& relative, AtLink atLink, Failure& failure) {
+  const UniqueFd opened(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.valid())
+    return Fail(failure, "otevření složky", start, errno);
+  return RemoveTreeBelow(opened.get(), start, relative, atLink, failure);
 }
 
 bool RemoveEntryBelow(const std::string& start, const std::string& relative, Failure& failure) {
-  UniqueFd parent;
-  std::string name;
-  if (!OpenParentToRemove(start, relative, parent, name, failure))
-    return !failure.code;
-  return RemoveEntryAt(parent.get(), name, Joined(start, relative), failure);
+  const UniqueFd opened(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.valid())
+    return Fail(failure, "otevření složky", start, errno);
+  return RemoveEntryBelow(opened.get(), start, relative, failure);
 }
 
 } // namespace removal

@@ -1,10 +1,12 @@
 // The uninstaller killed (SIGKILL) at random moments of its removals: where a program is left (in the
 // add-in folder, or in the folder renamed aside for the last steps), one more run of it finishes the
-// job; where none is, the tree is already what an untroubled run leaves.
+// job; where none is, the tree is already what an untroubled run leaves, but for an empty aside folder
+// when the kill came between the program and its folder (the next installation removes that one).
 #include "crash_support.h"
 
 #include "temp_folder.h"
 #include "test_files.h"
+#include "utilities.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +24,8 @@ const std::string kAddIns = "/Users/user/Library/Application Support/Autodesk/Au
 const std::string kProduction = "/Users/user/Library/Application Support/Autodesk/webdeploy/production/";
 
 // A simulated Mac at root: an older build's Czech files, the current bundle with the data package's
-// files in it (no record: the package tells them), both add-ins, and a downloaded package.
+// files in it (no record: the package tells them), both add-ins with what a stopped installation left
+// beside them, and a downloaded package.
 void MakeMac(const std::string& root) {
   const std::string legacy = root + kProduction + "b1/Autodesk Fusion 360.app/Contents/Libraries/";
   const std::string bundle = root + kProduction + "Autodesk Fusion.app/Contents/";
@@ -50,6 +53,10 @@ void MakeMac(const std::string& root) {
     WriteFile(folder + "/" + addin + ".manifest", "{}");
     for (int i = 0; i < 10; ++i)
       WriteFile(folder + "/resources/icon" + std::to_string(i) + ".png", "png");
+  }
+  for (const std::string left : {"/.Orvandel.installing.7", "/.Miravelo.replaced.7"}) {
+    for (int i = 0; i < 10; ++i)
+      WriteFile(root + kAddIns + left + "/resources/icon" + std::to_string(i) + ".png", "png");
   }
   fs::copy_file(UNINSTALLER_EXECUTABLE, root + kAddIns + "/Orvandel/uninstaller");
   fs::permissions(root + kAddIns + "/Orvandel/uninstaller", fs::perms::owner_all);
@@ -81,7 +88,7 @@ TEST(UninstallCrash, KilledRunsAreFinishedByTheProgramTheyLeaveOrLeaveACleanTree
 
   const std::uint32_t seed = crash::TrialSeed();
   crash::KillMoments moments(seed, duration);
-  int killed = 0, finishedByASecondRun = 0;
+  int killed = 0, finishedByASecondRun = 0, emptyAside = 0;
   for (int trial = 0; trial < kTrials; ++trial) {
     const std::string root = tree / ("trial" + std::to_string(trial));
     MakeMac(root);
@@ -101,12 +108,19 @@ TEST(UninstallCrash, KilledRunsAreFinishedByTheProgramTheyLeaveOrLeaveACleanTree
         ++finishedByASecondRun;
       }
     }
+    const std::string asideFolder = root + FolderOf(aside);
+    if (Exists(asideFolder)) {
+      EXPECT_TRUE(fs::is_empty(asideFolder));
+      fs::remove(asideFolder);
+      ++emptyAside;
+    }
     EXPECT_EQ(Differences(clean, Snapshot(root)), "");
     if (HasFailure())
       break;
     fs::remove_all(root);
   }
   std::cout << "uninstall crash trials: seed " << seed << ", " << killed << " of " << kTrials
-            << " killed during the run, " << finishedByASecondRun << " finished by a second run\n";
+            << " killed during the run, " << finishedByASecondRun << " finished by a second run, "
+            << emptyAside << " left an empty aside folder\n";
   EXPECT_GE(killed * 4, kTrials);
 }

@@ -4,7 +4,10 @@
 # /Library/LaunchDaemons, swaps the start counter and the install record for hard and symbolic links
 # to a root-only file, and flips a folder between itself and a link, many runs each. Afterwards the system folders are
 # unchanged (entries, owners, modes, bytes), the account can read no root-only byte anywhere, nothing
-# below the home is root's, and every run either installed or failed with a reason of its own.
+# below the home is root's, and every run either installed or failed with a reason of its own, none held
+# up by a FIFO. Then the user stops their part of the script (root ends it within its limit, with a true
+# line, having closed its descriptors to it), and six installations killed whole at random moments are
+# followed by one that leaves no hidden folder and keeps the counter and the record.
 # Needs root (exit status 77, skipped, otherwise).
 # Usage: hostile_user_test.sh SOURCE_DIR [RUNS [SECONDS]]   (per case: at most RUNS runs, default 12,
 # begun within SECONDS, default 9; at least 3)
@@ -16,6 +19,8 @@ if [ "$(id -u)" != 0 ]; then
 fi
 runs=${2:-12}
 seconds=${3:-9}
+# The user's part's time limit in these runs; each takes well under a second.
+limit=4
 # shellcheck source=../support/shell_test.sh
 source "$(dirname "$0")/../support/shell_test.sh" hostile-user-test
 
@@ -93,10 +98,12 @@ swap_for_links='
   addins=$2 stash=$3
   ln -s "$(readlink -f "$stash/../../../private/etc/sudoers")" "$stash/counter-symbolic"
   ln -s "$(readlink -f "$stash/../../../private/etc/sudoers")" "$stash/record-symbolic"
+  mkfifo "$stash/counter-fifo" "$stash/record-fifo"
   touch "$stash/ready"
   while :; do
     for pair in Miravelo/Miravelo_Info.txt:counter Orvandel/Orvandel_InstallRecord.txt:record \
-      Miravelo/Miravelo_Info.txt:counter-symbolic Orvandel/Orvandel_InstallRecord.txt:record-symbolic; do
+      Miravelo/Miravelo_Info.txt:counter-symbolic Orvandel/Orvandel_InstallRecord.txt:record-symbolic \
+      Miravelo/Miravelo_Info.txt:counter-fifo Orvandel/Orvandel_InstallRecord.txt:record-fifo; do
       kept=$addins/${pair%:*} link=$stash/${pair#*:}
       mv "$kept" "$stash/real" 2>/dev/null; mv "$link" "$kept" 2>/dev/null
       for f in "$addins"/.*.installing.*/"${kept##*/}"; do mv "$link" "$f" 2>/dev/null; done
@@ -130,8 +137,8 @@ race() {
     for _ in {1..500}; do [ ! -e "$home/stash/ready" ] || break; sleep 0.01; done
     [ -e "$home/stash/ready" ] || fail_now "$name: the racer did not start"
     status=0
-    out=$(INSTALLER_CONSOLE_USER=$account sh "$work/scripts/postinstall" pkg /Library/Vornid/AddIns "$volume/" 2>&1) ||
-      status=$?
+    out=$(INSTALLER_CONSOLE_USER=$account POSTINSTALL_USER_SECONDS=$limit "$work/scripts/postinstall" pkg \
+      /Library/Vornid/AddIns "$volume/" 2>&1) || status=$?
     kill "$pid"
     wait "$pid" 2>/dev/null || true
     case $status in
@@ -139,8 +146,10 @@ race() {
       1) refused=$((refused + 1)) ;;
       *) fail "$name, run $run: status $status: $out" ;;
     esac
-    # Each failure ends on a line of our own, not on a bare message of a tool.
+    # Each failure ends on a line of our own, not on a bare message of a tool; nothing the racer swaps
+    # in (a FIFO among them) holds the run until its limit.
     [ "$status" = 0 ] || [[ $(tail -n 1 <<<"$out") == postinstall:* ]] || fail "$name, run $run: no reason of ours: $out"
+    [[ $out != *"did not end within"* ]] || fail "$name, run $run: held up: $out"
   done
   echo "$name: $((run - 1)) runs"
   [ "$system_before" = "$(snapshot "$etc" "$daemons" "$staged")" ] ||
@@ -150,9 +159,76 @@ race() {
 started=$SECONDS
 race "new folders swapped for links" "$swap_new_folders"
 race "an upgrade's folders swapped for links" "$swap_new_folders" old
-race "counter and record swapped for hard and symbolic links" "$swap_for_links" old
+race "counter and record swapped for hard and symbolic links and FIFOs" "$swap_for_links" old
 race "folders flipping" "$flip_folder" old
 race "folders flipping, fresh install" "$flip_folder"
+
+# postinstall_at_once [ENV...]: starts the script in a session of its own; sets $installer.
+postinstall_at_once() {
+  env INSTALLER_CONSOLE_USER="$account" "$@" setsid "$work/scripts/postinstall" pkg /Library/Vornid/AddIns \
+    "$volume/" >"$work/out" 2>&1 &
+  installer=$!
+}
+
+# user_group: the process group of the user's part of $installer once it runs as the account.
+user_group() {
+  local pid
+  pid=$(pgrep -s "$installer" -u "$account" | head -n 1)
+  [ -z "$pid" ] || ps -o pgid= -p "$pid" | tr -d ' '
+}
+
+# The user stops their part as soon as it runs, or as it copies (a staged add-in of many files makes
+# the copy last): root ends it within its limit, says so, has closed its own descriptors to it, and
+# both add-ins stay as they were.
+mkdir "$staged/Orvandel/resources/bulk"
+(cd "$staged/Orvandel/resources/bulk" && seq 4000 | xargs touch)
+for delay in 0 0.1; do
+  fresh_home old
+  before=$(snapshot "$home")
+  began=$SECONDS
+  # A descriptor of root's, open when the script starts: it must not reach the user.
+  postinstall_at_once POSTINSTALL_USER_SECONDS=2 7<"$etc/sudoers"
+  group=""
+  for _ in {1..400}; do
+    group=$(user_group)
+    [ -z "$group" ] || break
+  done
+  [ -n "$group" ] || fail_now "stopped: the user's part never ran"
+  sleep "$delay"
+  kill -STOP -- "-$group"
+  leaked_fds=$(for pid in $(pgrep -g "$group"); do
+    find /proc/"$pid"/fd -mindepth 1 -lname "$etc/sudoers" -printf "$pid: %f\n" 2>/dev/null
+  done)
+  status=0
+  wait "$installer" || status=$?
+  out=$(cat "$work/out")
+  expect_failure "stopped after $delay s" "did not end within 2 s"
+  [ $((SECONDS - began)) -le 8 ] || fail "stopped after $delay s: took $((SECONDS - began)) s"
+  [[ $(tail -n 1 <<<"$out") == *"nothing was installed"* ]] || fail "stopped after $delay s: last line: $out"
+  [ -z "$leaked_fds" ] || fail "stopped after $delay s: descriptors above 2 reach the user: $leaked_fds"
+  [ "$before" = "$(snapshot "$home")" ] || fail "stopped after $delay s: the home changed: $(diff <(echo "$before") <(snapshot "$home"))"
+done
+rm -r "$staged/Orvandel/resources/bulk"
+
+# Six installations killed whole (root's script and the user's part: the installer crashed) at random
+# moments, then one that runs to its end: no hidden folder stays, the counter and the record are kept.
+fresh_home old
+for _ in 1 2 3 4 5 6; do
+  postinstall_at_once
+  sleep "0.$((RANDOM % 40))"
+  # Again until none is left: a process forked while pkill looked would run on beside the next one.
+  while pkill -KILL -s "$installer"; do sleep 0.01; done
+  wait "$installer" 2>/dev/null || true
+done
+echo "killed at random: left $(find "$addins" -mindepth 1 -maxdepth 1 -printf '%f ')"
+postinstall_at_once
+status=0
+wait "$installer" || status=$?
+[ "$status" = 0 ] || fail "after six kills: status $status: $(cat "$work/out")"
+[ -z "$(find "$addins" -mindepth 1 -maxdepth 1 -name '.*')" ] || fail "after six kills: hidden folders stay: $(ls -A "$addins")"
+[ "$(cat "$addins/Miravelo/Miravelo_Info.txt" 2>&1)" = "$(printf '07.12.2026\n3')" ] || fail "after six kills: the counter is lost"
+[ "$(cat "$addins/Orvandel/Orvandel_InstallRecord.txt" 2>&1)" = record ] || fail "after six kills: the record is lost"
+[ "$(cat "$addins/Orvandel/version.txt")" = V2.0 ] || fail "after six kills: not the new version"
 
 made=$(find "$volume/Users" -user root ! -samefile "$etc/sudoers" ! -path "$spent" ! -path "$volume/Users" | head -n 3)
 [ -z "$made" ] || fail "root made entries below the home: $made"

@@ -42,14 +42,21 @@ new_mac() {
   echo png >"$staged/Miravelo/resources/Pruvodce/16x16.png"
 }
 
-# postinstall VOLUME [ENV...]: runs the script as the installer does (through sh, the way its #! line
-# names it); output in $out, status in $status.
+# postinstall VOLUME [ENV...]: runs the script as the installer does (through its #! line); output in
+# $out, status in $status.
 postinstall() {
   local volume=$1
   shift
+  local run=(env "$@" "$scripts/postinstall" "$volume/../pkg with blanks.pkg" /Library/Vornid/AddIns "$volume/")
+  # The script trusts no PATH it inherits: stand-ins for the Mac's tools are laid over /usr/sbin, in a
+  # mount namespace of the run's own.
+  if [ -n "${tools:-}" ]; then
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    run=(unshare --mount sh -c 'mount -t overlay overlay -o "lowerdir=$0:/usr/sbin" /usr/sbin && exec "$@"'
+      "$tools" "${run[@]}")
+  fi
   status=0
-  out=$(env "$@" sh "$scripts/postinstall" "$volume/../pkg with blanks.pkg" /Library/Vornid/AddIns "$volume/" 2>&1) ||
-    status=$?
+  out=$("${run[@]}" 2>&1) || status=$?
 }
 
 # snapshot DIR: every entry below DIR with its type, owner, mode, link target and bytes.
@@ -134,6 +141,42 @@ if [ -e "$home/$tree/Miravelo/Miravelo_Info.txt" ] || [ -L "$home/$tree/Miravelo
   fail "linked counter: the link was carried over"
 fi
 
+# A kept file that is a FIFO or huge: the run opens neither. The FIFO is not carried over, and says so;
+# the huge file (sparse, 64 GiB) is carried over at once.
+new_mac fifo-counter
+old_version
+rm "$home/$tree/Miravelo/Miravelo_Info.txt" "$home/$tree/Orvandel/Orvandel_InstallRecord.txt"
+as_account mkfifo "$home/$tree/Miravelo/Miravelo_Info.txt"
+as_account truncate -s 64G "$home/$tree/Orvandel/Orvandel_InstallRecord.txt"
+postinstall "$volume" INSTALLER_CONSOLE_USER="$account" POSTINSTALL_USER_SECONDS=10
+[ "$status" = 0 ] || fail "FIFO counter: status $status: $out"
+grep -qF "did not keep Miravelo_Info.txt (not a plain file)" <<<"$out" || fail "FIFO counter: not said: $out"
+[ ! -e "$home/$tree/Miravelo/Miravelo_Info.txt" ] || fail "FIFO counter: carried over"
+[ "$(stat -c %s "$home/$tree/Orvandel/Orvandel_InstallRecord.txt")" = $((64 << 30)) ] ||
+  fail "huge record: not carried over"
+
+# --- What stopped runs left: a previous folder aside where the add-in is missing goes back (counter
+# kept); where the add-in is in place its record is carried over if the add-in lacks one; unfinished
+# copies go, and so does a stopped uninstaller's empty folder. No hidden folder stays.
+new_mac leftovers
+old_version
+addins="$home/$tree"
+mv "$addins/Miravelo" "$addins/.Miravelo.replaced.101"
+mkdir "$addins/.Miravelo.installing.101" "$addins/.Orvandel.installing.202" "$addins/.Orvandel-odinstalace"
+echo partial >"$addins/.Orvandel.installing.202/Orvandel.so"
+mkdir "$addins/.Orvandel.replaced.303"
+mv "$addins/Orvandel/Orvandel_InstallRecord.txt" "$addins/.Orvandel.replaced.303/"
+mkdir "$addins/.Miravelo.replaced.404" # a fresh install's mark: nothing was there
+chown -R "$account:$group" "$home/Library"
+postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
+[ "$status" = 0 ] || fail "leftovers: status $status: $out"
+[ "$(cat "$addins/Miravelo/Miravelo_Info.txt")" = "$(printf '07.12.2026\n3')" ] || fail "leftovers: the counter is lost"
+[ "$(od -c "$addins/Orvandel/Orvandel_InstallRecord.txt")" = "$(printf 'bundle file\r\nanother\n' | od -c)" ] ||
+  fail "leftovers: the record is lost"
+[ -z "$(find "$addins" -mindepth 1 -maxdepth 1 -name '.*')" ] || fail "leftovers: hidden folders stay: $(ls -A "$addins")"
+grep -qF "put the previous Miravelo back from $addins/.Miravelo.replaced.101" <<<"$out" ||
+  fail "leftovers: the put-back is not said: $out"
+
 # --- Links and files in the way: refused, naming the path, and nothing changes anywhere.
 refusals=(
   "AddIns is a link:mkdir -p \"\$(dirname \"\$home/\$tree\")\" && ln -s \"\$outside\" \"\$home/\$tree\""
@@ -176,8 +219,25 @@ postinstall "$volume" INSTALLER_CONSOLE_USER="$account"
 expect_failure "nothing staged" "no $volume/Library/Vornid/AddIns/Miravelo"
 [ ! -e "$volume/Users/$account/Library" ] || fail "nothing staged: the add-in tree was made"
 
+# --- A PATH with a folder of the user's first: none of its programs runs as root.
+new_mac trusted-path
+bin="$work/users-bin"
+mkdir -p "$bin"
+for tool in uname id stat dscl cp mv sed env setpriv; do
+  printf '#!/bin/sh\ntouch "%s/ran-%s"\nexit 1\n' "$work" "$tool" >"$bin/$tool"
+  chmod +x "$bin/$tool"
+done
+postinstall "$volume" INSTALLER_CONSOLE_USER="$account" PATH="$bin:$PATH"
+[ "$status" = 0 ] || fail "user's PATH: status $status: $out"
+ran=$(find "$work" -maxdepth 1 -name 'ran-*' -printf '%f ')
+[ -z "$ran" ] || fail "user's PATH: ran the user's $ran"
+
 # --- Homes from the directory service, below the target volume: dscl prints the value after the
-# attribute's name, or on the next line when it is long. A stand-in answers for the account alone.
+# attribute's name, or on the next line when it is long. A stand-in answers for the account alone;
+# laying it over /usr/sbin needs root.
+if [ "$(id -u)" != 0 ]; then
+  echo "SKIP homes from dscl: laying a stand-in over /usr/sbin needs root"
+else
 bin="$work/dscl-bin"
 mkdir -p "$bin"
 cat >"$bin/dscl" <<'DSCL'
@@ -190,14 +250,14 @@ for answer in 'NFSHomeDirectory: /Users/Jan Novák\n' 'NFSHomeDirectory:\n /User
   new_mac "dscl $(printf '%s' "$answer" | md5sum | cut -c1-8)"
   mkdir -p "$volume/Users/Jan Novák"
   chown "$account:$group" "$volume/Users/Jan Novák"
-  postinstall "$volume" INSTALLER_CONSOLE_USER="$account" PATH="$bin:$PATH" DSCL_ACCOUNT="$account" \
-    DSCL_ANSWER="$answer"
+  tools=$bin postinstall "$volume" INSTALLER_CONSOLE_USER="$account" DSCL_ACCOUNT="$account" DSCL_ANSWER="$answer"
   [ "$status" = 0 ] || fail "dscl '$answer': status $status: $out"
   [ -f "$volume/Users/Jan Novák/$tree/Miravelo/Miravelo.so" ] || fail "dscl '$answer': not placed in the home it gives"
   [ ! -e "$volume/Users/$account/Library" ] || fail "dscl '$answer': placed in Users/NAME instead"
 done
-postinstall "$volume" INSTALLER_CONSOLE_USER="$account" PATH="$bin:$PATH" DSCL_ACCOUNT=someone-else DSCL_ANSWER=
+tools=$bin postinstall "$volume" INSTALLER_CONSOLE_USER="$account" DSCL_ACCOUNT=someone-else DSCL_ANSWER=
 expect_failure "dscl without a home" "gives no home folder for $account"
+fi
 
 # --- Each preinstall empties its own place alone: the data one every data folder (an upgrade must not
 # keep a file the new package dropped), the add-ins' one the staged add-in folders.
@@ -213,6 +273,18 @@ sh "$scripts/data-preinstall" pkg /Library/Vornid "$volume" >/dev/null || fail "
 [ -d "$staged/Orvandel" ] || fail "data preinstall: cleared the add-ins' place"
 sh "$scripts/preinstall" pkg /Library/Vornid/AddIns "$volume" >/dev/null || fail "preinstall: status $?"
 [ "$(ls -A "$staged")" = other ] || fail "preinstall: left $(ls -A "$staged")"
+
+# A data folder that cannot be removed (a mount point inside it): a line of the script's own says so.
+if [ "$(id -u)" = 0 ]; then
+  new_mac data-busy
+  data="$volume/Library/Vornid"
+  mkdir -p "$data/vornidfu/busy"
+  mount -t tmpfs tmpfs "$data/vornidfu/busy" || fail_now "data busy: cannot mount a tmpfs"
+  status=0
+  out=$(sh "$scripts/data-preinstall" pkg /Library/Vornid "$volume" 2>&1) || status=$?
+  umount "$data/vornidfu/busy"
+  expect_failure "data busy" "could not remove all of the earlier data in $data"
+fi
 
 # A place that is a link, holds one, or that someone else can change: refused, nothing removed anywhere.
 refusals=(

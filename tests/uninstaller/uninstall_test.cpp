@@ -38,9 +38,10 @@ struct Tree {
 
   int Run(Mode mode = Mode::kRemove) {
     std::ostringstream outStream, errStream;
-    const int status =
-        uninstaller::Uninstall(uninstaller::Places{production, own, "uninstaller", packageRoot, downloads},
-                               mode, outStream, errStream);
+    const int status = uninstaller::Uninstall(
+        uninstaller::Places{uninstaller::OpenStartFolder(production), uninstaller::OpenStartFolder(addins),
+                            "Orvandel", "uninstaller", packageRoot, downloads},
+        mode, outStream, errStream);
     out = outStream.str();
     err = errStream.str();
     return status;
@@ -191,6 +192,26 @@ TEST(Uninstall, RemovesOwnFolderWhenNoBuildNeedsCleaning) {
     EXPECT_FALSE(Exists(tree.own));
     EXPECT_EQ(Exists(tree.production), productionExists);
   }
+}
+
+// What stopped installations of the package left beside the add-ins goes (a link as the link); other
+// hidden entries stay.
+TEST(Uninstall, RemovesWhatStoppedInstallationsLeftInTheAddinsFolder) {
+  Tree tree;
+  WriteFile(tree.addins + "/.Orvandel.installing.41/Orvandel.so", "partial copy");
+  WriteFile(tree.addins + "/.Miravelo.replaced.41/Miravelo_Info.txt", "07.12.2026\n3\n");
+  fs::create_directories(tree.addins + "/.Miravelo.replaced.42");
+  WriteFile(tree.temp.path() + "/elsewhere/file", "not ours");
+  fs::create_directory_symlink(tree.temp.path() + "/elsewhere", tree.addins + "/.Orvandel.replaced.43");
+  for (const char* kept : {"/.Orvandel.installing.", "/.Orvandelx.replaced.1", "/.hidden"})
+    WriteFile(tree.addins + kept + "/file", "the user's");
+  EXPECT_EQ(tree.Run(), uninstaller::kExitSuccess) << tree.err;
+  for (const char* gone : {"/.Orvandel.installing.41", "/.Miravelo.replaced.41", "/.Miravelo.replaced.42",
+                           "/.Orvandel.replaced.43"})
+    EXPECT_FALSE(Exists(tree.addins + gone)) << gone;
+  for (const char* kept : {"/.Orvandel.installing.", "/.Orvandelx.replaced.1", "/.hidden"})
+    EXPECT_TRUE(Exists(tree.addins + kept + "/file")) << kept;
+  EXPECT_EQ(ReadFile(tree.temp.path() + "/elsewhere/file"), "not ours");
 }
 
 TEST(Uninstall, EndsSilentlyWhenOwnFolderIsGone) {
@@ -507,27 +528,45 @@ TEST(RunUninstaller, RefusesAWrongOrUnusableHomeBeforeAnyRemoval) {
   }
 }
 
-TEST(RunUninstaller, RootActsOnlyWhereEverythingIsRoots) {
+// Each folder from HOME down is opened without following a link; run as root, each one passed must be
+// root's, HOME included. A missing folder leaves the place absent.
+TEST(RunUninstaller, OpensEveryFolderBelowHomeWithoutLinksAndAsRootOnlyRoots) {
   TempFolder temp{"uninstaller-test-"};
-  const std::string users = temp.path() + "/users-folder";
-  fs::create_directories(users);
-  // As root the folder is given to an ordinary account; as anyone else it is that user's already.
+  const std::string home = temp.path() + "/home";
+  fs::create_directories(home + "/a/users/b/c");
+  fs::create_directories(temp.path() + "/elsewhere/c");
+  fs::create_symlink(temp.path() + "/elsewhere", home + "/a/link");
+  // As root the middle folder is given to an ordinary account; as anyone else it is that user's already.
   if (geteuid() == 0) {
-    ASSERT_EQ(lchown(users.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(lchown((home + "/a/users").c_str(), 65534, 65534), 0);
   }
-  const std::string missing = temp.path() + "/missing";
   struct Case {
     uid_t effectiveUser;
-    std::vector<std::string> folders;
-    std::string refused;
+    const char* relative;
+    bool opened; // false: refused
+    std::string notRoots;
+    const char* problem;
   };
   const Case cases[] = {
-      {0, {"/", missing, users}, users},
-      {0, {"/", missing}, ""},
-      {1000, {users}, ""},
+      {0, "/a/users/b/c", false, home + "/a/users", ""},
+      {0, "/a", true, "", ""},
+      {0, "/a/missing/c", true, "", ""},
+      {1000, "/a/users/b/c", true, "", ""},
+      {1000, "/a/link/c", false, "", "symbolický odkaz"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(uninstaller::FolderRootMustNotActIn(c.effectiveUser, c.folders), c.refused);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.relative);
+    uninstaller::StartFolder folder;
+    std::string notRoots, problem;
+    EXPECT_EQ(uninstaller::OpenBelowHome(home, c.relative, c.effectiveUser, folder, notRoots, problem),
+              c.opened);
+    EXPECT_EQ(notRoots, c.notRoots);
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    EXPECT_EQ(folder.fd.valid(), c.opened && std::string(c.relative).find("missing") == std::string::npos);
+    if (folder.fd.valid()) {
+      EXPECT_EQ(folder.path, home + c.relative);
+    }
+  }
 }
 
 // A path the program prints pastes into a shell as one word and means that path, whatever it holds; a

@@ -217,6 +217,45 @@ TEST(UninstallerProgram, AsRootNeverFollowsLinksAnotherUserSwapsIn) {
   }
 }
 
+// The user's own run where API or webdeploy, on the way from HOME to the two folders the program starts
+// from, is a link into another tree laid out the same (the add-in with the program there too), or is
+// flipped to one and back as it runs: the run stops at a link, and nothing of the other tree is removed.
+TEST(UninstallerProgram, FoldersOnTheWayFromHomeThatAreLinksRedirectNothing) {
+  const OrdinaryUser user = FindOrdinaryUser();
+  Account account{user.uid, user.gid};
+  if (!user.found)
+    GTEST_SKIP() << "needs the account nobody when run as root";
+  const std::string apiInHome = FolderOf(kAddIns), webdeployInHome = FolderOf(FolderOf(kProduction));
+  for (int run = 0; run < 6; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    SimulatedMac mac;
+    const std::string other = mac.temp.path() + "/Users/other";
+    AddLegacyPaths(other + kProduction + "build-x", true, true, true);
+    WriteFile(other + kAddIns + "/Miravelo/Miravelo.so", "guide");
+    WriteFile(other + kAddIns + "/Miravelo/Miravelo.manifest", "{}");
+    SimulatedMac::InstallProgram(other + kAddIns + "/Orvandel");
+    const std::string before = Listing(other);
+    // Runs 0 and 1: a link that stays; then both flip.
+    if (run < 2) {
+      const std::string place = mac.home + (run == 0 ? apiInHome : webdeployInHome);
+      fs::rename(place, place + ".real");
+      fs::create_directory_symlink(other + (run == 0 ? apiInHome : webdeployInHome), place);
+    }
+    mac.HandTo(user);
+    if (run < 2) {
+      const Result result = mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str(), &user);
+      EXPECT_EQ(result.status, 3) << result.err;
+      EXPECT_NE(result.err.find("symbolický odkaz"), std::string::npos) << result.err;
+    } else {
+      const LinkSwapper api({mac.home + apiInHome}, other + apiInHome, user.switchTo ? &account : nullptr);
+      const LinkSwapper webdeploy({mac.home + webdeployInHome}, other + webdeployInHome,
+                                  user.switchTo ? &account : nullptr);
+      mac.Run(mac.addin + "/uninstaller", {}, mac.home.c_str(), &user);
+    }
+    ASSERT_EQ(Listing(other), before);
+  }
+}
+
 // What a run killed in its last steps leaves: the own folder renamed aside, with the program or empty.
 TEST(UninstallerProgram, FinishesFromTheFolderRenamedAsideAndSweepsAnEmptyOne) {
   struct Case {

@@ -23,11 +23,11 @@ namespace {
 
 // Where the plan looks: the production folder it trusts and the bundle's name in it.
 struct Bundle {
-  const std::string& production;
+  const StartFolder& production;
   std::string name;
 
   Step StepFor(Step::Kind kind, const std::string& relative) const {
-    return Step{kind, production, name + "/" + relative, {}};
+    return Step{kind, &production, name + "/" + relative, {}};
   }
 };
 
@@ -37,7 +37,8 @@ bool ExamineFile(const Bundle& bundle, const Step& step, Plan& plan, struct stat
                  Failure& failure) {
   removal::EntryKind kind = removal::EntryKind::kAbsent;
   regular = false;
-  if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
+  if (!removal::ExamineBelow(bundle.production.fd.get(), bundle.production.path, step.relative, kind, info,
+                             failure))
     return false;
   if (kind == removal::EntryKind::kAbsent)
     return true;
@@ -78,13 +79,15 @@ bool PlanFolder(const Bundle& bundle, const std::string& relative, Plan& plan, s
   const Step step = bundle.StepFor(Step::Kind::kEmptyFolder, relative);
   removal::EntryKind kind = removal::EntryKind::kAbsent;
   struct stat info {};
-  if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
+  if (!removal::ExamineBelow(bundle.production.fd.get(), bundle.production.path, step.relative, kind, info,
+                             failure))
     return false;
   if (kind != removal::EntryKind::kFolder)
     return true; // the host's now, not the folder the installer made
   UniqueFd folder;
   std::vector<std::string> names;
-  if (!removal::OpenFolderBelow(bundle.production, step.relative, folder, failure) ||
+  if (!removal::OpenFolderBelow(bundle.production.fd.get(), bundle.production.path, step.relative, folder,
+                                failure) ||
       !removal::ListFolder(folder.get(), step.Path(), names, failure))
     return false;
   for (const std::string& name : names) {
@@ -146,7 +149,8 @@ bool SameBytes(const Bundle& bundle, const std::string& relative, const std::str
                Failure& failure) {
   const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
   UniqueFd folder;
-  if (!removal::OpenFolderBelow(bundle.production, FolderOf(step.relative), folder, failure))
+  if (!removal::OpenFolderBelow(bundle.production.fd.get(), bundle.production.path, FolderOf(step.relative),
+                                folder, failure))
     return false;
   // Non-blocking: whatever was swapped in since it was examined, a pipe must not hold the run.
   const UniqueFd ours(
@@ -210,7 +214,8 @@ bool PlanKnownPlace(const Bundle& bundle, const std::string& relative, bool tree
   const Step step = bundle.StepFor(tree ? Step::Kind::kTree : Step::Kind::kEntry, relative);
   removal::EntryKind kind = removal::EntryKind::kAbsent;
   struct stat info {};
-  if (!removal::ExamineBelow(bundle.production, step.relative, kind, info, failure))
+  if (!removal::ExamineBelow(bundle.production.fd.get(), bundle.production.path, step.relative, kind, info,
+                             failure))
     return false;
   if (kind == removal::EntryKind::kAbsent || removed.count(step.Path()) != 0)
     return true;
@@ -236,7 +241,7 @@ bool InKnownTree(const std::string& relative, const std::vector<std::string>& tr
 
 } // namespace
 
-bool DiscoverBundleFiles(const std::string& production, const std::string& bundleName,
+bool DiscoverBundleFiles(const StartFolder& production, const std::string& bundleName,
                          const std::string& packageRoot, Plan& plan, Failure& failure) {
   const Bundle bundle{production, bundleName};
   std::set<std::string> removed;
@@ -295,7 +300,7 @@ bool DiscoverBundleFiles(const std::string& production, const std::string& bundl
   return true;
 }
 
-bool PlanBundleFiles(const std::string& production, const std::string& bundleName,
+bool PlanBundleFiles(const StartFolder& production, const std::string& bundleName,
                      const std::string& recordPath, Plan& plan, Failure& failure) {
   installrecord::InstallRecord record;
   Failure problem;

@@ -14,7 +14,7 @@ namespace uninstaller {
 // folders, deepest first, that hold nothing but what the plan removes. A recorded file that differs is
 // kept and named; what is gone already is passed over. False with failure set when the record cannot be
 // read or an entry cannot be examined.
-bool PlanBundleFiles(const std::string& production, const std::string& bundleName,
+bool PlanBundleFiles(const StartFolder& production, const std::string& bundleName,
                      const std::string& recordPath, Plan& plan, Failure& failure);
 
 // Without a record: plans each file of the bundle that is byte for byte the data package's file
@@ -23,7 +23,7 @@ bool PlanBundleFiles(const std::string& production, const std::string& bundleNam
 // source folder the data package no longer holds, the package's known Czech place it fills (the string
 // table's and the QM folder's cs-CZ trees, the CAM marker czech_cz.xml). A file that differs from the
 // package's stays and is named.
-bool DiscoverBundleFiles(const std::string& production, const std::string& bundleName,
+bool DiscoverBundleFiles(const StartFolder& production, const std::string& bundleName,
                          const std::string& packageRoot, Plan& plan, Failure& failure);
 
 } // namespace uninstaller

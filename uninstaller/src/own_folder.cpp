@@ -6,6 +6,7 @@
 #include "resolved_path.h"
 #include "utilities.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -95,14 +96,88 @@ std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string
          ShellWord(home) + ") má ležet ve složce " + ShellWord(expected);
 }
 
-std::string FolderRootMustNotActIn(uid_t effectiveUser, const std::vector<std::string>& folders) {
+const char* const kProductionInHome = "/Library/Application Support/Autodesk/webdeploy/production";
+const char* const kAddinsInHome = "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns";
+
+namespace {
+
+// path for the user, quoted so that it pastes into a shell as one word: below home as ~/"REST".
+std::string QuotedBelowHome(const std::string& home, const std::string& path) {
+  if (path.size() > home.size() + 1 && path.compare(0, home.size(), home) == 0 && path[home.size()] == '/')
+    return "~/\"" + path.substr(home.size() + 1) + "\"";
+  return "\"" + path + "\"";
+}
+
+} // namespace
+
+bool OpenBelowHome(const std::string& home, const std::string& relative, uid_t effectiveUser,
+                   StartFolder& folder, std::string& notRoots, std::string& problem) {
+  StartFolder current = OpenStartFolder(home);
+  const auto refuse = [&](int error) {
+    problem = "složku " + QuotedBelowHome(home, current.path) +
+              " nelze otevřít: " + CzechReason(std::error_code(error, std::generic_category())) +
+              ".\nOvěřte, že ji smíte číst, a spusťte odinstalátor znovu";
+    return false;
+  };
+  if (!current.fd.valid())
+    return refuse(errno);
+  std::string rest = relative;
+  for (;;) {
+    struct stat info {};
+    if (fstat(current.fd.get(), &info) != 0)
+      return refuse(errno);
+    if (effectiveUser == 0 && info.st_uid != 0) {
+      notRoots = current.path;
+      return false;
+    }
+    while (!rest.empty() && rest.front() == '/')
+      rest.erase(0, 1);
+    if (rest.empty())
+      break;
+    const std::string::size_type slash = rest.find('/');
+    const std::string name = rest.substr(0, slash);
+    rest = slash == std::string::npos ? std::string() : rest.substr(slash);
+    StartFolder next{current.path + "/" + name, UniqueFd(), 0};
+    Failure failure;
+    if (!removal::OpenFolderAt(current.fd.get(), name, next.path, next.fd, failure)) {
+      const int error = failure.code.value();
+      if (error == ENOENT) {
+        folder = StartFolder{current.path + "/" + name + rest, UniqueFd(), ENOENT};
+        return true;
+      }
+      current = std::move(next);
+      if (error == ELOOP || error == ENOTDIR) {
+        problem = QuotedBelowHome(home, current.path) +
+                  " je symbolický odkaz nebo soubor, ne složka; odinstalátor cestou z domovské složky "
+                  "žádný odkaz nenásleduje.\nDejte na jeho místo skutečnou složku a spusťte odinstalátor "
+                  "znovu";
+        return false;
+      }
+      return refuse(error);
+    }
+    current = std::move(next);
+  }
+  folder = std::move(current);
+  return true;
+}
+
+std::string CheckOwnFolderAt(const StartFolder& addins, const std::string& ownName,
+                             const std::string& ownFolder, uid_t effectiveUser, std::string& notRoots) {
+  struct stat reached {
+  }, started{};
+  if (!addins.fd.valid() || fstatat(addins.fd.get(), ownName.c_str(), &reached, AT_SYMLINK_NOFOLLOW) != 0 ||
+      stat(ownFolder.c_str(), &started) != 0 || !S_ISDIR(reached.st_mode) ||
+      reached.st_dev != started.st_dev || reached.st_ino != started.st_ino)
+    return "odinstalátor leží ve složce \"" + ownFolder + "\", ale ta není složkou \"" +
+           addins.Below(ownName) + "\" domovské složky (cesta k ní vede přes odkaz, nebo se mezitím změnila)";
   if (effectiveUser != 0)
     return std::string();
-  for (const std::string& folder : folders) {
-    struct stat info {};
-    if (lstat(folder.c_str(), &info) == 0 && info.st_uid != 0)
-      return folder;
-  }
+  struct stat guide {};
+  if (reached.st_uid != 0)
+    notRoots = addins.Below(ownName);
+  else if (fstatat(addins.fd.get(), product::kGuideAddinName, &guide, AT_SYMLINK_NOFOLLOW) == 0 &&
+           guide.st_uid != 0)
+    notRoots = addins.Below(product::kGuideAddinName);
   return std::string();
 }
 

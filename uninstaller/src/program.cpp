@@ -101,20 +101,29 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
     return kExitWrongPlace;
   }
 
-  const std::string addins = FolderOf(own.path);
-  const std::string notRoots =
-      FolderRootMustNotActIn(geteuid(), {home, ProductionFolderFor(home), addins, own.path,
-                                         addins + "/" + product::kGuideAddinName});
+  // Every folder from HOME down is opened without following a link and kept open for the whole run; run
+  // as root, each must be root's.
+  const uid_t user = geteuid();
+  Places places;
+  places.ownName = NameOf(own.path);
+  places.program = own.program;
+  places.packageRoot = packageRoot;
+  places.downloads = std::string(home) + "/Downloads";
+  std::string notRoots, problem;
+  if (OpenBelowHome(home, kProductionInHome, user, places.production, notRoots, problem) &&
+      OpenBelowHome(home, kAddinsInHome, user, places.addins, notRoots, problem))
+    problem = CheckOwnFolderAt(places.addins, places.ownName, own.path, user, notRoots);
   if (!notRoots.empty()) {
     err << "Odinstalace odmítnuta: odinstalátor běží jako root (sudo), ale složka " << ShellWord(notRoots)
         << " patří jinému uživateli.\nNic nebylo odstraněno. Spusťte jej pod svým účtem, bez sudo:\n  "
         << ShellWord(kProgram) << "\n";
     return kExitWrongPlace;
   }
-
-  return Uninstall(
-      Places{ProductionFolderFor(home), own.path, own.program, packageRoot, std::string(home) + "/Downloads"},
-      mode, out, err);
+  if (!problem.empty()) {
+    err << "Odinstalace odmítnuta: " << problem << ".\nNic nebylo odstraněno.\n";
+    return kExitWrongPlace;
+  }
+  return Uninstall(places, mode, out, err);
 }
 
 } // namespace uninstaller

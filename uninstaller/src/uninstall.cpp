@@ -7,10 +7,7 @@
 #include "removal.h"
 #include "utilities.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -30,30 +27,42 @@ constexpr const char* kClosingPieces[] = {
 constexpr const char* kCurrentBundle = "Autodesk Fusion.app";
 
 // Every step of the run, in the order they are carried out: the legacy paths, the package's files in the
-// current bundle, the guide add-in's folder, the own folder.
+// current bundle, what stopped installations left, the guide add-in's folder, the own folder.
 bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& failure) {
+  for (const StartFolder* start : {&places.production, &places.addins}) {
+    if (start->error != 0 && start->error != ENOENT) {
+      failure = Failure{"otevření složky", start->path,
+                        std::error_code(start->error, std::generic_category()), std::string()};
+      return false;
+    }
+  }
   if (!PlanLegacyPaths(places.production, plan, failure))
     return false;
   // Without a record (none kept by an older version, or removed by the user) the data package and the
   // known Czech places tell the package's files apart from the host's.
-  const std::string record = places.ownFolder + "/" + installrecord::kFileName;
+  const std::string record = places.addins.Below(places.ownName + "/" + installrecord::kFileName);
   struct stat info {};
   const bool withoutRecord = lstat(record.c_str(), &info) != 0 && errno == ENOENT;
-  if (withoutRecord
-          ? !DiscoverBundleFiles(places.production, kCurrentBundle, places.packageRoot, plan, failure)
-          : !PlanBundleFiles(places.production, kCurrentBundle, record, plan, failure))
+  if (places.production.fd.valid() &&
+      (withoutRecord
+           ? !DiscoverBundleFiles(places.production, kCurrentBundle, places.packageRoot, plan, failure)
+           : !PlanBundleFiles(places.production, kCurrentBundle, record, plan, failure)))
     return false;
 
   const std::string guide = product::kGuideAddinName;
-  PlanAddinFolder(DirectoryOf(places.ownFolder) + "/" + guide, {guide + ".so", guide + ".dylib"},
-                  {guide + ".manifest"}, {guide + ".manifest", guide + ".so", guide + ".dylib"}, plan);
+  const std::string language = product::kLanguageAddinName;
+  if (!places.addins.fd.valid())
+    return true;
+  if (!PlanInstallLeftovers(places.addins, {language, guide}, plan, failure))
+    return false;
+  PlanAddinFolder(places.addins, guide, {guide + ".so", guide + ".dylib"}, {guide + ".manifest"},
+                  {guide + ".manifest", guide + ".so", guide + ".dylib"}, plan);
 
   if (!withOwnFolder)
     return true;
-  const std::string language = product::kLanguageAddinName;
   plan.steps.push_back(Step{Step::Kind::kOwnFolder,
-                            FolderOf(places.ownFolder),
-                            NameOf(places.ownFolder),
+                            &places.addins,
+                            places.ownName,
                             {language + ".so", language + ".dylib", places.program}});
   return true;
 }
@@ -65,10 +74,6 @@ void WriteKept(std::ostream& out, const std::vector<Kept>& kept) {
 
 } // namespace
 
-std::string ProductionFolderFor(const std::string& home) {
-  return home + "/Library/Application Support/Autodesk/webdeploy/production/";
-}
-
 std::string ClosingMessage() {
   std::string message;
   for (const char* piece : kClosingPieces)
@@ -78,7 +83,11 @@ std::string ClosingMessage() {
 
 int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& err) {
   const bool dryRun = mode == Mode::kDryRun;
-  const bool ownFolderThere = FileExists(places.ownFolder);
+  struct stat own {};
+  const bool ownFolderThere =
+      places.addins.fd.valid() &&
+      fstatat(places.addins.fd.get(), places.ownName.c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(own.st_mode);
   Plan plan;
   Failure failure;
   if (!MakePlan(places, ownFolderThere, plan, failure)) {

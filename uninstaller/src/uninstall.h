@@ -3,6 +3,8 @@
 // arguments and streams are parameters; only main reads the process's environment.
 #pragma once
 
+#include "removal.h"
+
 #include <sys/types.h>
 
 #include <ostream>
@@ -27,9 +29,6 @@ enum class Mode { kRemove, kDryRun };
 // folder below a home folder.
 extern const char* const kAddinFolderInHome;
 
-// HOME + "/Library/Application Support/Autodesk/webdeploy/production/" (with the trailing separator).
-std::string ProductionFolderFor(const std::string& home);
-
 // The five pieces of the closing message, joined.
 std::string ClosingMessage();
 
@@ -51,31 +50,48 @@ OwnFolder LocateOwnFolder(const std::string& executablePath);
 // resolved; otherwise the reason for the user why the folder is not taken as the add-in of this home.
 std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home);
 
-// Empty unless effectiveUser is root (0) and one of folders that exists is not root's own; then that
-// folder. Root removing in a tree another user controls would do, with root's rights, whatever a link
-// swapped in there leads to: the run is refused (kExitWrongPlace) before anything is removed.
-std::string FolderRootMustNotActIn(uid_t effectiveUser, const std::vector<std::string>& folders);
+// "/Library/Application Support/Autodesk/webdeploy/production" and
+// "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns": the production folder and the
+// add-ins' folder below a home folder.
+extern const char* const kProductionInHome;
+extern const char* const kAddinsInHome;
 
-// Where a run works.
+// Opens home as given, then each folder of relative (below home, '/'-separated) without following a
+// link, into folder; a missing one leaves folder absent. Run by root (effectiveUser 0), every folder
+// opened, home included, must be root's: root removing in a tree another user controls would do, with
+// root's rights, whatever that user swaps in there. False when the run must not go on: notRoots names
+// the first folder that is not root's, or problem says, for the user, which folder is a link, not a
+// folder, or cannot be opened.
+bool OpenBelowHome(const std::string& home, const std::string& relative, uid_t effectiveUser,
+                   StartFolder& folder, std::string& notRoots, std::string& problem);
+
+// Empty when the entry ownName of addins is the folder ownFolder (the same folder, no link); otherwise
+// why not, for the user. Run by root, that folder and the guide add-in's folder beside it, if any, must
+// be root's: notRoots names the first that is not.
+std::string CheckOwnFolderAt(const StartFolder& addins, const std::string& ownName,
+                             const std::string& ownFolder, uid_t effectiveUser, std::string& notRoots);
+
+// Where a run works: two folders kept open from planning to the last removal, and paths it only reads.
 struct Places {
-  std::string production;  // ProductionFolderFor(home)
-  std::string ownFolder;   // accepted by LocateOwnFolder
-  std::string program;     // the program's file name in ownFolder
+  StartFolder production;  // HOME + kProductionInHome; absent when missing
+  StartFolder addins;      // the folder that holds the own folder
+  std::string ownName;     // the own folder's name in addins (accepted by LocateOwnFolder)
+  std::string program;     // the program's file name in the own folder
   std::string packageRoot; // the localization data package's folder as this system reaches it
   std::string downloads;   // the user's Downloads folder, where the add-in saves a newer package
 };
 
-// Removes, in this order: the four legacy paths from every folder entry of the production folder (links
-// count as what they point to, other entries are passed over); from the current bundle
-// (production + "Autodesk Fusion.app") each file of the install record in ownFolder that still matches its
-// record, then the recorded folders left empty; the guide add-in's folder beside ownFolder when it is
-// a real folder holding the guide's library and manifest; ownFolder with everything in it, the add-in's
-// library and the program last. Then writes what stays and why, the notes (language preference, the data
-// package), and the closing message to out. A missing production folder has nothing to clean; a missing own
-// folder ends the run silently. The first failed operation is reported on err with the entry that could not
-// be removed and the reason, and ends the run without the closing message; running again completes it. In
-// kDryRun nothing changes: every path that would be removed, and what would stay and why, is written to out
-// instead.
+// Removes, in this order: the four legacy paths from every build folder of the production folder (a
+// real folder; other entries are passed over); from the current bundle (production + "Autodesk
+// Fusion.app") each file of the install record in the own folder that still matches its record, then the
+// recorded folders left empty; what stopped installations left in addins; the guide add-in's folder
+// beside the own folder when it is a real folder holding the guide's library and manifest; the own
+// folder with everything in it, the add-in's library and the program last. Then writes what stays and why,
+// the notes (language preference, the data package), and the closing message to out. A missing production
+// folder has nothing to clean; a missing own folder ends the run silently. The first failed operation is
+// reported on err with the entry that could not be removed and the reason, and ends the run without the
+// closing message; running again completes it. In kDryRun nothing changes: every path that would be removed,
+// and what would stay and why, is written to out instead.
 int Uninstall(const Places& places, Mode mode, std::ostream& out, std::ostream& err);
 
 // The whole program behind main. home is the value of HOME (null when unset); executablePath is the
