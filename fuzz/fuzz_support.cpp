@@ -37,7 +37,57 @@ void RemoveScratchFolder() {
   rmdir(folder.c_str());
 }
 
+// The code point of the UTF-8 character at text[*at], moving *at past it; -1 for a byte that begins no
+// valid character (then *at moves by one).
+long NextCodePoint(const std::string& text, std::size_t* at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(*at);
+  const int length = lead < 0x80           ? 1
+                     : (lead >> 5) == 0x6  ? 2
+                     : (lead >> 4) == 0xE  ? 3
+                     : (lead >> 3) == 0x1E ? 4
+                                           : 0;
+  if (length == 0 || *at + static_cast<std::size_t>(length) > text.size()) {
+    ++*at;
+    return -1;
+  }
+  long value = length == 1 ? lead : lead & (0x3F >> (length - 1));
+  for (int i = 1; i < length; ++i) {
+    if ((byte(*at + static_cast<std::size_t>(i)) & 0xC0) != 0x80) {
+      ++*at;
+      return -1;
+    }
+    value = (value << 6) | (byte(*at + static_cast<std::size_t>(i)) & 0x3F);
+  }
+  static const long kLowest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kLowest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    ++*at;
+    return -1;
+  }
+  *at += static_cast<std::size_t>(length);
+  return value;
+}
+
 } // namespace
+
+bool IsSafeLogText(const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const long c = NextCodePoint(text, &at);
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x061C || c == 0x200E ||
+        c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069))
+      return false;
+  }
+  return true;
+}
+
+bool IsBoundedQuote(const std::string& quoted, const std::string& original, std::size_t limit) {
+  // An escape writes at most four bytes for each byte it stands for (one byte as \xNN).
+  if (original.size() <= limit)
+    return quoted.size() >= original.size() && quoted.size() <= 4 * original.size();
+  const std::string tail = "\xE2\x80\xA6 (" + std::to_string(original.size()) + " bytes)";
+  return quoted.size() >= tail.size() && quoted.size() <= 4 * limit + tail.size() &&
+         quoted.compare(quoted.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 void FailCheck(const char* file, int line, const char* condition) {
   std::fprintf(stderr, "fuzz check failed at %s:%d: %s\n", file, line, condition);

@@ -38,4 +38,12 @@ std::vector<std::string> SplitLines(const std::string& text);
 // upper-case hex digits) and decodes back to original byte for byte.
 bool EncodesQueryValue(const std::string& encoded, const std::string& original);
 
+// True when text is what a log line may quote of server text: valid UTF-8 without control characters
+// (C0, DEL, C1), line or paragraph separators, or marks and controls of writing direction.
+bool IsSafeLogText(const std::string& text);
+// True when quoted can be original as a log line quotes it within limit bytes: whole when original fits
+// (no byte grows past an escape's four), else at most limit bytes' worth followed by "… (N bytes)" with
+// original's length.
+bool IsBoundedQuote(const std::string& quoted, const std::string& original, std::size_t limit);
+
 } // namespace fuzz

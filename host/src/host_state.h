@@ -454,6 +454,7 @@ private:
   void appear();
   // A "progress" event for a new value or message, when the value moved a tenth of the range or a
   // second has passed since the last line: a message rewritten on every step cannot flood the transcript.
+  // close prints the state the dialog goes with when this left it unprinted.
   void reportProgress();
   std::string substituted() const;
 

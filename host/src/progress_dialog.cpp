@@ -135,8 +135,13 @@ void ProgressDialogImpl::close(bool cancelled) {
   // The host's own reference may be the last one: keep the object alive to the end of this call.
   Ptr<ProgressDialogImpl> self(this, /*attach=*/false);
   dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), self), dialogs.end());
-  if (wasVisible)
-    Record(TranscriptEvent{"progress_hidden", {}}.addBoolean("cancelled", cancelled));
+  if (!wasVisible)
+    return;
+  // The state the dialog went with, when the last "progress" line does not show it.
+  const std::string text = substituted();
+  if (m_value != m_reportedValue || text != m_reportedMessage)
+    Record(TranscriptEvent{"progress", {}}.addNumber("value", m_value).addText("message", text));
+  Record(TranscriptEvent{"progress_hidden", {}}.addBoolean("cancelled", cancelled));
 }
 
 bool ProgressDialogImpl::hide() {

@@ -569,6 +569,24 @@ TEST_F(ProgressTest, ShowSubstitutesAndProgressPrintsOncePerTenth) {
   ASSERT_EQ(again.size(), 3u);
   EXPECT_EQ(again[1].type, "progress");
   EXPECT_EQ(again[1].text("message"), "b 1");
+
+  // A state no line has shown yet is printed as the dialog goes, hidden or cancelled.
+  for (const bool cancel : {false, true}) {
+    hostsim::ClearTranscript();
+    EXPECT_TRUE(dialog->show("T", "a %v", 0, 10));
+    EXPECT_TRUE(dialog->message("last %v"));
+    if (cancel) {
+      ASSERT_TRUE(hostsim::PressCancel(nullptr));
+    } else {
+      EXPECT_TRUE(dialog->hide());
+    }
+    const auto last = ProgressEvents();
+    ASSERT_EQ(last.size(), 3u);
+    EXPECT_EQ(last[1].type, "progress");
+    EXPECT_EQ(last[1].text("message"), "last 0");
+    EXPECT_EQ(last[2].type, "progress_hidden");
+    EXPECT_EQ(last[2].boolean("cancelled"), cancel);
+  }
 }
 
 TEST_F(ProgressTest, SmallStepsPrintAfterASecondAndADelayedDialogAppearsWhenIdle) {

@@ -293,11 +293,15 @@ TEST_F(FetchTest, AnswersWithoutAKnownEndOrOverTheLimitKeepThePreviousFile) {
       {"ended by closing, HTTP/1.1", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body,
        FileFetchOutcome::Undelimited},
       {"ended by closing, HTTP/1.0", "HTTP/1.0 200 OK\r\n\r\n" + body, FileFetchOutcome::Undelimited},
-      // 8 MiB decoded from a few KiB on the wire: only counting decoded bytes stops it.
+      // 8 MiB from a few KiB on the wire, were it decoded: refused at its header, nothing written.
       {"transfer-encoding bomb",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n" + Chunked(GzipBomb(8 << 20)),
-       FileFetchOutcome::TooLarge},
-      {"declared length over the limit",
+       FileFetchOutcome::UnaskedCoding},
+      {"transfer coding after chunked",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: x-zip\r\n\r\n",
+       FileFetchOutcome::UnaskedCoding},
+      // Refused at the headers, nothing written.
+      {"announced length over the limit",
        "HTTP/1.1 200 OK\r\nContent-Length: 2000000\r\n\r\n" + std::string(2000000, 'q'),
        FileFetchOutcome::TooLarge},
   };
@@ -310,6 +314,9 @@ TEST_F(FetchTest, AnswersWithoutAKnownEndOrOverTheLimitKeepThePreviousFile) {
     const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", Target());
     EXPECT_EQ(fetch.outcome, test.outcome) << DescribeFileFetch(fetch);
     EXPECT_LE(fetch.bytes, limits.fileMaxBytes);
+    if (test.outcome != FileFetchOutcome::Undelimited) {
+      EXPECT_EQ(fetch.bytes, 0u);
+    }
     EXPECT_EQ(ReadFile(Target()), "previous package");
     EXPECT_EQ(Entries(folder()), kInstallerAlone);
   }
@@ -370,6 +377,36 @@ TEST_F(FetchTest, DownloadBelowTheFloorOnAverageEndsWithinTheWindow) {
     EXPECT_LT(SecondsSince(start), 5.0); // before a second burst
     EXPECT_TRUE(Entries(folder()).empty());
   }
+}
+
+// A transfer that falls silent after a second of data ends at the stall limit after its last byte,
+// within a second.
+TEST_F(FetchTest, SilenceEndsATransferAtTheStallLimit) {
+  FetchLimits limits;
+  limits.stallSeconds = 2;
+  ScopedFetchLimits shortened(limits);
+  const auto script = [](loopback::ScriptedConnection& connection) {
+    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\nxar!");
+    for (int tenths = 0; tenths < 10; ++tenths) {
+      connection.Send(std::string(2048, 's'));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    while (!connection.Stopping())
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  };
+  // Each fetch has a server of its own: the script holds its connection to the end.
+  loopback::ScriptedTlsServer text(script);
+  loopback::ScriptedTlsServer file(script);
+  ASSERT_TRUE(text.ok() && file.ok());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(FetchText(text.Origin() + "/a").code, CURLE_OPERATION_TIMEDOUT);
+  EXPECT_NEAR(SecondsSince(start), 1.0 + 2.0, 1.0);
+
+  start = std::chrono::steady_clock::now();
+  const FileFetch fetch = FetchFile(file.Origin() + "/p.pkg", folder() + "/out.pkg");
+  EXPECT_EQ(fetch.code, CURLE_OPERATION_TIMEDOUT);
+  EXPECT_EQ(DescribeFileFetch(fetch), "no data for 2 s or more");
+  EXPECT_NEAR(SecondsSince(start), 1.0 + 2.0, 1.0);
 }
 
 TEST_F(FetchTest, RefusedFileKeepsThePreviousOne) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <mutex>
 #include <regex>
+#include <thread>
 
 using adsk::core::DialogNo;
 using adsk::core::DialogYes;
@@ -247,6 +248,18 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
     connection.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nxar!" + std::string(3000, 'c'));
   });
   ASSERT_TRUE(closing.ok());
+  // 5 GiB announced, then silence: refused at the headers, long before any stall limit.
+  loopback::ScriptedTlsServer announcing([](loopback::ScriptedConnection& connection) {
+    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 5368709120\r\n\r\nxar!");
+    for (int tenths = 0; tenths < 100 && !connection.Stopping(); ++tenths)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  });
+  ASSERT_TRUE(announcing.ok());
+  loopback::ScriptedTlsServer coded([](loopback::ScriptedConnection& connection) {
+    connection.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n5\r\nxar!x\r\n0\r\n\r\n");
+  });
+  ASSERT_TRUE(coded.ok());
+  const int packagesBefore = m_packageRequests.load();
   struct Case {
     std::string linkAnswer;
     std::string reason; // in the message
@@ -259,12 +272,21 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
       {"URL=file://" + local, "adresa balíčku nepoužívá zabezpečený protokol HTTPS"},
       {"<html>\nerror page\n</html>", "adresa balíčku je neplatná"},
       {"URL=/download/Orvandel-2.5.pkg", "adresa balíčku je neplatná"}, // relative: names no server
+      // Schemes without a server, one that a transfer would read as user "mailto" at a server among them.
+      {"URL=mailto:a@b.c", "adresa balíčku je neplatná"},
+      {"URL=mailto:x@127.0.0.1:" + std::to_string(m_server.port()) + "/download/Orvandel-2.5.pkg",
+       "adresa balíčku je neplatná"},
+      {"URL=data:application/octet-stream;base64,eGFyIQ==.pkg", "adresa balíčku je neplatná"},
+      {"URL=javascript:alert(1)//.pkg", "adresa balíčku je neplatná"},
       {"URL=" + m_server.Origin() + "/download/login.pkg", "server neposlal instalační balíček"},
       {"URL=" + m_server.Origin() + "/download/empty.pkg", "server neposlal žádná data"},
       // Over the limit, or without a known end.
       {"URL=" + m_server.Origin() + "/download/huge.pkg", "balíček je větší než 1 MiB"},
       {"URL=" + closing.Origin() + "/p.pkg",
        "server neuvedl délku balíčku, takže nelze ověřit, že dorazil celý"},
+      {"URL=" + announcing.Origin() + "/p.pkg", "balíček je větší než 1 MiB"},
+      {"URL=" + coded.Origin() + "/p.pkg",
+       "server poslal balíček v kódování přenosu, o které doplněk nežádal"},
   };
   WriteFile(Target(), previous);
   for (const Case& expected : cases) {
@@ -279,6 +301,19 @@ TEST_F(NewVersionTest, FailedDownloadKeepsThePreviousPackageAndSaysWhy) {
     EXPECT_EQ(boxes[0].text("text"), kFailed + expected.reason + kTryAgain);
     EXPECT_EQ(boxes[0].number("buttons"), 0);
     EXPECT_THAT(hostsim::LogMessages(), ElementsAre(StartsWith(kFailedLog)));
+  }
+  EXPECT_EQ(m_packageRequests.load(), packagesBefore); // the mailto: address reached no server
+}
+
+TEST_F(NewVersionTest, LinkAnswerEndingInALineEndDownloads) {
+  for (const std::string lineEnd : {"\n", "\r\n"}) {
+    SCOPED_TRACE(lineEnd == "\n" ? "LF" : "CR LF");
+    hostsim::ClearTranscript();
+    std::filesystem::remove(Target());
+    LinkAnswer(m_server.Origin() + "/download/Orvandel-2.5.pkg" + lineEnd);
+    Download();
+    EXPECT_EQ(Messages(), std::vector<std::string>{kDownloaded});
+    EXPECT_EQ(ReadFile(Target()), NewPackage());
   }
 }
 
@@ -393,13 +428,26 @@ TEST_F(NewVersionTest, PinnedTeamWithoutAUsableCheckerRefusesThePackage) {
   }
 }
 
-TEST_F(NewVersionTest, AddressWithALineBreakCannotForgeALogLine) {
+TEST_F(NewVersionTest, ServerTextInTheLogIsEscapedAndBounded) {
   LinkAnswer("URL=https://127.0.0.1:1/a\nQUORLEX: forged.pkg");
   Download();
   EXPECT_THAT(
       hostsim::LogMessages(),
       ElementsAre(AllOf(HasSubstr("(https://127.0.0.1:1/a\\nQUORLEX: forged.pkg)"), Not(HasSubstr("\n")))));
   EXPECT_EQ(Messages().size(), 1u);
+
+  // Separators and direction controls in an address, and an address and an id of 300 kB.
+  hostsim::ClearTranscript();
+  LinkAnswer("URL=https://127.0.0.1:1/a\u2028\u2029\u0085\u202e\u2066" + std::string(300000, 'x') + ".pkg");
+  Download();
+  hostsim::ClearTranscript();
+  LinkAnswer("", 404);
+  DownloadLatestVersionTo(m_server.Origin() + "/" + std::string(300000, 'i'), folder(), "");
+  for (const std::string& line : hostsim::LogMessages()) {
+    EXPECT_LE(line.size(), 1024u);
+    for (const char* raw : {"\n", "\u2028", "\u2029", "\u0085", "\u202e", "\u2066"})
+      EXPECT_EQ(line.find(raw), std::string::npos) << line;
+  }
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "update/new_version.h"
 #include "update/offer_state.h"
 #include "update/version_check.h"
 
@@ -101,6 +102,9 @@ TEST_F(CheckTest, AnyOtherAnswerIsAnOfferSplitAtTheBars) {
   const Case cases[] = {
       {"Zandrelmac|17|2.5|x", "17", "2.5", "2.5"},
       {"Zandrelmac|17|2.5", "17", "2.5", "2.5"},
+      // A server that ends its answers with a line end offers the version before it.
+      {"Zandrelmac|17|2.5\n", "17", "2.5", "2.5"},
+      {"Zandrelmac|17|2.5\r\n", "17", "2.5", "2.5"},
       {"|17|2.5|10.0.1", "2.5", "10.0.1", "10.0.1"}, // a leading '|' is no separator
   };
   for (const Case& expected : cases) {
@@ -122,6 +126,43 @@ TEST_F(CheckTest, AnyOtherAnswerIsAnOfferSplitAtTheBars) {
     ASSERT_NE(button + 1, controls.end());
     EXPECT_EQ(*(button + 1), "UserDisplayNameCommand");
     EXPECT_EQ(hostsim::DefinitionResourceFolder("newVerAddIn"), "resources/NewCzech");
+    std::string error;
+    hostsim::QueueAnswers({adsk::core::DialogNo});
+    ASSERT_TRUE(hostsim::ClickCommand("newVerAddIn", &error)) << error;
+    EXPECT_EQ(Messages(), std::vector<std::string>{NewVersionQuestion(expected.offered, "1.0")});
+  }
+}
+
+TEST_F(CheckTest, VersionNotNewerThanTheInstalledOneIsNoOffer) {
+  struct Case {
+    std::string installed; // the version file
+    std::string answer;
+    bool offered;
+  };
+  const Case cases[] = {
+      {"V1.0\n", "Zandrelmac|17|0.9|x", false},
+      {"V1.0\n", "Zandrelmac|17|1.0|x", false},
+      {"V1.0\n", "Zandrelmac|17|01.0.0\n", false},
+      {"V1.10\n", "Zandrelmac|17|1.9", false},
+      {"V1.0\r\n", "Zandrelmac|17|1.0", false}, // the version file's CR is no part of the number
+      {"V2.0.13\n", "Zandrelmac|17|2.5", true},
+      {"V1.9\n", "Zandrelmac|17|1.10", true},
+      // An installed version that is no number cannot be compared: the offer stands.
+      {"Vbeta\n", "Zandrelmac|17|0.1", true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.installed + " / " + test.answer);
+    FreshHost();
+    idServerVersion.clear();
+    Answer(test.answer);
+    EXPECT_EQ(Check(VersionFile(test.installed)), test.offered);
+    EXPECT_EQ(hostsim::HasDefinition("newVerAddIn"), test.offered);
+    EXPECT_EQ(idServerVersion, test.offered ? "17" : "");
+    const std::vector<std::string> log = hostsim::LogMessages();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1].find("QUORLEX: (CheckNewVersion) offered version "),
+              test.offered ? std::string::npos : 0u)
+        << log[1];
   }
 }
 
@@ -139,12 +180,16 @@ TEST_F(CheckTest, FailedQueryOffersNothing) {
       {"no bytes", "", 200, "empty answer"},
       // Server text that is no version is never shown: quoted in the log, escaped and bounded.
       {"too few separators", "Zandrelmac|17", 200, kNoVersion + "Zandrelmac|17"},
-      {"no separator", "Zandrelmac\r\n", 200, kNoVersion + "Zandrelmac\\r\\n"},
+      {"no separator", "Zandrelmac\r", 200, kNoVersion + "Zandrelmac\\r"},
+      {"two line ends", "Zandrelmac|17|2.5\n\n", 200, kNoVersion + "2.5\\n"},
+      {"Unicode digits", "Zandrelmac|17|２.５", 200, kNoVersion + "２.５"},
       {"words after the version", "Zandrelmac|17|2.5\n\nDŮLEŽITÉ: zadejte heslo správce|x", 200,
        kNoVersion + "2.5\\n\\nDŮLEŽITÉ: zadejte heslo správce"},
       {"forged log line", "Zandrelmac|17|2.5\nQUORLEX: forged|x", 200, kNoVersion + "2.5\\nQUORLEX: forged"},
-      {"long number", "Zandrelmac|17|" + std::string(200, '9') + "|x", 200,
-       kNoVersion + std::string(80, '9') + "..."},
+      {"long number", "Zandrelmac|17|" + std::string(300, '9') + "|x", 200,
+       kNoVersion + std::string(200, '9') + "… (300 bytes)"},
+      {"line and direction controls", "Zandrelmac|17|2.5\u2028\u0085QUORLEX: \u202eforged|x", 200,
+       kNoVersion + "2.5\\u2028\\u0085QUORLEX: \\u202eforged"},
   };
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.name);

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -58,10 +60,10 @@ int ReportProgress(void* progress, curl_off_t expected, curl_off_t received, cur
 }
 
 // The options every request shares, in their fixed order, then the bounds that keep the host
-// responsive and the transfer on HTTPS: no request may stall, and a text fetch has a whole-transfer
-// limit (a file fetch has its speed floor, kept by FetchFileUnplaced). The header list must outlive the
-// transfer: libcurl keeps the pointer. CURLE_OK, or the code of an option libcurl refused; no transfer may
-// run after a refusal.
+// responsive and the transfer on HTTPS: a text fetch has a whole-transfer limit, a file fetch a cap on
+// the announced length (its speed floor is kept by FetchFileUnplaced, the stall limit of both by
+// Watched, in progress). The header list must outlive the transfer: libcurl keeps the pointer.
+// CURLE_OK, or the code of an option libcurl refused; no transfer may run after a refusal.
 CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, WriteFunction write, void* sink,
                    bool textFetch, const TransferProgress& progress) {
   const FetchLimits& limits = CurrentFetchLimits();
@@ -94,29 +96,62 @@ CURLcode Configure(CURL* handle, const std::string& url, curl_slist* headers, Wr
   set(CURLOPT_MAXREDIRS, limits.maxRedirects);
   // The connect limit covers the TLS handshake too, so a server that never answers it is released.
   set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
-  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
   if (textFetch)
     set(CURLOPT_TIMEOUT_MS, limits.textTotalMs);
+  else
+    set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(std::min<std::uint64_t>(
+                                       limits.fileMaxBytes, std::numeric_limits<curl_off_t>::max())));
   // Time-outs must not use signals inside the host's process.
   set(CURLOPT_NOSIGNAL, 1L);
   const std::string caFile = ServerCaFile();
   if (!caFile.empty())
     set(CURLOPT_CAINFO, caFile.c_str());
-  if (progress) {
-    set(CURLOPT_XFERINFOFUNCTION, &ReportProgress);
-    set(CURLOPT_XFERINFODATA, const_cast<void*>(static_cast<const void*>(&progress)));
-    set(CURLOPT_NOPROGRESS, 0L);
-  }
+  set(CURLOPT_XFERINFOFUNCTION, &ReportProgress);
+  set(CURLOPT_XFERINFODATA, const_cast<void*>(static_cast<const void*>(&progress)));
+  set(CURLOPT_NOPROGRESS, 0L);
   return code;
 }
 
-// curl_easy_perform, except that a transfer with a progress callback wakes at least every 100 ms, so
-// that the callback, and a stop request with it, is read ten times a second even while nothing
-// arrives (libcurl's own wait lasts up to a second).
-CURLcode PerformTransfer(CURL* handle, bool hasProgress) {
-  if (!hasProgress)
-    return curl_easy_perform(handle);
+// The stall limit: a transfer ends once no byte of its answer has arrived for `seconds` (none at all
+// since its start counts too). libcurl's own low-speed check averages its last few seconds, so that it
+// ends a transfer that falls silent some five seconds late.
+class StallWatch {
+public:
+  using Clock = std::chrono::steady_clock;
+  explicit StallWatch(long seconds)
+      : m_limit(std::chrono::seconds(std::max(seconds, 0L))), m_lastMove(Clock::now()) {}
+
+  // False once the limit has passed since the count last moved.
+  bool Holds(std::uint64_t received, Clock::time_point now) {
+    if (received != m_received) {
+      m_received = received;
+      m_lastMove = now;
+    }
+    return m_limit.count() == 0 || now - m_lastMove < m_limit;
+  }
+
+private:
+  std::chrono::steady_clock::duration m_limit;
+  std::uint64_t m_received = 0;
+  Clock::time_point m_lastMove;
+};
+
+// progress behind the stall limit: a stalled transfer sets *stalled and ends.
+TransferProgress Watched(const TransferProgress& progress, bool* stalled) {
+  auto watch = std::make_shared<StallWatch>(CurrentFetchLimits().stallSeconds);
+  return [progress, stalled, watch](std::uint64_t received, std::uint64_t expected) {
+    if (!watch->Holds(received, StallWatch::Clock::now())) {
+      *stalled = true;
+      return false;
+    }
+    return !progress || progress(received, expected);
+  };
+}
+
+// curl_easy_perform, except that the transfer wakes at least every 100 ms, so that the progress
+// callback, and a stop request or the stall limit with it, is read ten times a second even while
+// nothing arrives (libcurl's own wait lasts up to a second).
+CURLcode PerformTransfer(CURL* handle) {
   std::unique_ptr<CURLM, CReleaser<curl_multi_cleanup>> multi(curl_multi_init());
   if (!multi || curl_multi_add_handle(multi.get(), handle) != CURLM_OK)
     return CURLE_OUT_OF_MEMORY;
@@ -154,10 +189,13 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-// Whether the answer being received is sent in chunks, whose end libcurl checks. Reset by every status
-// line, so that only the final answer of a redirect chain counts.
+// Whether the answer being received is sent in chunks, whose end libcurl checks, and the first transfer
+// coding the client never asked for (libcurl would decode it: a few kilobytes of gzip can make a
+// gigabyte). Reset by every status line, so that only the final answer of a redirect chain counts; an
+// unasked coding ends the transfer at its header, before any of the body is decoded.
 struct ResponseFraming {
   bool chunked = false;
+  std::string unaskedCoding;
 };
 
 std::size_t RecordFraming(char* buffer, std::size_t size, std::size_t count, void* userData) noexcept {
@@ -167,11 +205,26 @@ std::size_t RecordFraming(char* buffer, std::size_t size, std::size_t count, voi
   if (StartsWithIgnoringCase(line, "HTTP/")) {
     framing->chunked = false;
   } else if (StartsWithIgnoringCase(line, kTransferEncoding)) {
-    std::string value(line.substr(kTransferEncoding.size()));
-    for (char& character : value)
-      character = static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
-    if (value.find("chunked") != std::string::npos)
-      framing->chunked = true;
+    try {
+      std::string value(line.substr(kTransferEncoding.size()));
+      for (char& character : value)
+        character = static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
+      static constexpr const char* kBetween = " \t\r\n,";
+      for (std::size_t at = value.find_first_not_of(kBetween); at != std::string::npos;
+           at = value.find_first_not_of(kBetween, at)) {
+        const std::size_t end = std::min(value.find_first_of(kBetween, at), value.size());
+        const std::string coding = value.substr(at, end - at);
+        if (coding == "chunked") {
+          framing->chunked = true;
+        } else if (coding != "identity") {
+          framing->unaskedCoding = coding;
+          return 0; // ends the transfer with CURLE_WRITE_ERROR
+        }
+        at = end;
+      }
+    } catch (...) {
+      return 0;
+    }
   }
   return size * count;
 }
@@ -305,13 +358,16 @@ TextFetch FetchText(const std::string& url, const TransferProgress& progress) {
     result.code = CURLE_OUT_OF_MEMORY;
     return result;
   }
+  bool stalled = false;
+  const TransferProgress watched = Watched(progress, &stalled);
   result.code = curl_easy_setopt(handle.get(), CURLOPT_CUSTOMREQUEST, "GET");
   if (result.code == CURLE_OK)
-    result.code =
-        Configure(handle.get(), url, headers.get(), callBack, &buffer, /*textFetch=*/true, progress);
+    result.code = Configure(handle.get(), url, headers.get(), callBack, &buffer, /*textFetch=*/true, watched);
   if (result.code == CURLE_OK) {
-    result.code = PerformTransfer(handle.get(), static_cast<bool>(progress));
+    result.code = PerformTransfer(handle.get());
     result.status = ResponseStatus(handle.get());
+    if (stalled)
+      result.code = CURLE_OPERATION_TIMEDOUT;
   }
   handle.reset();
   result.bytes = buffer.size;
@@ -348,13 +404,16 @@ FileFetch FetchFileUnplaced(const std::string& url, const std::string& path, con
   ResponseFraming framing;
   const FetchLimits& limits = CurrentFetchLimits();
   SpeedFloor floor(limits.fileMinBytesPerSecond, limits.fileSlowSeconds);
-  const TransferProgress watched = [&](std::uint64_t received, std::uint64_t expected) {
-    if (!floor.Holds(received, SpeedFloor::Clock::now())) {
-      result.tooSlow = true;
-      return false;
-    }
-    return !progress || progress(received, expected);
-  };
+  bool stalled = false;
+  const TransferProgress watched = Watched(
+      [&](std::uint64_t received, std::uint64_t expected) {
+        if (!floor.Holds(received, SpeedFloor::Clock::now())) {
+          result.tooSlow = true;
+          return false;
+        }
+        return !progress || progress(received, expected);
+      },
+      &stalled);
   HeaderList headers = BuildHeaders();
   result.code = headers ? Configure(handle.get(), url, headers.get(), write_data, &sink,
                                     /*textFetch=*/false, watched)
@@ -365,20 +424,30 @@ FileFetch FetchFileUnplaced(const std::string& url, const std::string& path, con
     result.code = curl_easy_setopt(handle.get(), CURLOPT_HEADERDATA, &framing);
   bool knownEnd = false;
   if (result.code == CURLE_OK) {
-    result.code = PerformTransfer(handle.get(), /*hasProgress=*/true);
+    result.code = PerformTransfer(handle.get());
     result.status = ResponseStatus(handle.get());
     knownEnd = HasKnownEnd(handle.get(), framing);
-    if (result.tooSlow)
+    result.stalled = stalled;
+    if (result.tooSlow || stalled)
       result.code = CURLE_OPERATION_TIMEDOUT;
   }
   handle.reset();
   result.bytes = sink.bytes;
-  // Closed without a flush to the storage: a download can be repeated, and flushing a large package
-  // would take about as long as the transfer.
-  const bool closed = std::fclose(file.release()) == 0;
-  const int closeError = errno;
+  result.coding = framing.unaskedCoding;
+  const bool whole = !sink.tooLarge && result.code == CURLE_OK && result.status == 200 && sink.bytes > 0 &&
+                     knownEnd && result.coding.empty();
+  // A whole answer is brought onto the storage here, on the worker: renaming a file over another makes
+  // some file systems (ext4) write the new file's data inside the rename, which runs on the host's main
+  // thread and would hold it for as long as a large package takes to write.
+  int flushError = 0;
+  if (whole)
+    flushError = std::fflush(file.get()) != 0 ? errno : FlushToStorage(::fileno(file.get()));
+  const bool closed = std::fclose(file.release()) == 0 && flushError == 0;
+  const int closeError = flushError != 0 ? flushError : errno;
 
-  if (sink.tooLarge) {
+  if (!result.coding.empty()) {
+    result.outcome = FileFetchOutcome::UnaskedCoding;
+  } else if (sink.tooLarge || result.code == CURLE_FILESIZE_EXCEEDED) {
     result.outcome = FileFetchOutcome::TooLarge;
   } else if (result.code != CURLE_OK) {
     result.outcome = FileFetchOutcome::TransferFailed;
@@ -438,6 +507,8 @@ std::string DescribeFileFetch(const FileFetch& fetch) {
   case FileFetchOutcome::NoHandle:
     return "no transfer handle";
   case FileFetchOutcome::TransferFailed:
+    if (fetch.stalled)
+      return "no data for " + std::to_string(CurrentFetchLimits().stallSeconds) + " s or more";
     if (fetch.tooSlow)
       return "fewer than " + std::to_string(CurrentFetchLimits().fileMinBytesPerSecond) + " bytes/s over " +
              std::to_string(CurrentFetchLimits().fileSlowSeconds) + " s";
@@ -450,6 +521,8 @@ std::string DescribeFileFetch(const FileFetch& fetch) {
     return "answer without a length, ended by closing the connection";
   case FileFetchOutcome::TooLarge:
     return "answer longer than " + std::to_string(CurrentFetchLimits().fileMaxBytes) + " bytes";
+  case FileFetchOutcome::UnaskedCoding:
+    return "answer in a transfer coding not asked for: " + fetch.coding;
   case FileFetchOutcome::Refused:
     return "file refused";
   case FileFetchOutcome::CannotFinish:

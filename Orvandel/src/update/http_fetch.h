@@ -24,7 +24,7 @@ constexpr const char* HEADER_USER_AGENT =
 // Bounds of every request. One process-wide set; tests shorten it with ScopedFetchLimits.
 struct FetchLimits {
   long connectTimeoutMs = 10000; // name resolution, TCP and TLS handshake together
-  long stallSeconds = 30;        // a fetch that moves no byte for this long is ended
+  long stallSeconds = 30;        // a fetch that receives no byte of its answer for this long is ended
   long textTotalMs = 60000;      // whole text fetch, redirects included
   long maxRedirects = 10;
   std::size_t textMaxBytes = 1024 * 1024; // a longer text answer ends the transfer
@@ -116,7 +116,8 @@ enum class FileFetchOutcome {
   Empty,          // HTTP 200 without a single byte
   Undelimited,    // an HTTP/1 answer with neither a length nor chunks, ended by closing the connection:
                   // it cannot be told apart from one cut short
-  TooLarge,       // more decoded bytes than FetchLimits::fileMaxBytes
+  TooLarge,       // a length announced, or more decoded bytes received, over FetchLimits::fileMaxBytes
+  UnaskedCoding,  // a transfer coding the client did not ask for (gzip and the like; see coding)
   Refused,        // the caller's check refused the complete file
   CannotFinish    // the file could not be written to the end, closed or renamed (see systemError)
 };
@@ -128,6 +129,8 @@ struct FileFetch {
   int systemError = 0;     // errno of CannotCreate and CannotFinish
   std::uint64_t bytes = 0; // decoded bytes written
   bool tooSlow = false;    // ended by the speed floor (code CURLE_OPERATION_TIMEDOUT)
+  bool stalled = false;    // ended by the stall limit (code CURLE_OPERATION_TIMEDOUT)
+  std::string coding;      // the transfer coding of UnaskedCoding, as the server named it
   // FetchFileUnplaced: the accepted file under its temporary name, until PlaceFetchedFile; removed
   // with this object when it is never placed.
   std::optional<TemporaryFile> unplaced;
@@ -139,8 +142,9 @@ using FileAcceptance = std::function<bool(const std::string& temporaryPath)>;
 
 // GET of url into the file at path. The answer streams into a temporary file in the same folder that
 // replaces path only when the transfer is complete with HTTP 200, at least one byte, a known end and
-// the acceptance's consent; otherwise the temporary file is removed and whatever stood at path is left
-// as it was.
+// the acceptance's consent; a complete file is flushed to the storage before the acceptance looks at it,
+// so that replacing the target is a rename alone; otherwise the temporary file is removed and whatever stood
+// at path is left as it was.
 FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept = nullptr,
                     const TransferProgress& progress = nullptr);
 // FetchFile in two steps, so that the caller can still decide against a complete, accepted file: a

@@ -115,6 +115,8 @@ std::wstring DownloadFailureReason(const FileFetch& fetch, const PackageCheck& c
     return L"server neuvedl délku balíčku, takže nelze ověřit, že dorazil celý";
   case FileFetchOutcome::TooLarge:
     return L"balíček je větší než " + SizeLimitText(CurrentFetchLimits().fileMaxBytes);
+  case FileFetchOutcome::UnaskedCoding:
+    return L"server poslal balíček v kódování přenosu, o které doplněk nežádal";
   case FileFetchOutcome::CannotFinish:
     return L"soubor nelze uložit do složky Downloads";
   case FileFetchOutcome::Refused:
@@ -200,8 +202,10 @@ void ShowMessage(const std::string& text, MessageBoxIconTypes icon) {
     ui->messageBox(text, "", OKButtonType, icon);
 }
 
+// reason in Czech for the message; logReason in English for the log, its server text already quoted
+// (QuoteForLog).
 void ReportDownloadFailure(const std::wstring& reason, const std::string& logReason) {
-  LogRoutine(kRoutine, " download failed: " + EscapeForLog(logReason));
+  LogRoutine(kRoutine, " download failed: " + logReason);
   ShowMessage(ws2s(kDownloadFailed + reason + kTryAgain), WarningIconType);
 }
 
@@ -211,8 +215,8 @@ bool LogLinkFailure(const std::string& url, const TextFetch& answer) {
   const std::string failure = DescribeTextFetch(answer);
   if (failure.empty())
     return false;
-  LogLine(EscapeForLog(url), ErrorLogLevel);
-  LogLine(EscapeForLog(failure), ErrorLogLevel);
+  LogLine(QuoteForLog(url), ErrorLogLevel);
+  LogLine(QuoteForLog(failure), ErrorLogLevel);
   return true;
 }
 
@@ -391,7 +395,8 @@ void ReportPackageDownload(const PackageDownload& download) {
   if (!fetch.ok()) {
     const std::string why =
         fetch.outcome == FileFetchOutcome::Refused ? download.check.reason : DescribeFileFetch(fetch);
-    ReportDownloadFailure(DownloadFailureReason(fetch, download.check), why + " (" + download.address + ")");
+    ReportDownloadFailure(DownloadFailureReason(fetch, download.check),
+                          QuoteForLog(why) + " (" + QuoteForLog(download.address) + ")");
     return;
   }
   ShowMessage(ws2s(kDownloaded), NoIconIconType);

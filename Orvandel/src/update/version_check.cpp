@@ -17,8 +17,15 @@ namespace {
 
 constexpr const char* kRoutine = "CheckNewVersion";
 constexpr const char* kVersionCheckEvent = "OrvandelVersionCheck";
-// How much of an unusable answer the log quotes.
-constexpr std::size_t kLoggedAnswerBytes = 80;
+
+// The installed version as a version number, without the carriage return a version file written with
+// CR LF leaves at its end; empty when it is no version number, and so cannot be compared.
+std::string InstalledVersionNumber(const std::string& local) {
+  std::string number = local;
+  if (!number.empty() && number.back() == '\r')
+    number.pop_back();
+  return IsVersionNumber(number) ? number : std::string();
+}
 
 } // namespace
 
@@ -66,29 +73,35 @@ bool FinishVersionCheck(const VersionQuery& query) {
     const std::string failure = DescribeTextFetch(query.answer);
     if (!failure.empty()) {
       // Without an answer nothing is known about a newer version, so nothing is offered.
-      LogRoutine(kRoutine, " version query failed: " + EscapeForLog(failure));
+      LogRoutine(kRoutine, " version query failed: " + QuoteForLog(failure));
     } else {
       const VersionAnswer split = SplitVersionAnswer(query.answer.text);
       if (!split.offersNewer) {
         serverVersion = split.version;
         return false;
       }
-      if (IsOfferedVersion(split.version)) {
+      const std::string installed = InstalledVersionNumber(query.localVersion);
+      if (!IsOfferedVersion(split.version)) {
+        // The version is shown to the user: server text that is no version is never shown.
+        LogRoutine(kRoutine,
+                   " version query failed: offered version is not a version: " + QuoteForLog(split.version));
+      } else if (!installed.empty() && CompareVersions(split.version, installed) <= 0) {
+        // Never an older package for a newer one, nor the same one again.
+        serverVersion = split.version;
+        LogRoutine(kRoutine, " offered version " + split.version + " is not newer than the installed " +
+                                 installed + ", nothing to offer");
+      } else {
         serverVersion = split.version;
         idServerVersion = split.id;
         noticeDue = true;
-      } else {
-        // The version is shown to the user: server text that is no version is never shown.
-        LogRoutine(kRoutine, " version query failed: offered version is not a version: " +
-                                 EscapeForLog(ShortenedForLog(split.version, kLoggedAnswerBytes)));
       }
     }
   }
 
   if (noticeDue)
     NewVersionUI();
-  LogRoutine(kRoutine, " local ver: " + EscapeForLog(localVersion));
-  LogRoutine(kRoutine, " server ver: " + EscapeForLog(serverVersion));
+  LogRoutine(kRoutine, " local ver: " + QuoteForLog(localVersion));
+  LogRoutine(kRoutine, " server ver: " + QuoteForLog(serverVersion));
   LogRoutine(kRoutine, " end function");
   return noticeDue;
 }

@@ -17,7 +17,9 @@ bool StartVersionCheck(const std::string& versionFile, const std::string& server
 // The check in its three parts. BeginVersionCheck and FinishVersionCheck call the host and belong on
 // its main thread; QueryVersion calls no host function and runs on the worker. FinishVersionCheck writes
 // the offer state, logs what the query found, raises the notice when due and returns whether it did; an
-// offer whose version is no version (IsOfferedVersion) counts as a failed query and offers nothing.
+// offer whose version is no version (IsOfferedVersion) counts as a failed query and offers nothing, and
+// one that is not newer than the installed version (CompareVersions) offers nothing either. An installed
+// version that is no version number (a CR at its end aside) cannot be compared: the offer stands.
 struct VersionQuery {
   std::string localVersion; // empty: the version file is missing, unreadable or names no version
   bool asked = false;       // the server was asked (only with a local version)
