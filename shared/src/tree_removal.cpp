@@ -1,28 +1,19 @@
 #include "tree_removal.h"
 
-#include <dirent.h>
+#include "file.h"
+#include "path.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace removal {
 
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-bool Fail(Failure& failure, const char* action, const std::string& path, int error) {
-  failure = Failure{action, path, std::error_code(error, std::generic_category()), std::string()};
-  return false;
-}
-
-std::string Joined(const std::string& folder, const std::string& name) {
-  std::string path = folder;
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path + "/" + name;
-}
 
 bool IsAbsent(int error) {
   return error == ENOENT || error == ENOTDIR;
@@ -44,7 +35,7 @@ int OpenSubFolder(int parent, const std::string& name) {
 bool Unlink(int parent, const std::string& name, const std::string& path, int flags, Failure& failure) {
   if (unlinkat(parent, name.c_str(), flags) == 0 || errno == ENOENT)
     return true;
-  return Fail(failure, "odstraneni", path, errno);
+  return Fail(errno, "odstraneni", path, failure);
 }
 
 // Empties the folder name of parent, which fstatat described as info.
@@ -52,13 +43,13 @@ bool RemoveContents(int parent, const std::string& name, const std::string& path
                     Failure& failure) {
   const UniqueFd folder(OpenSubFolder(parent, name));
   if (!folder.valid())
-    return errno == ENOENT ? true : Fail(failure, "otevreni slozky", path, errno);
+    return errno == ENOENT ? true : Fail(errno, "otevreni slozky", path, failure);
   struct stat opened {};
   if (fstat(folder.get(), &opened) != 0)
-    return Fail(failure, "zjisteni stavu", path, errno);
+    return Fail(errno, "zjisteni stavu", path, failure);
   // Another folder moved into its place: not the one examined, so not necessarily one to remove.
   if (opened.st_dev != info.st_dev || opened.st_ino != info.st_ino)
-    return Fail(failure, "otevreni slozky", path, EBUSY);
+    return Fail(EBUSY, "otevreni slozky", path, failure);
   std::vector<std::string> names;
   if (!ListFolder(folder.get(), path, names, failure))
     return false;
@@ -69,23 +60,13 @@ bool RemoveContents(int parent, const std::string& name, const std::string& path
   return true;
 }
 
-// Splits relative into its parent part and last name.
-void SplitLast(const std::string& relative, std::string& parent, std::string& name) {
-  std::string trimmed = relative;
-  while (!trimmed.empty() && trimmed.back() == '/')
-    trimmed.pop_back();
-  const auto slash = trimmed.rfind('/');
-  parent = slash == std::string::npos ? std::string() : trimmed.substr(0, slash);
-  name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-}
-
 } // namespace
 
 bool OpenFolderBelow(const std::string& start, const std::string& relative, UniqueFd& folder,
                      Failure& failure) {
   UniqueFd current(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!current.valid())
-    return Fail(failure, "otevreni slozky", start, errno);
+    return Fail(errno, "otevreni slozky", start, failure);
   std::string path = start;
   std::string::size_type begin = 0;
   while (begin < relative.size()) {
@@ -96,12 +77,12 @@ bool OpenFolderBelow(const std::string& start, const std::string& relative, Uniq
     begin = end + 1;
     if (component.empty())
       continue;
-    path = Joined(path, component);
+    path = JoinPath(path, component);
     if (component == "." || component == "..")
-      return Fail(failure, "otevreni slozky", path, EINVAL);
+      return Fail(EINVAL, "otevreni slozky", path, failure);
     UniqueFd next(OpenSubFolder(current.get(), component));
     if (!next.valid())
-      return Fail(failure, "otevreni slozky", path, errno);
+      return Fail(errno, "otevreni slozky", path, failure);
     current = std::move(next);
   }
   folder = std::move(current);
@@ -111,39 +92,15 @@ bool OpenFolderBelow(const std::string& start, const std::string& relative, Uniq
 bool OpenFolderAt(int parent, const std::string& name, const std::string& path, UniqueFd& folder,
                   Failure& failure) {
   folder.reset(OpenSubFolder(parent, name));
-  return folder.valid() ? true : Fail(failure, "otevreni slozky", path, errno);
-}
-
-bool ListFolder(int folder, const std::string& path, std::vector<std::string>& names, Failure& failure) {
-  // fdopendir owns the descriptor it is given; the caller keeps its own.
-  const int copy = fcntl(folder, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0)
-    return Fail(failure, "cteni slozky", path, errno);
-  const UniqueDir listing(fdopendir(copy));
-  if (!listing) {
-    const int error = errno;
-    close(copy);
-    return Fail(failure, "cteni slozky", path, error);
-  }
-  rewinddir(listing.get());
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(listing.get());
-    if (!entry)
-      return errno == 0 ? true : Fail(failure, "cteni slozky", path, errno);
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..")
-      names.push_back(name);
-  }
+  return folder.valid() ? true : Fail(errno, "otevreni slozky", path, failure);
 }
 
 bool ExamineBelow(const std::string& start, const std::string& relative, EntryKind& kind, struct stat& info,
                   Failure& failure) {
-  std::string parentPart, name;
-  SplitLast(relative, parentPart, name);
+  const PathSplit split = SplitLastName(relative);
   UniqueFd parent;
   Failure opening;
-  if (!OpenFolderBelow(start, parentPart, parent, opening)) {
+  if (!OpenFolderBelow(start, split.parent, parent, opening)) {
     const int error = opening.code.value();
     if (error == ELOOP) {
       kind = EntryKind::kBehindLink;
@@ -156,12 +113,13 @@ bool ExamineBelow(const std::string& start, const std::string& relative, EntryKi
     failure = opening;
     return false;
   }
-  if (fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (IsAbsent(errno)) {
+  if (fstatat(parent.get(), split.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    const int error = errno;
+    if (IsAbsent(error)) {
       kind = EntryKind::kAbsent;
       return true;
     }
-    return Fail(failure, "zjisteni stavu", Joined(start, relative), errno);
+    return Fail(error, "zjisteni stavu", JoinPath(start, relative), failure);
   }
   kind = S_ISLNK(info.st_mode)   ? EntryKind::kLink
          : S_ISDIR(info.st_mode) ? EntryKind::kFolder
@@ -173,9 +131,9 @@ bool RemoveTreeAt(int parent, const std::string& name, const std::string& path, 
                   Failure& failure) {
   struct stat info {};
   if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? true : Fail(failure, "zjisteni stavu", path, errno);
+    return errno == ENOENT ? true : Fail(errno, "zjisteni stavu", path, failure);
   if (S_ISLNK(info.st_mode) && atLink == AtLink::kStop)
-    return Fail(failure, "odstraneni", path, ELOOP);
+    return Fail(ELOOP, "odstraneni", path, failure);
   if (!S_ISDIR(info.st_mode))
     return Unlink(parent, name, path, 0, failure);
   return RemoveContents(parent, name, path, info, failure) &&
@@ -185,7 +143,7 @@ bool RemoveTreeAt(int parent, const std::string& name, const std::string& path, 
 bool RemoveEntryAt(int parent, const std::string& name, const std::string& path, Failure& failure) {
   struct stat info {};
   if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? true : Fail(failure, "zjisteni stavu", path, errno);
+    return errno == ENOENT ? true : Fail(errno, "zjisteni stavu", path, failure);
   return Unlink(parent, name, path, S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0, failure);
 }
 
@@ -195,10 +153,10 @@ namespace {
 // clear) when the parent is absent.
 bool OpenParentToRemove(const std::string& start, const std::string& relative, UniqueFd& parent,
                         std::string& name, Failure& failure) {
-  std::string parentPart;
-  SplitLast(relative, parentPart, name);
+  PathSplit split = SplitLastName(relative);
+  name = std::move(split.name);
   Failure opening;
-  if (OpenFolderBelow(start, parentPart, parent, opening))
+  if (OpenFolderBelow(start, split.parent, parent, opening))
     return true;
   failure = IsAbsent(opening.code.value()) && opening.path != start ? Failure() : opening;
   return false;
@@ -211,7 +169,7 @@ bool RemoveTreeBelow(const std::string& start, const std::string& relative, AtLi
   std::string name;
   if (!OpenParentToRemove(start, relative, parent, name, failure))
     return !failure.code;
-  return RemoveTreeAt(parent.get(), name, Joined(start, relative), atLink, failure);
+  return RemoveTreeAt(parent.get(), name, JoinPath(start, relative), atLink, failure);
 }
 
 bool RemoveEntryBelow(const std::string& start, const std::string& relative, Failure& failure) {
@@ -219,7 +177,7 @@ bool RemoveEntryBelow(const std::string& start, const std::string& relative, Fai
   std::string name;
   if (!OpenParentToRemove(start, relative, parent, name, failure))
     return !failure.code;
-  return RemoveEntryAt(parent.get(), name, Joined(start, relative), failure);
+  return RemoveEntryAt(parent.get(), name, JoinPath(start, relative), failure);
 }
 
 } // namespace removal
