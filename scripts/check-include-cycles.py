@@ -3,8 +3,10 @@
 
 A header and its source file are one unit (a file's name without its extension, within its top folder:
 Orvandel/src/update/new_version.h and .cpp are Orvandel/update/new_version). A unit depends on the units
-whose headers its files include with #include "..."; the check fails, naming each loop, when a unit
-depends on itself through others. Usage: scripts/check-include-cycles.py [--help]
+whose headers its files include, with #include "..." (looked up beside the file first) or #include <...>
+(looked up in the include folders only, as the compiler does; a system header is found in none and
+counts nothing); the check fails, naming each loop, when a unit depends on itself through others.
+Usage: scripts/check-include-cycles.py [--help]
 """
 import os
 import re
@@ -13,7 +15,7 @@ import sys
 PRODUCT = ["shared", "Orvandel", "Miravelo", "uninstaller", "host"]
 INCLUDE_FOLDERS = ["shared/include", "shared/src", "Orvandel/src", "Miravelo/src", "uninstaller/src",
                    "host/include", "host/src", "host/sim"]
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+INCLUDE = re.compile(r'^\s*#\s*include\s+(?:"([^"]+)"|<([^>]+)>)', re.MULTILINE)
 
 
 def unit_of(path):
@@ -23,8 +25,8 @@ def unit_of(path):
     return "/".join([parts[0]] + inner + [stem])
 
 
-def resolve(including, name):
-    for folder in [os.path.dirname(including)] + INCLUDE_FOLDERS:
+def resolve(including, name, quoted):
+    for folder in ([os.path.dirname(including)] if quoted else []) + INCLUDE_FOLDERS:
         candidate = os.path.normpath(os.path.join(folder, name))
         if os.path.isfile(candidate):
             return candidate
@@ -70,8 +72,8 @@ def main():
             text = source.read()
         unit = unit_of(path)
         graph.setdefault(unit, set())
-        for name in INCLUDE.findall(text):
-            target = resolve(path, name)
+        for quoted, angled in INCLUDE.findall(text):
+            target = resolve(path, quoted or angled, bool(quoted))
             if target and unit_of(target) != unit:
                 graph[unit].add(unit_of(target))
     loops = find_loops(graph)

@@ -22,7 +22,7 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
 }
 
 // The page address as the host tells it now: language and entitlement are read anew at every opening.
-bool CurrentGuidePageUrl(std::string* url) {
+bool CurrentGuidePageUrl(std::string& url) {
   if (!app)
     return false;
   const std::string entitlement = app->executeTextCommand(kEntitlementTextCommand);
@@ -32,7 +32,7 @@ bool CurrentGuidePageUrl(std::string* url) {
   Ptr<GeneralPreferences> general = preferences->generalPreferences();
   if (!general)
     return false;
-  *url = GuidePageUrl(LEARNING_SITE_BASE, LanguageCode(general->userLanguage()), entitlement);
+  url = GuidePageUrl(LEARNING_SITE_BASE, LanguageCode(general->userLanguage()), entitlement);
   return true;
 }
 
@@ -75,7 +75,7 @@ std::string GuidePageUrl(const std::string& base, const std::string& languageCod
 
 bool OpenPalette() {
   std::string url;
-  if (!CurrentGuidePageUrl(&url))
+  if (!CurrentGuidePageUrl(url))
     return false;
   Ptr<Application> application = Application::get();
   if (!application)
@@ -88,7 +88,7 @@ bool OpenPalette() {
 
 void OpenPaletteOnline() {
   std::string url;
-  if (!CurrentGuidePageUrl(&url) || !ui)
+  if (!CurrentGuidePageUrl(url) || !ui)
     return;
   ShowGuidePalette(ui->palettes(), url, &_onHTMLEventFirst3);
 }

@@ -2,15 +2,11 @@
 
 #include "product_constants.h"
 #include "temporary_file.h"
-#include "unique_handles.h"
 #include "utilities.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -19,28 +15,9 @@
 namespace miravelo {
 namespace {
 
-// The whole content of path; false when it cannot be opened, is no regular file (a folder, or a pipe
-// that would block the host) or a read fails.
-bool ReadWholeFile(const std::string& path, std::string* content) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (descriptor < 0)
-    return false;
-  struct stat status {};
-  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-    close(descriptor);
-    return false;
-  }
-  UniqueFile file(fdopen(descriptor, "rb"));
-  if (!file) {
-    close(descriptor);
-    return false;
-  }
-  char buffer[4096];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
-    content->append(buffer, count);
-  return std::ferror(file.get()) == 0;
-}
+// The info file holds a date, a counter and what a user may have added: a few bytes. A larger file is
+// not read, so that a start never waits on reading it.
+constexpr std::size_t kMaxInfoFileBytes = 1024 * 1024;
 
 // Every line feed ends a line; text after the last one forms a last line. A carriage return stays.
 std::vector<std::string> SplitLines(const std::string& content) {
@@ -113,7 +90,8 @@ std::int32_t AutoOpenPaletteAt(const std::string& infoFile) {
     return 0;
   }
   std::string content;
-  if (!ReadWholeFile(infoFile, &content))
+  Failure unreadable;
+  if (!ReadWholeFile(infoFile, kMaxInfoFileBytes, content, unreadable))
     return -1;
 
   std::vector<std::string> lines = SplitLines(content);

@@ -23,9 +23,9 @@ std::string SetAddinLocation(const std::string& path);
 // Counts this start in the info file of the add-in's folder, which is found from the host's
 // executable. Returns the number of earlier starts: 0 at the first start (no file yet), when the file
 // holds fewer than two lines or when its second line is no number; -1 when the add-in's folder is
-// unknown or the file exists but cannot be read, and then nothing is written. A negative number in the
-// file comes back as it stands (and is counted up), so -1 can also be a stored counter; callers treat
-// every negative result alike.
+// unknown or the file exists but cannot be read (no regular file, or over 1 MiB), and then nothing is
+// written. A negative number in the file comes back as it stands (and is counted up), so -1 can also be
+// a stored counter; callers treat every negative result alike.
 std::int32_t AutoOpenPalette();
 
 // The same for an explicit info-file path. The file is replaced as a whole (a temporary file in the

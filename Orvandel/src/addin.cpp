@@ -156,9 +156,8 @@ void ActivationCmdExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eve
   Guarded(
       "ActivationCmdExecuteEventHandler",
       [] {
-        if (!StartInstallation(true, /*withProgress=*/true, InstallationEnded) && ui)
-          ui->messageBox(Wstr2Str(kInstallationRunning), "", static_cast<MessageBoxButtonTypes>(0),
-                         static_cast<MessageBoxIconTypes>(0));
+        if (!StartInstallation(true, /*withProgress=*/true, InstallationEnded))
+          ShowMessageBox(Wstr2Str(kInstallationRunning));
         return 0;
       },
       0);
@@ -180,13 +179,14 @@ void OnlineStatusChangedHandler::notify(const Ptr<ApplicationEventArgs>& eventAr
       0);
 }
 
-bool RunAddin(const char* /*context*/) {
-  // Balanced by UpdateClientStop in stop, which the host calls whatever run returned.
-  UpdateClientStart();
+bool RunAddin(const char* /*context*/) noexcept {
+  // Balanced by UpdateClientStop in stop, which the host calls whatever run returned. Without it the
+  // add-in runs on; its requests then fail as transfers.
+  Guarded("run", UpdateClientStart, false);
   return Guarded("run", Run, false);
 }
 
-bool StopAddin(const char* /*context*/) {
+bool StopAddin(const char* /*context*/) noexcept {
   // No worker may outlive the library, and none may call into the host once the add-in is gone.
   Guarded(
       "stop",
@@ -200,7 +200,13 @@ bool StopAddin(const char* /*context*/) {
       },
       0);
   const bool stopped = Guarded("stop", Stop, false);
-  UpdateClientStop();
+  Guarded(
+      "stop",
+      [] {
+        UpdateClientStop();
+        return 0;
+      },
+      0);
   return stopped;
 }
 

@@ -40,7 +40,7 @@ extern OnlineStatusChangedHandler onlineStatusChangedHandler_;
 // true when the button and its command handler are in place. StopAddin ends and joins the bridge's workers,
 // takes the installation's and the download's progress dialogs down, removes both buttons
 // and their definitions and empties ui; false when a toolbar lookup failed.
-bool RunAddin(const char* context);
-bool StopAddin(const char* context);
+bool RunAddin(const char* context) noexcept;
+bool StopAddin(const char* context) noexcept;
 
 } // namespace orvandel

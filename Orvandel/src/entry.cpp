@@ -2,10 +2,10 @@
 
 #include "addin.h"
 
-extern "C" XI_EXPORT bool run(const char* context) {
+extern "C" XI_EXPORT bool run(const char* context) noexcept {
   return orvandel::RunAddin(context);
 }
 
-extern "C" XI_EXPORT bool stop(const char* context) {
+extern "C" XI_EXPORT bool stop(const char* context) noexcept {
   return orvandel::StopAddin(context);
 }

@@ -22,10 +22,14 @@ bool checkReturn(const Ptr<Base>& result) {
   if (app && ui) {
     std::string description;
     app->getLastError(&description);
-    ui->messageBox(description, "", static_cast<MessageBoxButtonTypes>(0),
-                   static_cast<MessageBoxIconTypes>(0));
+    ShowMessageBox(description);
   }
   return false;
+}
+
+DialogResults ShowMessageBox(const std::string& text, const std::string& title, MessageBoxButtonTypes buttons,
+                             MessageBoxIconTypes icon) {
+  return ui ? ui->messageBox(text, title, buttons, icon) : DialogError;
 }
 
 Ptr<ProgressDialog> ShowCancellableProgress(const std::wstring& title, const std::wstring& message) {

@@ -20,6 +20,13 @@ extern adsk::core::Ptr<adsk::core::UserInterface> ui;
 // (empty title, OK, no icon) when both app and ui are set, and returns false.
 bool checkReturn(const adsk::core::Ptr<adsk::core::Base>& result);
 
+// Shows text in the host's modal message box and returns the user's answer; DialogError without a
+// user interface (before run, after stop), when there is no one to tell. The add-in's own reports are
+// ShowMessageBox(text): empty title, OK, no icon.
+adsk::core::DialogResults ShowMessageBox(const std::string& text, const std::string& title = std::string(),
+                                         adsk::core::MessageBoxButtonTypes buttons = adsk::core::OKButtonType,
+                                         adsk::core::MessageBoxIconTypes icon = adsk::core::NoIconIconType);
+
 // Shows the host's progress dialog with title and message, 0 to 100, at once, with its Cancel button
 // "Zrušit". The dialog, or an empty handle when the host gave none (the work then goes on without one).
 adsk::core::Ptr<adsk::core::ProgressDialog> ShowCancellableProgress(const std::wstring& title,

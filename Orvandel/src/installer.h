@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-// Where an installation run looks. CopyCzechFiles takes them from the running system; tests give
+// Where an installation run looks. SystemInstallPlaces gives those of the running system; tests give
 // their own.
 struct InstallPlaces {
   std::string packageRoot;         // the data package ("/Library/Vornid" on the Mac)

@@ -121,27 +121,16 @@ public:
     m_registered = false;
   }
 
-  // The custom event, on the main thread: runs what was posted, then the end once all of it ran.
+  // The custom event, on the main thread: runs what was posted, then the end once all of it ran. A
+  // host callback: nothing may escape it (a lock or a join that fails throws).
   void notify(const Ptr<CustomEventArgs>& /*eventArgs*/) override {
-    std::deque<MainThreadWork> posted;
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      posted.swap(m_queue);
-      m_eventQueued = false;
-    }
-    for (const MainThreadWork& work : posted)
-      RunGuarded(work);
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      if (!m_running || !m_returned || !m_queue.empty())
-        return;
-    }
-    Join(kEndJoinLimit);
-    m_running = false;
-    const MainThreadWork onEnd = std::move(m_onEnd);
-    m_onEnd = nullptr;
-    if (onEnd)
-      RunGuarded(onEnd);
+    Guarded(
+        "WorkerBridge",
+        [this] {
+          Deliver();
+          return 0;
+        },
+        0);
   }
 
   bool StopRequested() const override { return m_stopRequested; }
@@ -181,6 +170,29 @@ public:
   }
 
 private:
+  // Runs what was posted, then the end once the job has returned and all it posted ran.
+  void Deliver() {
+    std::deque<MainThreadWork> posted;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      posted.swap(m_queue);
+      m_eventQueued = false;
+    }
+    for (const MainThreadWork& work : posted)
+      RunGuarded(work);
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (!m_running || !m_returned || !m_queue.empty())
+        return;
+    }
+    Join(kEndJoinLimit);
+    m_running = false;
+    const MainThreadWork onEnd = std::move(m_onEnd);
+    m_onEnd = nullptr;
+    if (onEnd)
+      RunGuarded(onEnd);
+  }
+
   bool Register() {
     if (m_registered)
       return true;

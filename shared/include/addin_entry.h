@@ -10,13 +10,14 @@
 //   more: its buttons and palettes are removed, its workers joined (within 2 s) and its custom events
 //   unregistered, since the library's code is gone right after. True when all of that was done.
 // context: the host's own text, not read by our add-ins.
-// Neither function lets an exception reach the host, and neither waits on the network or on anything
+// Neither function lets an exception reach the host (both are noexcept: one that escaped would end the
+// host's process rather than unwind into it), and neither waits on the network or on anything
 // unbounded: slow work runs on workers.
 #pragma once
 
 #include <Core/CoreAll.h>
 
 extern "C" {
-XI_EXPORT bool run(const char* context);
-XI_EXPORT bool stop(const char* context);
+XI_EXPORT bool run(const char* context) noexcept;
+XI_EXPORT bool stop(const char* context) noexcept;
 }

@@ -47,7 +47,7 @@ enum class RecordError { kNotRegularFile = 1, kTooLarge, kNotARecord, kDamagedLi
 const std::error_category& RecordCategory();
 std::error_code make_error_code(RecordError error);
 
-// The largest record read.
+// The largest record read: a record is a few thousand lines, and anything far larger is not one of ours.
 constexpr long long kMaxRecordBytes = 64LL * 1024 * 1024;
 
 // Reads the record at path. A missing file is an empty record (true). False for a file that cannot be

@@ -15,6 +15,11 @@
 //   HOSTSIM_QUARANTINE_ATTRIBUTE  name of the extended attribute that stands for the quarantine
 //                            attribute, instead of the system's (tests name one the system refuses)
 // Release builds compile none of this in and use the constants of product_constants.h.
+//
+// Errors: each function here that returns an int returns 0 for success or the errno value of the
+// failure, never -1 with errno set, so that nothing between the call and its caller can change the
+// number; its comment names only the values a caller branches on. The caller reports the number with
+// Fail (failure.h). The thin wrappers of temporary_file.h keep the same rule.
 #pragma once
 
 #include <sys/stat.h>
@@ -59,15 +64,15 @@ timespec ModificationTime(const struct stat& status);
 timespec AccessTime(const struct stat& status);
 
 // Creates name in the folder open as folderFd as a clone of the open regular file sourceFd: a copy
-// that shares the source's storage until either changes. 0 on success, else an errno: EEXIST when name
-// exists, ENOTSUP or EXDEV when no clone can be made there (the caller then copies the data).
+// that shares the source's storage until either changes. EEXIST when name exists, ENOTSUP or EXDEV when
+// no clone can be made there (the caller then copies the data).
 int CloneFileAt(int sourceFd, int folderFd, const char* name);
 
-// Copies the data from in's position to its end to out, in the kernel where it can. 0 or an errno.
+// Copies the data from in's position to its end to out, in the kernel where it can.
 int CopyFileData(int in, int out);
 
 // Brings what was written to fd onto the storage itself, past the drive's own cache where the system
-// tells the two apart. 0 or an errno.
+// tells the two apart.
 int FlushToStorage(int fd);
 
 // --- Downloads ----------------------------------------------------------------------------------
@@ -77,8 +82,8 @@ int FlushToStorage(int fd);
 std::string QuarantineValue(std::time_t when, const std::string& agent);
 // Marks the file at path as downloaded from the internet by agent, so that the system checks its
 // signature and notarization when the user opens it: the extended attribute com.apple.quarantine on
-// macOS, user.com.apple.quarantine on Linux. 0, or the errno of the failure (ENOTSUP or EOPNOTSUPP
-// where the file system keeps no extended attributes).
+// macOS, user.com.apple.quarantine on Linux. ENOTSUP or EOPNOTSUPP where the file system keeps no
+// extended attributes.
 int MarkAsDownloaded(const std::string& path, const std::string& agent);
 // The value of the attribute MarkAsDownloaded writes on the file at path; empty when it has none or
 // cannot be read.

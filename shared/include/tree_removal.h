@@ -5,6 +5,7 @@
 #pragma once
 
 #include "failure.h"
+#include "file.h"
 #include "unique_handles.h"
 
 #include <sys/stat.h>
@@ -44,8 +45,8 @@ bool OpenFolderBelow(int start, const std::string& startPath, const std::string&
 bool OpenFolderAt(int parent, const std::string& name, const std::string& path, UniqueFd& folder,
                   Failure& failure);
 
-// The names of the entries of the open folder ("." and ".." left out); path names it in reports.
-bool ListFolder(int folder, const std::string& path, std::vector<std::string>& names, Failure& failure);
+// file.h's listing, by the name its older callers use.
+using ::ListFolder;
 
 // What is at start + "/" + relative (relative not empty); info is the entry's own lstat when it exists.
 // A missing start holds nothing (kAbsent).

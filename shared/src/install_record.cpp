@@ -1,12 +1,8 @@
 #include "install_record.h"
 
+#include "file.h"
 #include "temporary_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -15,7 +11,6 @@ namespace installrecord {
 namespace {
 
 constexpr const char* kHeader = "# Orvandel install record 1";
-// A record is a few thousand lines; anything far larger is not one of ours.
 
 bool NeedsEscape(unsigned char byte) {
   return byte == '%' || byte < 0x20 || byte == 0x7F;
@@ -104,36 +99,26 @@ bool ParseLine(const std::string& line, InstallRecord& record) {
 
 constexpr const char* kReading = "čtení záznamu instalace";
 
-bool Fail(Failure& failure, const std::string& path, std::error_code code,
-          std::string detail = std::string()) {
+// A record that cannot be read, or is none: code is the system's or a RecordError with its detail.
+bool FailReading(Failure& failure, const std::string& path, std::error_code code,
+                 std::string detail = std::string()) {
   failure = Failure{kReading, path, code, std::move(detail)};
   return false;
 }
 
 // The whole file, refusing what is no regular file (a pipe would block) or far too large.
 bool ReadWhole(const std::string& path, std::string& content, Failure& failure) {
-  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat status {};
-  if (!fd.valid() || fstat(fd.get(), &status) != 0)
-    return Fail(failure, path, std::error_code(errno, std::generic_category()));
-  if (!S_ISREG(status.st_mode))
-    return Fail(failure, path, RecordError::kNotRegularFile, "záznam není obyčejný soubor");
-  if (status.st_size > kMaxRecordBytes) {
-    return Fail(failure, path, RecordError::kTooLarge,
-                "záznam je příliš velký (více než " + std::to_string(kMaxRecordBytes / (1024 * 1024)) +
-                    " MiB), nejde o záznam instalace");
+  Failure reading;
+  if (ReadWholeFile(path, static_cast<std::size_t>(kMaxRecordBytes), content, reading))
+    return true;
+  if (reading.code == FileError::kNotRegularFile)
+    return FailReading(failure, path, RecordError::kNotRegularFile, "záznam není obyčejný soubor");
+  if (reading.code == FileError::kTooLarge) {
+    return FailReading(failure, path, RecordError::kTooLarge,
+                       "záznam je příliš velký (více než " + std::to_string(kMaxRecordBytes / (1024 * 1024)) +
+                           " MiB), nejde o záznam instalace");
   }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = read(fd.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR)
-      continue;
-    if (count < 0)
-      return Fail(failure, path, std::error_code(errno, std::generic_category()));
-    if (count == 0)
-      return true;
-    content.append(buffer, static_cast<std::size_t>(count));
-  }
+  return FailReading(failure, path, reading.code);
 }
 
 // The record's lines for the entries: folders first, so that a folder is on record before the files
@@ -204,14 +189,15 @@ bool ReadInstallRecord(const std::string& path, InstallRecord& record, Failure& 
   std::istringstream lines(content);
   std::string line;
   if (!std::getline(lines, line) || line != kHeader)
-    return Fail(failure, path, RecordError::kNotARecord, "soubor není záznamem instalace (první řádek)");
+    return FailReading(failure, path, RecordError::kNotARecord,
+                       "soubor není záznamem instalace (první řádek)");
   InstallRecord read;
   for (int number = 2; std::getline(lines, line); ++number) {
     if (line.empty())
       continue;
     if (!ParseLine(line, read))
-      return Fail(failure, path, RecordError::kDamagedLine,
-                  "záznam je poškozen (řádek " + std::to_string(number) + ")");
+      return FailReading(failure, path, RecordError::kDamagedLine,
+                         "záznam je poškozen (řádek " + std::to_string(number) + ")");
   }
   record = std::move(read);
   return true;
@@ -227,12 +213,7 @@ bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Fa
     code = temporary.finish();
   if (code == 0)
     code = temporary.commit(/*durable=*/true);
-  if (code != 0) {
-    failure = Failure{"zápis záznamu instalace", path, std::error_code(code, std::generic_category()),
-                      std::string()};
-    return false;
-  }
-  return true;
+  return code == 0 || Fail(code, "zápis záznamu instalace", path, failure);
 }
 
 int AppendEntries(int fd, const InstallRecord& entries) {

@@ -1,5 +1,8 @@
 #include "legacy_paths.h"
 
+#include "file.h"
+#include "path.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -9,15 +12,9 @@ namespace legacy {
 
 namespace {
 
-std::string WithoutTrailingSeparators(std::string path) {
-  while (!path.empty() && path.back() == '/')
-    path.pop_back();
-  return path;
-}
-
 bool FindPlacesOfBuild(int production, const std::string& productionFolder, const std::string& build,
                        const char* legacyPath, bool tree, std::vector<Place>& places, Failure& failure) {
-  Place place{build + WithoutTrailingSeparators(legacyPath), tree, removal::EntryKind::kAbsent};
+  Place place{build + WithoutTrailingSlashes(legacyPath), tree, removal::EntryKind::kAbsent};
   struct stat info {};
   if (!removal::ExamineBelow(production, productionFolder, place.relative, place.kind, info, failure))
     return false;
@@ -43,16 +40,15 @@ bool FindPlaces(const std::string& productionFolder, const std::string& currentB
 bool FindPlaces(int production, const std::string& productionFolder, const std::string& currentBuild,
                 std::vector<Place>& places, Failure& failure) {
   std::vector<std::string> names;
-  if (!removal::ListFolder(production, productionFolder, names, failure))
+  if (!ListFolder(production, productionFolder, names, failure))
     return false;
   for (const std::string& build : names) {
     struct stat info {};
     if (fstatat(production, build.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) // gone meanwhile (the host's updater)
+      const int error = errno;
+      if (error == ENOENT) // gone meanwhile (the host's updater)
         continue;
-      failure = Failure{"zjištění stavu", productionFolder + build,
-                        std::error_code(errno, std::generic_category()), std::string()};
-      return false;
+      return Fail(error, "zjištění stavu", productionFolder + build, failure);
     }
     if (!S_ISDIR(info.st_mode) || build == currentBuild)
       continue;

@@ -169,18 +169,13 @@ bool IsTemporaryOfDeadProcess(const char* name) {
 }
 
 void SweepDeadTemporaries(int folderFd) {
-  // The listing gets its own descriptor: closedir closes it, and folderFd stays the caller's.
-  const int listingFd = fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
-  if (listingFd < 0)
-    return;
-  const UniqueDir listing(fdopendir(listingFd));
-  if (!listing) {
-    close(listingFd);
-    return;
-  }
-  while (const dirent* entry = readdir(listing.get())) {
-    if (IsTemporaryOfDeadProcess(entry->d_name))
-      unlinkat(folderFd, entry->d_name, 0);
+  std::vector<std::string> names;
+  Failure unused;
+  // What could be listed before an error is still swept.
+  (void)ListFolder(folderFd, std::string(), names, unused);
+  for (const std::string& name : names) {
+    if (IsTemporaryOfDeadProcess(name.c_str()))
+      unlinkat(folderFd, name.c_str(), 0);
   }
 }
 

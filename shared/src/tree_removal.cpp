@@ -1,28 +1,19 @@
 #include "tree_removal.h"
 
-#include <dirent.h>
+#include "file.h"
+#include "path.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace removal {
 
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-bool Fail(Failure& failure, const char* action, const std::string& path, int error) {
-  failure = Failure{action, path, std::error_code(error, std::generic_category()), std::string()};
-  return false;
-}
-
-std::string Joined(const std::string& folder, const std::string& name) {
-  std::string path = folder;
-  while (path.size() > 1 && path.back() == '/')
-    path.pop_back();
-  return path + "/" + name;
-}
 
 bool IsAbsent(int error) {
   return error == ENOENT || error == ENOTDIR;
@@ -44,7 +35,7 @@ int OpenSubFolder(int parent, const std::string& name) {
 bool Unlink(int parent, const std::string& name, const std::string& path, int flags, Failure& failure) {
   if (unlinkat(parent, name.c_str(), flags) == 0 || errno == ENOENT)
     return true;
-  return Fail(failure, "odstranění", path, errno);
+  return Fail(errno, "odstranění", path, failure);
 }
 
 // Empties the folder name of parent, which fstatat described as info.
@@ -52,13 +43,13 @@ bool RemoveContents(int parent, const std::string& name, const std::string& path
                     Failure& failure) {
   const UniqueFd folder(OpenSubFolder(parent, name));
   if (!folder.valid())
-    return errno == ENOENT ? true : Fail(failure, "otevření složky", path, errno);
+    return errno == ENOENT ? true : Fail(errno, "otevření složky", path, failure);
   struct stat opened {};
   if (fstat(folder.get(), &opened) != 0)
-    return Fail(failure, "zjištění stavu", path, errno);
+    return Fail(errno, "zjištění stavu", path, failure);
   // Another folder moved into its place: not the one examined, so not necessarily one to remove.
   if (opened.st_dev != info.st_dev || opened.st_ino != info.st_ino)
-    return Fail(failure, "otevření složky", path, EBUSY);
+    return Fail(EBUSY, "otevření složky", path, failure);
   std::vector<std::string> names;
   if (!ListFolder(folder.get(), path, names, failure))
     return false;
@@ -69,23 +60,13 @@ bool RemoveContents(int parent, const std::string& name, const std::string& path
   return true;
 }
 
-// Splits relative into its parent part and last name.
-void SplitLast(const std::string& relative, std::string& parent, std::string& name) {
-  std::string trimmed = relative;
-  while (!trimmed.empty() && trimmed.back() == '/')
-    trimmed.pop_back();
-  const auto slash = trimmed.rfind('/');
-  parent = slash == std::string::npos ? std::string() : trimmed.substr(0, slash);
-  name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-}
-
 } // namespace
 
 bool OpenFolderBelow(const std::string& start, const std::string& relative, UniqueFd& folder,
                      Failure& failure) {
   const UniqueFd opened(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.valid())
-    return Fail(failure, "otevření složky", start, errno);
+    return Fail(errno, "otevření složky", start, failure);
   return OpenFolderBelow(opened.get(), start, relative, folder, failure);
 }
 
@@ -93,7 +74,7 @@ bool OpenFolderBelow(int start, const std::string& startPath, const std::string&
                      Failure& failure) {
   UniqueFd current(fcntl(start, F_DUPFD_CLOEXEC, 0));
   if (!current.valid())
-    return Fail(failure, "otevření složky", startPath, errno);
+    return Fail(errno, "otevření složky", startPath, failure);
   std::string path = startPath;
   std::string::size_type begin = 0;
   while (begin < relative.size()) {
@@ -104,12 +85,12 @@ bool OpenFolderBelow(int start, const std::string& startPath, const std::string&
     begin = end + 1;
     if (component.empty())
       continue;
-    path = Joined(path, component);
+    path = JoinPath(path, component);
     if (component == "." || component == "..")
-      return Fail(failure, "otevření složky", path, EINVAL);
+      return Fail(EINVAL, "otevření složky", path, failure);
     UniqueFd next(OpenSubFolder(current.get(), component));
     if (!next.valid())
-      return Fail(failure, "otevření složky", path, errno);
+      return Fail(errno, "otevření složky", path, failure);
     current = std::move(next);
   }
   folder = std::move(current);
@@ -119,38 +100,16 @@ bool OpenFolderBelow(int start, const std::string& startPath, const std::string&
 bool OpenFolderAt(int parent, const std::string& name, const std::string& path, UniqueFd& folder,
                   Failure& failure) {
   folder.reset(OpenSubFolder(parent, name));
-  return folder.valid() ? true : Fail(failure, "otevření složky", path, errno);
-}
-
-bool ListFolder(int folder, const std::string& path, std::vector<std::string>& names, Failure& failure) {
-  // fdopendir owns the descriptor it is given; the caller keeps its own.
-  const int copy = fcntl(folder, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0)
-    return Fail(failure, "čtení složky", path, errno);
-  const UniqueDir listing(fdopendir(copy));
-  if (!listing) {
-    const int error = errno;
-    close(copy);
-    return Fail(failure, "čtení složky", path, error);
-  }
-  rewinddir(listing.get());
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(listing.get());
-    if (!entry)
-      return errno == 0 ? true : Fail(failure, "čtení složky", path, errno);
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..")
-      names.push_back(name);
-  }
+  return folder.valid() ? true : Fail(errno, "otevření složky", path, failure);
 }
 
 bool ExamineBelow(const std::string& start, const std::string& relative, EntryKind& kind, struct stat& info,
                   Failure& failure) {
   const UniqueFd opened(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.valid()) {
-    if (!IsAbsent(errno))
-      return Fail(failure, "otevření složky", start, errno);
+    const int error = errno;
+    if (!IsAbsent(error))
+      return Fail(error, "otevření složky", start, failure);
     kind = EntryKind::kAbsent;
     return true;
   }
@@ -159,11 +118,10 @@ bool ExamineBelow(const std::string& start, const std::string& relative, EntryKi
 
 bool ExamineBelow(int start, const std::string& startPath, const std::string& relative, EntryKind& kind,
                   struct stat& info, Failure& failure) {
-  std::string parentPart, name;
-  SplitLast(relative, parentPart, name);
+  const PathSplit split = SplitLastName(relative);
   UniqueFd parent;
   Failure opening;
-  if (!OpenFolderBelow(start, startPath, parentPart, parent, opening)) {
+  if (!OpenFolderBelow(start, startPath, split.parent, parent, opening)) {
     const int error = opening.code.value();
     if (error == ELOOP) {
       kind = EntryKind::kBehindLink;
@@ -176,12 +134,13 @@ bool ExamineBelow(int start, const std::string& startPath, const std::string& re
     failure = opening;
     return false;
   }
-  if (fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (IsAbsent(errno)) {
+  if (fstatat(parent.get(), split.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    const int error = errno;
+    if (IsAbsent(error)) {
       kind = EntryKind::kAbsent;
       return true;
     }
-    return Fail(failure, "zjištění stavu", Joined(startPath, relative), errno);
+    return Fail(error, "zjištění stavu", JoinPath(startPath, relative), failure);
   }
   kind = S_ISLNK(info.st_mode)   ? EntryKind::kLink
          : S_ISDIR(info.st_mode) ? EntryKind::kFolder
@@ -193,9 +152,9 @@ bool RemoveTreeAt(int parent, const std::string& name, const std::string& path, 
                   Failure& failure) {
   struct stat info {};
   if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? true : Fail(failure, "zjištění stavu", path, errno);
+    return errno == ENOENT ? true : Fail(errno, "zjištění stavu", path, failure);
   if (S_ISLNK(info.st_mode) && atLink == AtLink::kStop)
-    return Fail(failure, "odstranění", path, ELOOP);
+    return Fail(ELOOP, "odstranění", path, failure);
   if (!S_ISDIR(info.st_mode))
     return Unlink(parent, name, path, 0, failure);
   return RemoveContents(parent, name, path, info, failure) &&
@@ -205,7 +164,7 @@ bool RemoveTreeAt(int parent, const std::string& name, const std::string& path, 
 bool RemoveEntryAt(int parent, const std::string& name, const std::string& path, Failure& failure) {
   struct stat info {};
   if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? true : Fail(failure, "zjištění stavu", path, errno);
+    return errno == ENOENT ? true : Fail(errno, "zjištění stavu", path, failure);
   return Unlink(parent, name, path, S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0, failure);
 }
 
@@ -215,10 +174,10 @@ namespace {
 // clear) when the parent is absent.
 bool OpenParentToRemove(int start, const std::string& startPath, const std::string& relative,
                         UniqueFd& parent, std::string& name, Failure& failure) {
-  std::string parentPart;
-  SplitLast(relative, parentPart, name);
+  PathSplit split = SplitLastName(relative);
+  name = std::move(split.name);
   Failure opening;
-  if (OpenFolderBelow(start, startPath, parentPart, parent, opening))
+  if (OpenFolderBelow(start, startPath, split.parent, parent, opening))
     return true;
   failure = IsAbsent(opening.code.value()) ? Failure() : opening;
   return false;
@@ -232,7 +191,7 @@ bool RemoveTreeBelow(int start, const std::string& startPath, const std::string&
   std::string name;
   if (!OpenParentToRemove(start, startPath, relative, parent, name, failure))
     return !failure.code;
-  return RemoveTreeAt(parent.get(), name, Joined(startPath, relative), atLink, failure);
+  return RemoveTreeAt(parent.get(), name, JoinPath(startPath, relative), atLink, failure);
 }
 
 bool RemoveEntryBelow(int start, const std::string& startPath, const std::string& relative,
@@ -241,21 +200,21 @@ bool RemoveEntryBelow(int start, const std::string& startPath, const std::string
   std::string name;
   if (!OpenParentToRemove(start, startPath, relative, parent, name, failure))
     return !failure.code;
-  return RemoveEntryAt(parent.get(), name, Joined(startPath, relative), failure);
+  return RemoveEntryAt(parent.get(), name, JoinPath(startPath, relative), failure);
 }
 
 // A missing start is an error: the caller named it as there.
 bool RemoveTreeBelow(const std::string& start, const std::string& relative, AtLink atLink, Failure& failure) {
   const UniqueFd opened(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.valid())
-    return Fail(failure, "otevření složky", start, errno);
+    return Fail(errno, "otevření složky", start, failure);
   return RemoveTreeBelow(opened.get(), start, relative, atLink, failure);
 }
 
 bool RemoveEntryBelow(const std::string& start, const std::string& relative, Failure& failure) {
   const UniqueFd opened(open(start.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.valid())
-    return Fail(failure, "otevření složky", start, errno);
+    return Fail(errno, "otevření složky", start, failure);
   return RemoveEntryBelow(opened.get(), start, relative, failure);
 }
 

@@ -89,6 +89,11 @@ TEST_F(StartCounterTest, UnreadableFileGivesMinusOneAndStaysAlone) {
   const std::string pipe = m_folder.path() + "/pipe";
   ASSERT_EQ(0, mkfifo(pipe.c_str(), 0644));
   EXPECT_EQ(-1, AutoOpenPaletteAt(pipe));
+  // Far more than a counter: not read into the host's memory, and kept as it is.
+  const std::string huge = "07.12.2026\n3\n" + std::string(2 * 1024 * 1024, 'x');
+  WriteFile(m_info + ".huge", huge);
+  EXPECT_EQ(-1, AutoOpenPaletteAt(m_info + ".huge"));
+  EXPECT_EQ(ReadFile(m_info + ".huge"), huge);
 }
 
 TEST_F(StartCounterTest, MissingFolderCountsEveryStartAsTheFirst) {

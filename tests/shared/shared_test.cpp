@@ -53,21 +53,6 @@ std::string OutputOf(const std::string& program) {
   return out;
 }
 
-TEST(DirectoryOf, EverythingBeforeTheLastSeparator) {
-  const struct {
-    const char* path;
-    const char* folder;
-  } cases[] = {
-      {"/a/b/prog", "/a/b"}, {"/prog", ""},   {"/a/b\\c", "/a/b"}, // a backslash counts as a separator too
-      {"/a\\b/c", "/a\\b"},  {"prog", ""},    {"", ""},
-      {"/a/b/", "/a/b"},     {"./prog", "."},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(DirectoryOf(c.path), c.folder);
-  }
-}
-
 TEST_F(SharedOnDisk, ExecutableDirectoryIsTheFolderAsStartedWithoutLengthLimit) {
   const std::string name = "print_executable_directory";
   // A path far beyond 512 bytes, built through a symbolic link that must not be resolved.
@@ -86,37 +71,6 @@ TEST_F(SharedOnDisk, ExecutableDirectoryIsTheFolderAsStartedWithoutLengthLimit) 
   // "." and ".." stay as they were given.
   fs::copy_file(PRINT_EXECUTABLE_DIRECTORY, m_dir + "/real/" + name);
   EXPECT_EQ(OutputOf(m_dir + "/link/../real/" + name), m_dir + "/link/../real");
-}
-
-TEST_F(SharedOnDisk, FileAndDirectoryTestsOnEveryKindOfEntry) {
-  const std::string file = m_dir + "/file.txt";
-  const std::string folder = m_dir + "/folder";
-  const std::string dangling = m_dir + "/dangling";
-  const std::string linkToFolder = m_dir + "/link_to_folder";
-  WriteFile(file, "x");
-  fs::create_directory(folder);
-  fs::create_symlink(m_dir + "/missing", dangling);
-  fs::create_directory_symlink(folder, linkToFolder);
-  const struct {
-    std::string path;
-    bool exists;
-    bool directory;
-  } cases[] = {
-      {file, true, false},
-      {folder, true, true},
-      {folder + "/", true, true},
-      {dangling, false, false}, // links are followed
-      {linkToFolder, true, true},
-      {m_dir + "/missing", false, false},
-      {file + "/below", false, false},
-      {"", false, false},
-      {"Přehled ěščř.txt", false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(FileExists(c.path), c.exists);
-    EXPECT_EQ(DirectoryExists(c.path), c.directory);
-  }
 }
 
 TEST(WideText, Utf8OfCzechTextsAndReplacementOfNonCharacters) {

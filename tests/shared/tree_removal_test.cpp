@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 
@@ -130,4 +131,24 @@ TEST(TreeRemoval, FoldersSwappedForLinksDuringTheRunNeverLeadOutside) {
     ASSERT_EQ(Listing(places.outside), outside) << "run " << run;
   }
   std::cout << stopped << " of " << kRuns * kAttempts << " removals stopped at a swapped folder\n";
+}
+
+// Another process puts a new folder in the place of the folder to remove over and over, while the
+// removal is tried over and over. A folder put there between being looked at and being opened is not
+// the one examined: the removal stops there (EBUSY) instead of emptying it. Tried until that happens.
+TEST(TreeRemoval, AFolderSwappedBetweenLookAndOpenStopsTheRun) {
+  constexpr auto kLimit = std::chrono::seconds(60);
+  Places places;
+  fs::create_directories(places.top);
+  const LinkSwapper swapper({places.top}, std::string(), nullptr);
+  const auto deadline = std::chrono::steady_clock::now() + kLimit;
+  int runs = 0;
+  bool stoppedAtSwap = false;
+  while (!stoppedAtSwap && std::chrono::steady_clock::now() < deadline) {
+    Failure failure;
+    ++runs;
+    stoppedAtSwap = !removal::RemoveTreeBelow(places.start, "a/b/top", AtLink::kRemoveLink, failure) &&
+                    failure.code.value() == EBUSY;
+  }
+  EXPECT_TRUE(stoppedAtSwap) << "no run of " << runs << " stopped at a swapped folder";
 }

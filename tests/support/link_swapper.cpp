@@ -63,6 +63,13 @@ LinkSwapper::LinkSwapper(const std::vector<std::string>& folders, const std::str
     for (std::size_t i = 0; i < folders.size(); ++i) {
       const char* folder = folders[i].c_str();
       const char* link = links[i].c_str();
+      // A new empty folder takes the name in one rename, replacing the empty one there: whoever looks
+      // finds a folder at every moment, never the same one twice.
+      if (target.empty()) {
+        (void)!mkdir(link, 0755);
+        (void)!rename(link, folder);
+        continue;
+      }
       // The folder steps aside and the ready-made link takes its name in one rename, then both go back.
       const std::string aside = folders[i] + ".aside";
       if (rename(folder, aside.c_str()) == 0) {

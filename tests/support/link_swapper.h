@@ -1,6 +1,6 @@
 // A hostile local user for the removal tests: a child process that, until it is stopped, swaps each of
-// some folders for a symbolic link to a target elsewhere and back (in one atomic exchange on Linux), as
-// fast as it can, and makes the folder (with a file in it) and the link again where a remover took one.
+// some folders for a symbolic link to a target elsewhere and back, as fast as it can, and makes the
+// folder (with a file in it) and the link again where a remover took one.
 #pragma once
 
 #include <sys/types.h>
@@ -29,7 +29,8 @@ void MakeSystemFolder(const std::string& root);
 
 class LinkSwapper {
 public:
-  // Starts the child, as account when given. The parents of folders must be writable by it.
+  // Starts the child, as account when given. The parents of folders must be writable by it. With an
+  // empty target each folder, kept empty, is replaced by a new empty folder over and over instead.
   LinkSwapper(const std::vector<std::string>& folders, const std::string& target, const Account* account);
   // Kills and reaps the child.
   ~LinkSwapper();
