@@ -65,6 +65,9 @@ check "$linux_only" '\b(O_PATH|O_TMPFILE|statx|renameat2|memfd_create|execvpe|ep
 check "$linux_only" \
   '#[[:space:]]*include[[:space:]]*<(linux/|asm/|sys/(epoll|inotify|prctl|sysmacros|vfs|sysinfo)\.h|malloc\.h|endian\.h|mntent\.h)' \
   'POSIX headers'
+# A library or bundle on macOS has no environ to link against (environ(7)); programs do.
+check "$linux_only|uninstaller/|tests/.*_test\.cpp" '\bextern[[:space:]]+char[[:space:]]*\*[[:space:]]*\*[[:space:]]*environ\b' \
+  'Environment() of platform_system.h (macOS: _NSGetEnviron)'
 # Both systems have these, with different arguments.
 check "$differs" '\b(get|set|list|remove)xattr[[:space:]]*\(|<sys/xattr\.h>' \
   'MarkAsDownloaded/QuarantineAttribute of platform.h'
