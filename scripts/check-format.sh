@@ -14,7 +14,8 @@ case $# in
 esac
 
 # Tracked files only: build folders and untracked scratch files are not the repository's.
-mapfile -t files < <(git ls-files -- '*.c' '*.cc' '*.cpp' '*.h' '*.hpp' '*.mm')
+files=()
+while IFS= read -r file; do files+=("$file"); done < <(git ls-files -- '*.c' '*.cc' '*.cpp' '*.h' '*.hpp' '*.mm')
 [ ${#files[@]} -gt 0 ] || { echo "check-format: no tracked sources found" >&2; exit 1; }
 if ! clang-format "${mode[@]}" "${files[@]}"; then
   echo "check-format: the files above differ from .clang-format; scripts/check-format.sh --fix formats them" >&2

@@ -18,12 +18,16 @@ case $# in
 esac
 cd "$root"
 
-if git rev-parse --is-inside-work-tree >/dev/null 2>&1 && [ $# -eq 0 ]; then
-  mapfile -t files < <(git ls-files -- '*.c' '*.cc' '*.cpp' '*.h' '*.hpp' '*.mm')
-else
-  mapfile -t files < <(find . -type f \( -name '*.c' -o -name '*.cc' -o -name '*.cpp' -o -name '*.h' \
-                                        -o -name '*.hpp' -o -name '*.mm' \) | sed 's|^\./||' | sort)
-fi
+# A loop, not mapfile: a Mac's /bin/bash (3.2) runs this script in the macOS workflow.
+files=()
+while IFS= read -r file; do files+=("$file"); done < <(
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1 && [ $# -eq 0 ]; then
+    git ls-files -- '*.c' '*.cc' '*.cpp' '*.h' '*.hpp' '*.mm'
+  else
+    find . -type f \( -name '*.c' -o -name '*.cc' -o -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \
+      -o -name '*.mm' \) | sed 's|^\./||' | sort
+  fi
+)
 [ ${#files[@]} -gt 0 ] || { echo "check-portability: no sources found" >&2; exit 1; }
 
 linux_only='shared/src/platform_linux\.cpp|tests/darwin_shim/'
@@ -34,10 +38,10 @@ status=0
 # check ALLOWED PATTERN ADVICE: every checked file but those whose path matches ALLOWED (an extended
 # regular expression) is searched for PATTERN (grep -E); each line found is a finding.
 check() {
-  local allowed=$1 pattern=$2 advice=$3 file hit
+  local allowed="^($1)" pattern=$2 advice=$3 file hit
   local selected=()
   for file in "${files[@]}"; do
-    [[ "$file" =~ $not_checked || "$file" =~ ^($allowed) ]] || selected+=("$file")
+    [[ $file =~ $not_checked || $file =~ $allowed ]] || selected+=("$file")
   done
   [ ${#selected[@]} -gt 0 ] || return 0
   while IFS= read -r hit; do
@@ -61,6 +65,9 @@ check "$linux_only" '\b(O_PATH|O_TMPFILE|statx|renameat2|memfd_create|execvpe|ep
 check "$linux_only" \
   '#[[:space:]]*include[[:space:]]*<(linux/|asm/|sys/(epoll|inotify|prctl|sysmacros|vfs|sysinfo)\.h|malloc\.h|endian\.h|mntent\.h)' \
   'POSIX headers'
+# A library or bundle on macOS has no environ to link against (environ(7)); programs do.
+check "$linux_only|uninstaller/|tests/.*_test\.cpp" '\bextern[[:space:]]+char[[:space:]]*\*[[:space:]]*\*[[:space:]]*environ\b' \
+  'Environment() of platform_system.h (macOS: _NSGetEnviron)'
 # Both systems have these, with different arguments.
 check "$differs" '\b(get|set|list|remove)xattr[[:space:]]*\(|<sys/xattr\.h>' \
   'MarkAsDownloaded/QuarantineAttribute of platform.h'

@@ -21,13 +21,20 @@
 #   (see README). A failed run leaves no package there.
 #
 # Read from the environment, on a Mac only:
-#   QUORLEX_APPLICATION_IDENTITY  a "Developer ID Application: NAME (TEAM)" identity in the keychain: sign
-#                                 every Mach-O file of the package (hardened runtime, secure timestamp)
-#   QUORLEX_INSTALLER_IDENTITY  a "Developer ID Installer: NAME (TEAM)" identity in the keychain: sign the
-#                               package (needs the application identity: unsigned code is never notarized)
+#   QUORLEX_APPLICATION_IDENTITY  a "Developer ID Application: NAME (TEAM)" identity in the keychain, or its
+#                                 SHA-1 hash: sign every Mach-O file of the package (hardened runtime,
+#                                 secure timestamp)
+#   QUORLEX_INSTALLER_IDENTITY  a "Developer ID Installer: NAME (TEAM)" identity in the keychain, or its
+#                               SHA-1 hash: sign the package (needs the application identity: unsigned
+#                               code is never notarized)
+#   An identity named by its hash is the way out when a renewed certificate leaves two valid identities of
+#   one name (security find-identity -v lists them with their hashes); a name the keychain holds twice,
+#   or not at all, is refused.
 #   QUORLEX_NOTARY_PROFILE      a notarytool keychain profile: notarize and staple (needs the identities)
 #   QUORLEX_PACKAGE_TEAM_ID     the signing team the add-in accepts downloaded packages from (configure)
-#   QUORLEX_HOST_SDK_DIR        the host's own add-in interface (configure; see README)
+#   QUORLEX_HOST_SDK_DIR        the host's own add-in interface (configure; see README). A package needs a
+#                               build configured with it: without it the add-ins link the stand-in host,
+#                               which no Mac has, and the script refuses the build.
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -68,13 +75,39 @@ done
 
 absolute() { (cd "$1" && pwd); }
 
-# identity_team VARIABLE IDENTITY KIND: the team of IDENTITY, a "Developer ID KIND: NAME (TEAM)"
-# identity; nothing for an empty one.
-identity_team() {
+# identity_name VARIABLE IDENTITY KIND: the name of IDENTITY, a "Developer ID KIND: NAME (TEAM)"
+# identity given by that name or by its SHA-1 hash, found once among the keychain's valid identities;
+# nothing for an empty one.
+identity_name() {
+  local name valid count
   [ -n "$2" ] || return 0
-  [[ $2 =~ ^Developer\ ID\ $3:\ .+\ \(([A-Z0-9]{10})\)$ ]] ||
-    die "$1 '$2' is not a \"Developer ID $3: NAME (TEAM)\" identity"
-  echo "${BASH_REMATCH[1]}"
+  # "  1) HASH "NAME"" a line (security(1), find-identity -v: valid identities only).
+  valid=$(security find-identity -v 2>/dev/null | sed -n 's/^ *[0-9][0-9]*) \([0-9A-Fa-f]\{40\}\) "\(.*\)"$/\1 \2/p')
+  if [[ $2 =~ ^[0-9A-Fa-f]{40}$ ]]; then
+    name=$(grep -i "^$2 " <<<"$valid" | head -n 1 | cut -d ' ' -f 2-)
+    [ -n "$name" ] || die "$1 $2: no valid identity with this SHA-1 hash in the keychain (security find-identity -v)"
+  else
+    name=$2
+    [[ $name =~ ^Developer\ ID\ $3:\ .+\ \(([A-Z0-9]{10})\)$ ]] ||
+      die "$1 '$name' is not a \"Developer ID $3: NAME (TEAM)\" identity"
+    count=$(cut -d ' ' -f 2- <<<"$valid" | grep -cxF -- "$name" || true)
+    if [ "$count" = 0 ]; then
+      die "$1 '$name': no valid identity of this name in the keychain (security find-identity -v)"
+    elif [ "$count" != 1 ]; then
+      die "$1 '$name': the keychain holds $count valid identities of this name; give the one to use by its SHA-1 hash (security find-identity -v lists them)"
+    fi
+  fi
+  # A hash may name an identity of another kind.
+  [[ $name =~ ^Developer\ ID\ $3:\ .+\ \(([A-Z0-9]{10})\)$ ]] ||
+    die "$1 '$name' is not a \"Developer ID $3: NAME (TEAM)\" identity"
+  echo "$name"
+}
+
+# identity_team NAME: the team of a "Developer ID KIND: NAME (TEAM)" identity; nothing for an empty one.
+identity_team() {
+  [ -n "$1" ] || return 0
+  local team_of=${1##*(}
+  echo "${team_of%)}"
 }
 
 if [ -n "$stage_dir" ]; then
@@ -94,8 +127,10 @@ else
   [ -z "$profile" ] || [ -n "$identity" ] || die "notarization needs a signed package: set QUORLEX_INSTALLER_IDENTITY"
   [ -z "$identity" ] || [ -n "$application" ] ||
     die "QUORLEX_INSTALLER_IDENTITY is set but QUORLEX_APPLICATION_IDENTITY is not: a package signed around unsigned code cannot be notarized"
-  application_team=$(identity_team QUORLEX_APPLICATION_IDENTITY "$application" Application)
-  installer_team=$(identity_team QUORLEX_INSTALLER_IDENTITY "$identity" Installer)
+  application_name=$(identity_name QUORLEX_APPLICATION_IDENTITY "$application" Application)
+  installer_name=$(identity_name QUORLEX_INSTALLER_IDENTITY "$identity" Installer)
+  application_team=$(identity_team "$application_name")
+  installer_team=$(identity_team "$installer_name")
   if [ -n "$application_team" ] && [ -n "$installer_team" ] && [ "$application_team" != "$installer_team" ]; then
     die "the application identity's team $application_team is not the installer identity's team $installer_team"
   fi
@@ -120,6 +155,8 @@ if [ -z "$build" ]; then
   configure=()
   if [ "$(uname -s)" = Darwin ]; then
     preset=macos
+    [ -n "$stage_dir" ] || [ -n "${QUORLEX_HOST_SDK_DIR:-}" ] ||
+      die "a package needs the host's interface: set QUORLEX_HOST_SDK_DIR (see README)"
     [ -z "${QUORLEX_HOST_SDK_DIR:-}" ] || configure+=("-DQUORLEX_HOST_SDK_DIR=$QUORLEX_HOST_SDK_DIR")
     [ -z "${QUORLEX_PACKAGE_TEAM_ID:-}" ] || configure+=("-DQUORLEX_PACKAGE_TEAM_ID=$QUORLEX_PACKAGE_TEAM_ID")
   else
@@ -197,6 +234,13 @@ fi
 if grep -q '^QUORLEX_HOSTSIM:BOOL=ON$' "$build/CMakeCache.txt" 2>/dev/null; then
   die "$build is a simulation build (QUORLEX_HOSTSIM on); a package needs the macos preset"
 fi
+# Configured against the host's interface: without it the add-ins link the stand-in host
+# (@rpath/libhost.dylib), which no Mac has, and the host would refuse to load them.
+sdk=$(sed -n 's/^QUORLEX_HOST_SDK_DIR:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null | tail -n 1)
+[ -n "$sdk" ] ||
+  die "$build was configured without QUORLEX_HOST_SDK_DIR: its add-ins link the stand-in host, not the host's interface (see README)"
+[ -f "$sdk/include/Core/CoreAll.h" ] ||
+  die "$build's QUORLEX_HOST_SDK_DIR $sdk holds no include/Core/CoreAll.h: it is not the host's interface"
 if [ -n "${QUORLEX_PACKAGE_TEAM_ID:-}" ] &&
   ! grep -q "^QUORLEX_PACKAGE_TEAM_ID:[A-Z]*=$QUORLEX_PACKAGE_TEAM_ID\$" "$build/CMakeCache.txt"; then
   die "$build was not configured with QUORLEX_PACKAGE_TEAM_ID=$QUORLEX_PACKAGE_TEAM_ID"
@@ -228,14 +272,20 @@ for name in Orvandel/Orvandel.dylib Miravelo/Miravelo.dylib Orvandel/uninstaller
   is_macho "$entry" || die "$name is not a Mach-O file"
 done
 
-# The libraries the host's interface brings (their names as linked), when the build was made against it.
-sdk=$(sed -n 's/^QUORLEX_HOST_SDK_DIR:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null | tail -n 1)
+# The libraries the host's interface brings (their names as linked), and the package's own code.
 host_libraries=" "
-if [ -n "$sdk" ] && [ -d "$sdk/lib" ]; then
-  for entry in "$sdk"/lib/*.dylib; do
-    [ ! -e "$entry" ] || host_libraries+="$(basename "$entry") "
-  done
-fi
+for entry in "$sdk"/lib/*.dylib; do
+  [ ! -e "$entry" ] || host_libraries+="$(basename "$entry") "
+done
+packaged=" "
+for entry in "${code[@]}"; do
+  packaged+="$(basename "$entry") "
+  # The localization data is text and pictures: code there would be signed as ours unseen.
+  case $entry in
+    "$payload/Library/Vornid/AddIns/"*) ;;
+    *) die "the data holds a Mach-O file, ${entry#"$payload"}: code belongs to the add-ins alone" ;;
+  esac
+done
 
 # Universal, and linked only to what every Mac and the host give: a library found at configure time (a
 # libcurl from a package manager) would fail to load on the users' Macs.
@@ -256,7 +306,14 @@ for entry in "${code[@]}"; do
     library=${line#$'\t'}
     library=${library% (compatibility version*}
     case $library in
-      /usr/lib/* | /System/Library/* | @rpath/*) ;;
+      /usr/lib/* | /System/Library/*) ;;
+      @rpath/*)
+        # Found through the host's run paths, so the host's interface or the package must hold it.
+        case "$host_libraries$packaged" in
+          *" $(basename "$library") "*) ;;
+          *) die "$name links $library, which is neither in the host's interface ($sdk/lib) nor in the package" ;;
+        esac
+        ;;
       *)
         case $host_libraries in
           *" $(basename "$library") "*) ;;
@@ -280,8 +337,8 @@ if [ -n "$application" ]; then
     authority=$(sed -n 's/^Authority=//p' <<<"$signature" | head -n 1)
     if grep -q '^Signature=adhoc' <<<"$signature"; then
       die "$name is signed ad hoc, not by $application"
-    elif [ "$authority" != "$application" ]; then
-      die "$name is signed by '${authority:-nobody}', not by $application"
+    elif [ "$authority" != "$application_name" ]; then
+      die "$name is signed by '${authority:-nobody}', not by $application_name"
     elif ! grep -q '^TeamIdentifier='"$application_team"'$' <<<"$signature"; then
       die "$name is not signed by the team $application_team"
     elif ! grep -q '^Timestamp=' <<<"$signature"; then

@@ -4,6 +4,7 @@
 #include "platform_system.h"
 
 #include <copyfile.h>
+#include <crt_externs.h>
 #include <fcntl.h>
 #include <libproc.h>
 #include <mach-o/dyld.h>
@@ -73,6 +74,11 @@ int FlushToStorage(int fd) {
       return errno;
   }
   return 0;
+}
+
+char** Environment() {
+  // environ(7): a library or bundle has no environ of its own to link against.
+  return *_NSGetEnviron();
 }
 
 const char* QuarantineAttributeName() {

@@ -105,6 +105,10 @@ int FlushToStorage(int fd) {
   return 0;
 }
 
+char** Environment() {
+  return environ;
+}
+
 const char* QuarantineAttributeName() {
   // ext4 and tmpfs keep attributes of the user namespace only.
   return "user.com.apple.quarantine";

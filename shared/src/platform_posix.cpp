@@ -20,8 +20,6 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 // The value of a simulation override, or empty: release builds know none.
@@ -98,7 +96,7 @@ ProgramReport RunCollectingOutput(const std::string& program, const std::vector<
     argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   pid_t child = 0;
-  const int spawned = posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+  const int spawned = posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), Environment());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0)
@@ -172,7 +170,7 @@ bool OpenInBrowser(const std::string& address) {
     opener = SystemOpener();
   std::vector<char*> argv = {const_cast<char*>(opener.c_str()), const_cast<char*>(address.c_str()), nullptr};
   pid_t child = 0;
-  if (posix_spawnp(&child, opener.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+  if (posix_spawnp(&child, opener.c_str(), nullptr, nullptr, argv.data(), Environment()) != 0)
     return false;
   return WaitForExit(child) == 0;
 }

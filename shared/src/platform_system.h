@@ -3,6 +3,10 @@
 
 #include <string>
 
+// The process's environment, for the programs it starts: a library (the add-ins are libraries) on a Mac
+// reaches it through _NSGetEnviron, not environ.
+char** Environment();
+
 // The program that opens an address in the default browser when no simulation override names one.
 const char* SystemOpener();
 

@@ -1,7 +1,9 @@
 // The Mac's side of the platform layer through each way the Darwin calls can fail (the shim's
 // switches, darwin_shim.cpp), and the file copy on top of it.
 #include "file_copy.h"
+#include "install_record.h"
 #include "platform.h"
+#include "start_counter.h"
 #include "temp_folder.h"
 #include "temporary_file.h"
 #include "test_files.h"
@@ -12,10 +14,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,7 +50,18 @@ int CopyError(const std::string& source, const std::string& target) {
 
 class DarwinPlatform : public testing::Test {
 protected:
+  // The calls the shim recorded (DARWIN_SHIM_RECORD) since the test began, a line each.
+  std::vector<std::string> Recorded() const {
+    std::vector<std::string> lines;
+    std::istringstream text(ReadFile(m_record));
+    for (std::string line; std::getline(text, line);)
+      lines.push_back(line);
+    return lines;
+  }
+
   TempFolder m_folder{"darwin-platform-" + CurrentTestName() + "-"};
+  const std::string m_record = m_folder / "shim-record";
+  const Switch m_recording{"DARWIN_SHIM_RECORD", m_record};
 };
 
 TEST_F(DarwinPlatform, CopyClonesAndFallsBackOnlyWhereDarwinRefusesAClone) {
@@ -120,11 +136,57 @@ TEST_F(DarwinPlatform, FlushFallsBackToFsyncWhereTheFullFlushIsRefused) {
   EXPECT_EQ(FlushToStorage(-1), EBADF);
 }
 
+// A durable write asks the drive to empty its cache (F_FULLFSYNC) for the file and for the folder that
+// names it: fsync alone leaves both in the cache on a Mac.
+TEST_F(DarwinPlatform, DurableWritesAskForTheFullFlushOfFileAndFolder) {
+  const std::string folder = m_folder / "writes";
+  std::filesystem::create_directories(folder);
+  const struct {
+    const char* what;
+    std::string target;
+    std::function<bool(const std::string&)> write;
+  } writes[] = {
+      {"install record", folder + "/install.record",
+       [](const std::string& path) {
+         Failure failure;
+         return installrecord::WriteInstallRecord(path, installrecord::InstallRecord{}, failure);
+       }},
+      {"start counter", folder + "/Miravelo_Info.txt",
+       [](const std::string& path) { return miravelo::AutoOpenPaletteAt(path) == 0; }},
+  };
+  for (const auto& write : writes) {
+    SCOPED_TRACE(write.what);
+    std::filesystem::remove(m_record);
+    ASSERT_TRUE(write.write(write.target));
+    const std::vector<std::string> recorded = Recorded();
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), "F_FULLFSYNC " + folder), 1);
+    // The file was flushed under its temporary name, before the rename.
+    EXPECT_EQ(std::count_if(
+                  recorded.begin(), recorded.end(),
+                  [&](const std::string& line) { return line.rfind("F_FULLFSYNC " + folder + "/", 0) == 0; }),
+              1)
+        << testing::PrintToString(recorded);
+  }
+}
+
 TEST_F(DarwinPlatform, QuarantineAttributeIsWrittenOrItsRefusalReported) {
   const std::string marked = m_folder / "marked.pkg";
   WriteFile(marked, "xar!");
   EXPECT_EQ(MarkAsDownloaded(marked, "Orvandel"), 0);
   EXPECT_EQ(QuarantineAttribute(marked).substr(0, 5), "0081;");
+  // Gatekeeper reads this name and no other.
+  EXPECT_EQ(Recorded(), std::vector<std::string>{"setxattr com.apple.quarantine " + marked});
+
+  // A Mac's attributes have no namespaces: any name is accepted and read back as given, those Linux
+  // would take for an unknown namespace included.
+  for (const char* name : {"nosuchnamespace.quarantine", "org.example.note", "quarantine"}) {
+    SCOPED_TRACE(name);
+    const Switch attribute("HOSTSIM_QUARANTINE_ATTRIBUTE", name);
+    const std::string file = m_folder / (std::string(name) + ".pkg");
+    WriteFile(file, "xar!");
+    EXPECT_EQ(MarkAsDownloaded(file, "Orvandel"), 0);
+    EXPECT_EQ(QuarantineAttribute(file).substr(0, 5), "0081;");
+  }
 
   const std::string refused = m_folder / "refused.pkg";
   WriteFile(refused, "xar!");

@@ -8,7 +8,12 @@
 //   DARWIN_SHIM_FULLFSYNC_ERROR  fcntl(F_FULLFSYNC) (ENOTSUP, ENOTTY: a file system without it)
 //   DARWIN_SHIM_FCOPYFILE_ERROR  fcopyfile
 //   DARWIN_SHIM_SETXATTR_ERROR   setxattr (ENOTSUP: a file system without extended attributes)
+// DARWIN_SHIM_RECORD names a file where the shim appends one line for each call a test must see made
+// exactly as on a Mac, since Linux would let its mistakes pass: "setxattr NAME PATH" for each attribute
+// written (the name as given) and "F_FULLFSYNC PATH" for each full flush asked (PATH: what the
+// descriptor opens).
 #include <copyfile.h>
+#include <crt_externs.h>
 #include <fcntl.h>
 #include <libproc.h>
 #include <mach-o/dyld.h>
@@ -29,6 +34,10 @@
 #include <cstring>
 #include <string>
 #include <utility>
+
+char*** _NSGetEnviron() {
+  return &environ;
+}
 
 int _NSGetExecutablePath(char* buf, uint32_t* bufsize) {
   const auto* path = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
@@ -76,10 +85,31 @@ int SwitchedFailure(const char* variable, std::atomic<int>& calls) {
   return error;
 }
 
-// Darwin's attributes have no namespaces; the system's own (com.apple.*) live in Linux's user namespace.
+// Darwin's attributes have no namespaces: any name is one, kept in Linux's user namespace.
 std::string LinuxAttributeName(const char* name) {
-  const std::string system = "com.apple.";
-  return std::strncmp(name, system.c_str(), system.size()) == 0 ? "user." + std::string(name) : name;
+  return "user." + std::string(name);
+}
+
+// Appends "WHAT TEXT PATH" to the DARWIN_SHIM_RECORD file, when one is named.
+void Record(const std::string& what, const std::string& path) {
+  const char* record = std::getenv("DARWIN_SHIM_RECORD");
+  if (!record || !*record)
+    return;
+  const int fd = open(record, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return;
+  // One write, so that lines of concurrent calls do not mix.
+  const std::string line = what + " " + path + "\n";
+  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+    std::fprintf(stderr, "darwin shim: cannot write to %s\n", record);
+  close(fd);
+}
+
+// What the descriptor opens, as Linux names it.
+std::string PathOf(int fd) {
+  char path[4096];
+  const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path - 1);
+  return length < 0 ? "?" : std::string(path, static_cast<std::size_t>(length));
 }
 
 std::atomic<int> g_cloneCalls{0};
@@ -206,6 +236,7 @@ int darwin_shim_fcntl(int fd, int command, ...) {
     errno = EINVAL;
     return -1;
   }
+  Record("F_FULLFSYNC", PathOf(fd));
   if (const int error = SwitchedFailure("DARWIN_SHIM_FULLFSYNC_ERROR", g_fullSyncCalls)) {
     errno = error;
     return -1;
@@ -219,6 +250,7 @@ int setxattr(const char* path, const char* name, const void* value, size_t size,
     errno = EINVAL;
     return -1;
   }
+  Record(std::string("setxattr ") + name, path);
   if (const int error = SwitchedFailure("DARWIN_SHIM_SETXATTR_ERROR", g_setxattrCalls)) {
     errno = error;
     return -1;

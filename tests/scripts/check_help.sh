@@ -7,9 +7,10 @@ set -euo pipefail
 case "${1:-}" in -h | --help) sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; exit 0 ;; esac
 source_dir="${1:?usage: check_help.sh SOURCE_DIR}"
 
-mapfile -t scripts < <(cd "$source_dir" && git ls-files | while read -r file; do
-  head -n 1 "$file" 2>/dev/null | grep -qE '^#!.*(bash|/sh)' && echo "$file"
-done)
+scripts=()
+while IFS= read -r file; do
+  if head -n 1 "$source_dir/$file" 2>/dev/null | grep -qE '^#!.*(bash|/sh)'; then scripts+=("$file"); fi
+done < <(cd "$source_dir" && git ls-files)
 [ ${#scripts[@]} -gt 0 ] || { echo "no scripts found in $source_dir" >&2; exit 1; }
 
 status=0

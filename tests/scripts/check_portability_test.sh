@@ -20,6 +20,7 @@ uses=(
   'copy_file_range(in, nullptr, out, nullptr, n, 0);'
   'getxattr(path, "user.x", value, sizeof value);'
   '#include <linux/fs.h>'
+  'extern char** environ;'
 )
 status=0
 for index in "${!uses[@]}"; do
