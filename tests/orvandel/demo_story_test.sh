@@ -22,6 +22,8 @@ play() {
   mkdir -p "$old/Neutron/StringTable/cs-CZ"
   echo old >"$old/Neutron/StringTable/cs-CZ/Neutron.xml"
 
+  # The file is there before the server's shell opens it, so that the first look finds it.
+  : >"$work/server-$1.out"
   "$maker_server" --quiet >"$work/server-$1.out" 2>&1 &
   local server=$! status=0
   for _ in $(seq 100); do

@@ -40,8 +40,8 @@ bool AllocateFile(const std::filesystem::path& path, std::uint64_t bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0)
     return false;
-  const bool made = ::write(fd, "xar!", 4) == 4 &&
-                    ::posix_fallocate(fd, 0, static_cast<off_t>(bytes)) == 0 && ::fsync(fd) == 0;
+  const bool made = ::write(fd, "xar!", 4) == 4 && ::posix_fallocate(fd, 0, static_cast<off_t>(bytes)) == 0 &&
+                    ::fsync(fd) == 0;
   return ::close(fd) == 0 && made;
 }
 
@@ -60,13 +60,14 @@ TEST(LargePackage, ReplacingThePreviousPackageNeverHoldsTheHost) {
   server.server().Get("/dl_file.asp", [&server](const httplib::Request&, httplib::Response& response) {
     response.set_content("URL=" + server.Origin() + "/download/Orvandel-2.5.pkg\n", "text/plain");
   });
-  server.server().Get("/download/Orvandel-2.5.pkg", [bytes](const httplib::Request&, httplib::Response& response) {
-    static const std::string block = "xar!" + std::string(256 * 1024 - 4, 'n');
-    response.set_content_provider(bytes, "application/octet-stream",
-                                  [](size_t, size_t length, httplib::DataSink& sink) {
-                                    return sink.write(block.data(), std::min(length, block.size()));
-                                  });
-  });
+  server.server().Get(
+      "/download/Orvandel-2.5.pkg", [bytes](const httplib::Request&, httplib::Response& response) {
+        static const std::string block = "xar!" + std::string(256 * 1024 - 4, 'n');
+        response.set_content_provider(bytes, "application/octet-stream",
+                                      [](size_t, size_t length, httplib::DataSink& sink) {
+                                        return sink.write(block.data(), std::min(length, block.size()));
+                                      });
+      });
   ASSERT_TRUE(server.Start());
 
   const std::filesystem::path downloads = folder / "mac/Users/user/Downloads";
@@ -75,12 +76,11 @@ TEST(LargePackage, ReplacingThePreviousPackageNeverHoldsTheHost) {
   ASSERT_TRUE(AllocateFile(target, bytes));
 
   WriteFile(folder / "script.txt", "load Orvandel\nonline\nwaitfor \"(CheckNewVersion) end function\" 20\n"
-                                          "answer yes\nclick newVerAddIn\n"
-                                          "waitfor \"najdete v Downloads\" 600\nunload Orvandel\n");
+                                   "answer yes\nclick newVerAddIn\n"
+                                   "waitfor \"najdete v Downloads\" 600\nunload Orvandel\n");
   const hostsim::ProgramResult result = hostsim::RunProgram(
-      {HOSTSIM_EXE, "--root", folder / "mac", "--server", server.Origin(), "--cafile",
-       loopback::TestCaFile(), "--timings", "--jsonl", "--script", folder / "script.txt",
-       ORVANDEL_ADDIN_DIR});
+      {HOSTSIM_EXE, "--root", folder / "mac", "--server", server.Origin(), "--cafile", loopback::TestCaFile(),
+       "--timings", "--jsonl", "--script", folder / "script.txt", ORVANDEL_ADDIN_DIR});
   const HostsimRun run = ReadHostsimRun(result);
   ASSERT_EQ(run.exit, 0) << run.err << "last line: " << (run.lines.empty() ? "" : run.lines.back());
 

@@ -166,7 +166,7 @@ VersionAnswer SplitVersionAnswer(const std::string& received) {
 }
 
 std::string PackageAddress(const std::string& received) {
-  const std::string linkAnswer = WithoutLineEnd(received);
+  std::string linkAnswer = WithoutLineEnd(received);
   const std::size_t marker = linkAnswer.find("URL=");
   if (marker == std::string::npos)
     return linkAnswer;
