@@ -4,8 +4,6 @@
 
 #include <product_constants.h>
 
-#include <utility>
-
 using namespace adsk::core;
 
 namespace orvandel {
@@ -91,18 +89,6 @@ void CancellableProgress::Close() {
 void CancellableProgress::CloseAll() {
   for (CancellableProgress* progress = g_firstProgress; progress; progress = progress->m_next)
     progress->Close();
-}
-
-void CancellableContext::Post(workerbridge::MainThreadWork work) {
-  m_inner.Post([&progress = m_progress, work = std::move(work)] {
-    progress.Cancelled();
-    work();
-  });
-}
-
-bool CancellableContext::Ask(std::function<bool()> work) {
-  return m_inner.Ask(
-      [&progress = m_progress, work = std::move(work)] { return !progress.Cancelled() && work(); });
 }
 
 void LogLine(const std::string& message, LogLevels level) {

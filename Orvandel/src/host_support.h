@@ -5,7 +5,6 @@
 #include <Core/CoreAll.h>
 
 #include "exception_boundary.h"
-#include "worker_bridge.h"
 
 #include <string>
 
@@ -58,22 +57,6 @@ private:
   bool m_cancelled = false;
   void (*m_onCancel)();
   CancellableProgress* m_next;
-};
-
-// A job's context under its progress dialog: whatever of the job reaches the main thread first looks at
-// the dialog's Cancel (and so asks the job to end), so that a Cancel is seen at the job's next word, not
-// only at its next count; a question asked after a Cancel is not answered.
-class CancellableContext final : public workerbridge::JobContext {
-public:
-  CancellableContext(workerbridge::JobContext& inner, CancellableProgress& progress)
-      : m_inner(inner), m_progress(progress) {}
-  bool StopRequested() const override { return m_inner.StopRequested(); }
-  void Post(workerbridge::MainThreadWork work) override;
-  bool Ask(std::function<bool()> work) override;
-
-private:
-  workerbridge::JobContext& m_inner;
-  CancellableProgress& m_progress;
 };
 
 // "QUORLEX: " + message, at level 2 type 0 unless told otherwise.

@@ -56,7 +56,9 @@ void InstallationJob(bool force, bool withProgress, workerbridge::JobContext& br
     InstallCzechFiles(force, places, bridgeContext, hooks);
     return;
   }
-  CancellableContext context(bridgeContext, g_progress);
+  // Whatever of the run reaches the main thread first looks at the dialog's Cancel; a question asked
+  // after it (the language) is not answered.
+  workerbridge::CheckedContext context(bridgeContext, [] { return g_progress.Cancelled(); });
   const std::uint64_t total = FilesToCopy(places);
   std::uint64_t copied = 0;
   Clock::time_point lastReport{};

@@ -107,7 +107,7 @@ TEST_F(WorkerBridge, AskWaitsForTheMainThreadAndGivesUpWhenTheJobIsAskedToEnd) {
   EXPECT_EQ(seen, std::vector<std::string>{"end"});
 }
 
-// A job under the progress dialog's context (as the installation runs): a Cancel pressed while it works
+// A job under its progress dialog's check (as the installation runs): a Cancel pressed while it works
 // is seen at its next posted word, which asks it to end, and a question after a Cancel goes unanswered,
 // whichever of the two reaches the main thread first.
 TEST_F(WorkerBridge, CancelIsSeenAtTheJobsNextWordAndAnswersNoQuestion) {
@@ -124,7 +124,7 @@ TEST_F(WorkerBridge, CancelIsSeenAtTheJobsNextWordAndAnswersNoQuestion) {
     ASSERT_TRUE(workerbridge::Start(
         kEvent,
         [&](workerbridge::JobContext& bridgeContext) {
-          CancellableContext context(bridgeContext, progress);
+          workerbridge::CheckedContext context(bridgeContext, [] { return progress.Cancelled(); });
           if (postFirst) {
             context.Post(Note("word"));
             const auto deadline = std::chrono::steady_clock::now() + 2s;
