@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 using namespace adsk::core;
 
@@ -28,15 +29,14 @@ constexpr const wchar_t* kInstallationRunning =
 // How long stop waits for the bridge's workers together.
 constexpr auto kStopLimit = std::chrono::milliseconds(2000);
 
-// The first online report asked for the version check; it starts once the installation has ended, so
-// that its lines follow the installation's.
-bool versionCheckDue = false;
+// The version check starts once the installation of the first online report has ended, so that its
+// lines follow the installation's. When "Aktivace CZ" runs one at that report, that one's end starts it:
+// the report leaves it this note.
+bool versionCheckAfterActivation = false;
 
-void InstallationEnded() {
-  if (!versionCheckDue)
-    return;
-  versionCheckDue = false;
-  CheckNewVersion();
+void ActivationEnded() {
+  if (std::exchange(versionCheckAfterActivation, false))
+    CheckNewVersion();
 }
 
 bool Run() {
@@ -156,7 +156,7 @@ void ActivationCmdExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eve
   Guarded(
       "ActivationCmdExecuteEventHandler",
       [] {
-        if (!StartInstallation(true, /*withProgress=*/true, InstallationEnded))
+        if (!StartInstallation(true, /*withProgress=*/true, ActivationEnded))
           ShowMessageBox(Wstr2Str(kInstallationRunning));
         return 0;
       },
@@ -170,10 +170,11 @@ void OnlineStatusChangedHandler::notify(const Ptr<ApplicationEventArgs>& eventAr
         if (!eventArgs || eventArgs->isOffLine() || online4FirstTime)
           return 0;
         online4FirstTime = true;
-        versionCheckDue = true;
         // An installation that "Aktivace CZ" started meanwhile is the first start's: its end runs the check.
-        if (!InstallationRunning())
-          StartInstallation(false, /*withProgress=*/false, InstallationEnded);
+        if (InstallationRunning())
+          versionCheckAfterActivation = true;
+        else
+          StartInstallation(false, /*withProgress=*/false, [] { CheckNewVersion(); });
         return 0;
       },
       0);
@@ -193,9 +194,8 @@ bool StopAddin(const char* /*context*/) noexcept {
       [] {
         if (!workerbridge::StopWorkers(kStopLimit))
           LogLine("(stop) a background job took longer than 2 s to end");
-        CloseInstallationProgress();
-        CloseDownloadProgress();
-        versionCheckDue = false;
+        CancellableProgress::CloseAll();
+        versionCheckAfterActivation = false;
         return 0;
       },
       0);

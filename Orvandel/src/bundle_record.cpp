@@ -15,7 +15,7 @@ using installrecord::RecordedFile;
 
 namespace {
 
-constexpr const char* kWriting = "zapis zaznamu instalace";
+constexpr const char* kWriting = "zápis záznamu instalace";
 
 RecordedFile AsRecorded(const struct stat& status) {
   const timespec modified = ModificationTime(status);
@@ -120,18 +120,13 @@ bool BundleRecorder::Append(const InstallRecord& entries, Failure& failure) {
       return false;
     m_record = std::move(whole);
     m_append.reset(open(m_recordPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!m_append.valid()) {
-      failure =
-          Failure{kWriting, m_recordPath, std::error_code(errno, std::generic_category()), std::string()};
-      return false;
-    }
+    if (!m_append.valid())
+      return Fail(errno, kWriting, m_recordPath, failure);
     m_appended = true;
     return true;
   }
-  if (const int error = installrecord::AppendEntries(m_append.get(), entries)) {
-    failure = Failure{kWriting, m_recordPath, std::error_code(error, std::generic_category()), std::string()};
+  if (!installrecord::AppendEntries(m_append.get(), m_recordPath, entries, failure))
     return false;
-  }
   installrecord::MergeInto(m_record, entries);
   return true;
 }

@@ -1,5 +1,6 @@
 #include "file_copy.h"
 
+#include <path.h>
 #include <platform.h>
 #include <temporary_file.h>
 #include <unique_handles.h>
@@ -25,30 +26,6 @@ constexpr const char* kCopying = "kopírování";
 constexpr const char* kCreatingFolder = "vytvoření složky";
 constexpr const char* kListing = "čtení složky";
 
-bool Fail(Failure& failure, const char* operation, const std::string& path, std::error_code code) {
-  failure = Failure{operation, path, code, std::string()};
-  return false;
-}
-
-bool Fail(Failure& failure, const char* operation, const std::string& path, int error) {
-  return Fail(failure, operation, path, std::error_code(error, std::generic_category()));
-}
-
-bool Fail(Failure& failure, const char* operation, const std::string& source, const std::string& target,
-          int error) {
-  failure =
-      Failure{operation, source, std::error_code(error, std::generic_category()), std::string(), target};
-  return false;
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-  if (folder.empty())
-    return name;
-  if (folder.back() == '/')
-    return folder + name;
-  return folder + "/" + name;
-}
-
 // A name in an open folder. Its path is built only when an error has to name it: the warm path of a
 // copy makes no strings.
 struct Entry {
@@ -56,17 +33,17 @@ struct Entry {
   const std::string& folder;
   const char* name;
 
-  std::string path() const { return Join(folder, name); }
+  std::string path() const { return JoinPath(folder, name); }
 };
 
-// Takes the error before naming the entries: building a path allocates, and an allocation may change
-// errno, which callers pass as it stands after the failed call.
-bool Fail(Failure& failure, const char* operation, const Entry& entry, int error) {
-  return Fail(failure, operation, entry.path(), error);
+// The shared Fail for entries of an open folder: the error comes as a value before the entries are
+// named, since building a path allocates and an allocation may change errno.
+bool Fail(int error, const char* action, const Entry& entry, Failure& failure) {
+  return Fail(error, action, entry.path(), failure);
 }
 
-bool Fail(Failure& failure, const char* operation, const Entry& source, const Entry& target, int error) {
-  return Fail(failure, operation, source.path(), target.path(), error);
+bool Fail(int error, const char* action, const Entry& source, const Entry& target, Failure& failure) {
+  return Fail(error, action, source.path(), target.path(), failure);
 }
 
 bool Older(const timespec& a, const timespec& b) {
@@ -92,12 +69,12 @@ bool PrepareCopy(const Entry& source, const Entry& target, int stagingFd, std::v
                  Failure& failure) {
   const UniqueFd in(openat(source.folderFd, source.name, O_RDONLY | O_CLOEXEC));
   if (!in.valid())
-    return Fail(failure, kOpening, source, errno);
+    return Fail(errno, kOpening, source, failure);
   struct stat status {};
   if (fstat(in.get(), &status) != 0)
-    return Fail(failure, kStatus, source, errno);
+    return Fail(errno, kStatus, source, failure);
   if (!S_ISREG(status.st_mode))
-    return Fail(failure, kCopying, source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    return Fail(S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP, kCopying, source, failure);
   const timespec times[2] = {AccessTime(status), ModificationTime(status)};
 
   bool cloneRefused = false;
@@ -109,27 +86,27 @@ bool PrepareCopy(const Entry& source, const Entry& target, int stagingFd, std::v
   if (temporary.valid()) {
     if (fchmodat(stagingFd, temporary.name().c_str(), status.st_mode & 0777, 0) != 0 ||
         utimensat(stagingFd, temporary.name().c_str(), times, 0) != 0)
-      return Fail(failure, kCopying, source, target, errno);
+      return Fail(errno, kCopying, source, target, failure);
   } else {
     if (!cloneRefused)
-      return Fail(failure, kCopying, source, target, temporary.error());
+      return Fail(temporary.error(), kCopying, source, target, failure);
     temporary = TemporaryFile::CreateIn(stagingFd, target.name);
     if (!temporary.valid())
-      return Fail(failure, kCopying, source, target, temporary.error());
+      return Fail(temporary.error(), kCopying, source, target, failure);
     if (const int error = CopyFileData(in.get(), temporary.fd()))
-      return Fail(failure, kCopying, source, target, error);
+      return Fail(error, kCopying, source, target, failure);
     if (fchmod(temporary.fd(), status.st_mode & 0777) != 0 || futimens(temporary.fd(), times) != 0)
-      return Fail(failure, kCopying, source, target, errno);
+      return Fail(errno, kCopying, source, target, failure);
     // Closed without a flush, as cp closes its copies: flushing each of thousands of files would
     // multiply the installation's time. The close still reports a late write error.
     if (UniqueFd(temporary.releaseFd()).close() != 0)
-      return Fail(failure, kCopying, source, target, errno);
+      return Fail(errno, kCopying, source, target, failure);
   }
   // The temporary as it stands is what the target will be: the file system's own rounding of the
   // times included.
   struct stat placed {};
   if (fstatat(stagingFd, temporary.name().c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0)
-    return Fail(failure, kCopying, source, target, errno);
+    return Fail(errno, kCopying, source, target, failure);
   batch.push_back(Prepared{std::move(temporary), target.name, source.path(), Placed{target.path(), placed}});
   return true;
 }
@@ -144,7 +121,7 @@ bool CommitBatch(int targetFd, std::vector<Prepared>& batch, CopyJournal* journa
     files.reserve(batch.size());
     for (const Prepared& file : batch) {
       if (unlinkat(targetFd, file.name.c_str(), 0) != 0 && errno != ENOENT)
-        return Fail(failure, kCopying, file.sourcePath, file.placed.path, errno);
+        return Fail(errno, kCopying, file.sourcePath, file.placed.path, failure);
       files.push_back(file.placed);
     }
     if (!journal->Replacing(files, failure))
@@ -152,7 +129,7 @@ bool CommitBatch(int targetFd, std::vector<Prepared>& batch, CopyJournal* journa
   }
   for (Prepared& file : batch) {
     if (const int error = file.temporary.commitInto(targetFd, file.name))
-      return Fail(failure, kCopying, file.sourcePath, file.placed.path, error);
+      return Fail(error, kCopying, file.sourcePath, file.placed.path, failure);
   }
   batch.clear();
   return true;
@@ -193,7 +170,7 @@ bool CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
   struct stat targetStatus {};
   if (fstatat(target.folderFd, target.name, &targetStatus, 0) == 0) {
     if (S_ISDIR(targetStatus.st_mode))
-      return Fail(failure, kCopying, source, target, EISDIR);
+      return Fail(EISDIR, kCopying, source, target, failure);
     const timespec targetTime = ModificationTime(targetStatus);
     const timespec sourceTime = ModificationTime(sourceStatus);
     if (!Older(targetTime, sourceTime)) {
@@ -203,7 +180,7 @@ bool CopyFileAt(const Entry& source, const struct stat& sourceStatus, const Entr
     }
   } else if (errno != ENOENT && errno != ELOOP) {
     // ENOENT also covers a dangling link and ELOOP a link loop: both are replaced like a missing file.
-    return Fail(failure, kStatus, target, errno);
+    return Fail(errno, kStatus, target, failure);
   }
 
   if (!PrepareCopy(source, target, stagingFd, batch, failure))
@@ -232,7 +209,7 @@ struct PendingFolder {
 
 bool OpenFolder(const std::string& path, UniqueFd& fd, Failure& failure) {
   fd = UniqueFd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return fd.valid() || Fail(failure, kOpening, path, errno);
+  return fd.valid() || Fail(errno, kOpening, path, failure);
 }
 
 // Creates the folder name in the folder open as parentFd (path names it for the journal and errors)
@@ -248,7 +225,7 @@ bool MakeTargetFolder(int parentFd, const char* name, const std::string& path, m
       return false;
   }
   return mkdirat(parentFd, name, (sourceMode & 0777) | S_IRWXU) == 0 || errno == EEXIST ||
-         Fail(failure, kCreatingFolder, path, errno);
+         Fail(errno, kCreatingFolder, path, failure);
 }
 
 // Copies the files of one folder and gives its sub-folders, in listing order, to be copied after
@@ -267,12 +244,12 @@ bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
   // The listing gets its own descriptor: closedir closes it, and sourceFd stays usable for openat.
   const int listingFd = fcntl(sourceFd.get(), F_DUPFD_CLOEXEC, 0);
   if (listingFd < 0)
-    return Fail(failure, kListing, folder.source, errno);
+    return Fail(errno, kListing, folder.source, failure);
   const UniqueDir listing(fdopendir(listingFd));
   if (!listing) {
     const int error = errno;
     ::close(listingFd);
-    return Fail(failure, kListing, folder.source, error);
+    return Fail(error, kListing, folder.source, failure);
   }
 
   const int stagingFd = StagingFor(journal, targetFd.get());
@@ -287,7 +264,7 @@ bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
     const dirent* entry = readdir(listing.get());
     if (!entry) {
       if (errno != 0) {
-        Fail(failure, kListing, folder.source, errno);
+        Fail(errno, kListing, folder.source, failure);
         return endEarly();
       }
       return CommitBatch(targetFd.get(), batch, journal, failure);
@@ -302,13 +279,13 @@ bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
 
     struct stat status {};
     if (fstatat(sourceFd.get(), name, &status, 0) != 0) {
-      Fail(failure, kStatus, sourceEntry, errno);
+      Fail(errno, kStatus, sourceEntry, failure);
       return endEarly();
     }
 
     if (S_ISREG(status.st_mode)) {
       if (betweenFiles && !betweenFiles()) {
-        Fail(failure, kCopying, sourceEntry.path(), CopyError::stopped);
+        failure = Failure{kCopying, sourceEntry.path(), CopyError::stopped, std::string()};
         return endEarly();
       }
       if (!CopyFileAt(sourceEntry, status, targetEntry, stagingFd, journal, batch, failure))
@@ -317,7 +294,7 @@ bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
     }
     std::string sourcePath = sourceEntry.path();
     if (!S_ISDIR(status.st_mode)) {
-      Fail(failure, kCopying, sourcePath, ENOTSUP);
+      Fail(ENOTSUP, kCopying, sourcePath, failure);
       return endEarly();
     }
 
@@ -325,7 +302,7 @@ bool CopyFolderFiles(const PendingFolder& folder, std::vector<Visited>& visited,
     for (std::size_t ancestor = folder.visited; ancestor != Visited::kNone;
          ancestor = visited[ancestor].parent) {
       if (visited[ancestor].identity == identity) {
-        Fail(failure, kCopying, sourcePath, CopyError::linkLoop);
+        failure = Failure{kCopying, sourcePath, CopyError::linkLoop, std::string()};
         return endEarly();
       }
     }
@@ -374,23 +351,23 @@ bool CopyFileUpdating(const std::string& source, const std::string& target, Fail
   const auto [sourceFolder, sourceName] = SplitPath(source);
   const auto [targetFolder, targetName] = SplitPath(target);
   if (sourceName.empty())
-    return Fail(failure, kCopying, source, EISDIR);
+    return Fail(EISDIR, kCopying, source, failure);
   if (targetName.empty())
-    return Fail(failure, kCopying, target, EISDIR);
+    return Fail(EISDIR, kCopying, target, failure);
 
   const UniqueFd sourceFd(
       open(sourceFolder.empty() ? "." : sourceFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!sourceFd.valid())
-    return Fail(failure, kCopying, source, errno);
+    return Fail(errno, kCopying, source, failure);
   struct stat status {};
   if (fstatat(sourceFd.get(), sourceName.c_str(), &status, 0) != 0)
-    return Fail(failure, kCopying, source, errno);
+    return Fail(errno, kCopying, source, failure);
   if (!S_ISREG(status.st_mode))
-    return Fail(failure, kCopying, source, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    return Fail(S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP, kCopying, source, failure);
   const UniqueFd targetFd(
       open(targetFolder.empty() ? "." : targetFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!targetFd.valid())
-    return Fail(failure, kCopying, target, errno);
+    return Fail(errno, kCopying, target, failure);
   SweepDeadTemporaries(targetFd.get());
   std::vector<Prepared> batch;
   return CopyFileAt(Entry{sourceFd.get(), sourceFolder, sourceName.c_str()}, status,
@@ -405,12 +382,12 @@ bool CopyFolderUpdating(const std::string& source, const std::string& target, Fa
   {
     const UniqueFd sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!sourceFd.valid())
-      return Fail(failure, kCopying, source, errno);
+      return Fail(errno, kCopying, source, failure);
     if (fstat(sourceFd.get(), &status) != 0)
-      return Fail(failure, kStatus, source, errno);
+      return Fail(errno, kStatus, source, failure);
   }
   if (!S_ISDIR(status.st_mode))
-    return Fail(failure, kCopying, source, ENOTDIR);
+    return Fail(ENOTDIR, kCopying, source, failure);
   {
     std::string trimmed = target;
     while (trimmed.size() > 1 && trimmed.back() == '/')
@@ -419,7 +396,7 @@ bool CopyFolderUpdating(const std::string& source, const std::string& target, Fa
     const UniqueFd parentFd(
         open(parentPath.empty() ? "." : parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parentFd.valid())
-      return Fail(failure, kCreatingFolder, target, errno);
+      return Fail(errno, kCreatingFolder, target, failure);
     if (!MakeTargetFolder(parentFd.get(), name.c_str(), target, status.st_mode, journal, failure))
       return false;
   }

@@ -32,22 +32,71 @@ DialogResults ShowMessageBox(const std::string& text, const std::string& title, 
   return ui ? ui->messageBox(text, title, buttons, icon) : DialogError;
 }
 
-Ptr<ProgressDialog> ShowCancellableProgress(const std::wstring& title, const std::wstring& message) {
-  Ptr<ProgressDialog> dialog = ui ? ui->createProgressDialog() : nullptr;
-  if (!dialog)
-    return nullptr;
-  dialog->isCancelButtonShown(true);
-  dialog->cancelButtonText(ws2s(L"Zrušit"));
-  dialog->show(ws2s(title), ws2s(message), 0, 100, /*delay=*/0);
-  return dialog;
+namespace {
+// Every CancellableProgress, linked through m_next; constant-initialised, so that the first instance
+// may link itself in during static initialisation.
+CancellableProgress* g_firstProgress = nullptr;
+} // namespace
+
+CancellableProgress::CancellableProgress(void (*onCancel)()) noexcept
+    : m_onCancel(onCancel), m_next(g_firstProgress) {
+  g_firstProgress = this;
+}
+
+CancellableProgress::~CancellableProgress() {
+  for (CancellableProgress** link = &g_firstProgress; *link; link = &(*link)->m_next)
+    if (*link == this) {
+      *link = m_next;
+      break;
+    }
+}
+
+void CancellableProgress::Show(const std::wstring& title, const std::wstring& message) {
+  Close();
+  m_dialog = ui ? ui->createProgressDialog() : nullptr;
+  if (!m_dialog)
+    return;
+  m_dialog->isCancelButtonShown(true);
+  m_dialog->cancelButtonText(ws2s(L"Zrušit"));
+  m_dialog->show(ws2s(title), ws2s(message), 0, 100, /*delay=*/0);
+}
+
+bool CancellableProgress::Cancelled() {
+  if (!m_cancelled && (!m_dialog || !m_dialog->wasCancelled()))
+    return false;
+  m_cancelled = true;
+  if (m_onCancel)
+    m_onCancel();
+  return true;
+}
+
+void CancellableProgress::Update(const std::wstring& message, int percent) {
+  if (!m_dialog || Cancelled())
+    return;
+  // The message before the value, so that a move of the bar shows what it stands for.
+  m_dialog->message(ws2s(message));
+  if (percent >= 0)
+    m_dialog->progressValue(percent);
+}
+
+void CancellableProgress::Close() {
+  if (m_dialog && m_dialog->isShowing())
+    m_dialog->hide();
+  m_dialog = nullptr;
+  m_cancelled = false;
+}
+
+void CancellableProgress::CloseAll() {
+  for (CancellableProgress* progress = g_firstProgress; progress; progress = progress->m_next)
+    progress->Close();
 }
 
 void LogLine(const std::string& message, LogLevels level) {
-  Application::log("QUORLEX: " + message, level, static_cast<LogTypes>(0));
+  Application::log("QUORLEX: " + message, level, FileLogType);
 }
 
 void LogRoutine(const std::string& routine, const std::string& message) {
-  LogLine("(" + routine + ")" + message, static_cast<LogLevels>(2));
+  LogLine("(" + routine + ")" + message, InfoLogLevel);
 }
 
 std::string GetAddinLocation(const std::string& path) {

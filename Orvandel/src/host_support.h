@@ -27,10 +27,37 @@ adsk::core::DialogResults ShowMessageBox(const std::string& text, const std::str
                                          adsk::core::MessageBoxButtonTypes buttons = adsk::core::OKButtonType,
                                          adsk::core::MessageBoxIconTypes icon = adsk::core::NoIconIconType);
 
-// Shows the host's progress dialog with title and message, 0 to 100, at once, with its Cancel button
-// "Zrušit". The dialog, or an empty handle when the host gave none (the work then goes on without one).
-adsk::core::Ptr<adsk::core::ProgressDialog> ShowCancellableProgress(const std::wstring& title,
-                                                                    const std::wstring& message);
+// The host's progress dialog with its Cancel button "Zrušit", as a background job shows it: what the
+// main thread has seen of its Cancel, and its one teardown. Main thread only. Every instance has static
+// storage duration, so that stop can take them all down (CloseAll).
+class CancellableProgress {
+public:
+  // onCancel runs at each check that finds Cancel pressed: it asks the job to end its step.
+  explicit CancellableProgress(void (*onCancel)()) noexcept;
+  ~CancellableProgress();
+  CancellableProgress(const CancellableProgress&) = delete;
+  CancellableProgress& operator=(const CancellableProgress&) = delete;
+
+  // Shows the dialog with title and message, 0 to 100, at once. Without a dialog from the host the
+  // work goes on without one, and no Cancel is ever seen.
+  void Show(const std::wstring& title, const std::wstring& message);
+  bool Shown() const { return static_cast<bool>(m_dialog); }
+  // True once the user pressed Cancel (and from then on until Close); onCancel has run.
+  bool Cancelled();
+  // Shows message, then moves the bar to percent (0 to 100; a negative value leaves it). Does nothing
+  // without a dialog or after a Cancel.
+  void Update(const std::wstring& message, int percent = -1);
+  // Takes the dialog down and forgets a Cancel seen.
+  void Close();
+  // For stop, once the workers have ended: closes every dialog.
+  static void CloseAll();
+
+private:
+  adsk::core::Ptr<adsk::core::ProgressDialog> m_dialog;
+  bool m_cancelled = false;
+  void (*m_onCancel)();
+  CancellableProgress* m_next;
+};
 
 // "QUORLEX: " + message, at level 2 type 0 unless told otherwise.
 void LogLine(const std::string& message, adsk::core::LogLevels level = adsk::core::InfoLogLevel);

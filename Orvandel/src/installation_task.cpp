@@ -30,50 +30,15 @@ constexpr const wchar_t* kProgressPreparing = L"Připravuje se instalace češti
 constexpr const wchar_t* kProgressCopied = L"Zkopírováno souborů: ";
 constexpr const wchar_t* kProgressOf = L" z ";
 
-Ptr<ProgressDialog> g_dialog;
-
-void ShowProgress() {
-  g_dialog = ShowCancellableProgress(kProgressTitle, kProgressPreparing);
-}
-
-// On the main thread: true once the user pressed Cancel, and then the run is asked to end before its
-// next file.
-bool CheckCancel() {
-  if (!g_dialog || !g_dialog->wasCancelled())
-    return false;
-  workerbridge::RequestStop(kInstallationEvent);
-  return true;
-}
-
-// The run's context under the dialog: whatever of the run reaches the main thread first looks at the
-// dialog's Cancel, so that a Cancel is seen at the run's next word, not only at its next count; a
-// question asked after it (the language) is not answered.
-class CancellableContext final : public workerbridge::JobContext {
-public:
-  explicit CancellableContext(workerbridge::JobContext& inner) : m_inner(inner) {}
-  bool StopRequested() const override { return m_inner.StopRequested(); }
-  void Post(workerbridge::MainThreadWork work) override {
-    m_inner.Post([work = std::move(work)] {
-      CheckCancel();
-      work();
-    });
-  }
-  bool Ask(std::function<bool()> work) override {
-    return m_inner.Ask([work = std::move(work)] { return !CheckCancel() && work(); });
-  }
-
-private:
-  workerbridge::JobContext& m_inner;
-};
+// Cancel ends the run before its next file.
+CancellableProgress g_progress([] { workerbridge::RequestStop(kInstallationEvent); });
 
 // On the main thread, as the run reports its count.
 void UpdateProgress(std::uint64_t copied, std::uint64_t total) {
-  if (!g_dialog || CheckCancel())
-    return;
   // The total is counted before the run and may fall short of a package that grew meanwhile.
   copied = std::min(copied, total);
-  g_dialog->message(ws2s(kProgressCopied + std::to_wstring(copied) + kProgressOf + std::to_wstring(total)));
-  g_dialog->progressValue(total > 0 ? static_cast<int>(copied * 100 / total) : 0);
+  g_progress.Update(kProgressCopied + std::to_wstring(copied) + kProgressOf + std::to_wstring(total),
+                    total > 0 ? static_cast<int>(copied * 100 / total) : 0);
 }
 
 // The run on the worker. It reports its count to the main thread at most every kProgressInterval
@@ -91,7 +56,9 @@ void InstallationJob(bool force, bool withProgress, workerbridge::JobContext& br
     InstallCzechFiles(force, places, bridgeContext, hooks);
     return;
   }
-  CancellableContext context(bridgeContext);
+  // Whatever of the run reaches the main thread first looks at the dialog's Cancel; a question asked
+  // after it (the language) is not answered.
+  workerbridge::CheckedContext context(bridgeContext, [] { return g_progress.Cancelled(); });
   const std::uint64_t total = FilesToCopy(places);
   std::uint64_t copied = 0;
   Clock::time_point lastReport{};
@@ -107,7 +74,7 @@ void InstallationJob(bool force, bool withProgress, workerbridge::JobContext& br
     return true;
   };
   // A message box is the run's last word to the user: the dialog goes before it.
-  hooks.beforeMessage = CloseInstallationProgress;
+  hooks.beforeMessage = [] { g_progress.Close(); };
   InstallCzechFiles(force, places, context, hooks);
 }
 
@@ -117,9 +84,9 @@ bool StartInstallation(bool force, bool withProgress, const std::function<void()
   if (InstallationRunning())
     return false;
   if (withProgress)
-    ShowProgress();
+    g_progress.Show(kProgressTitle, kProgressPreparing);
   const auto ended = [onEnd] {
-    CloseInstallationProgress();
+    g_progress.Close();
     if (onEnd)
       onEnd();
   };
@@ -130,7 +97,7 @@ bool StartInstallation(bool force, bool withProgress, const std::function<void()
       },
       ended);
   if (!started) {
-    CloseInstallationProgress();
+    g_progress.Close();
     LogRoutine("CopyCzechFiles", " no background worker, the installation runs at once");
     workerbridge::RunHere(
         [force](workerbridge::JobContext& context) { InstallationJob(force, false, context); });
@@ -141,12 +108,6 @@ bool StartInstallation(bool force, bool withProgress, const std::function<void()
 
 bool InstallationRunning() {
   return workerbridge::Running(kInstallationEvent);
-}
-
-void CloseInstallationProgress() {
-  if (g_dialog && g_dialog->isShowing())
-    g_dialog->hide();
-  g_dialog = nullptr;
 }
 
 } // namespace orvandel

@@ -17,7 +17,4 @@ namespace orvandel {
 bool StartInstallation(bool force, bool withProgress, const std::function<void()>& onEnd);
 bool InstallationRunning();
 
-// For stop, once the bridge's workers have ended: takes the progress dialog down.
-void CloseInstallationProgress();
-
 } // namespace orvandel

@@ -284,6 +284,17 @@ bool Running(const std::string& eventId) {
   return task && task->Running();
 }
 
+void CheckedContext::Post(MainThreadWork work) {
+  m_inner.Post([cancelled = m_cancelled, work = std::move(work)] {
+    cancelled();
+    work();
+  });
+}
+
+bool CheckedContext::Ask(std::function<bool()> work) {
+  return m_inner.Ask([cancelled = m_cancelled, work = std::move(work)] { return !cancelled() && work(); });
+}
+
 void RequestStop(const std::string& eventId) {
   if (Task* task = Find(eventId))
     task->RequestStop();

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace workerbridge {
 
@@ -32,6 +33,23 @@ public:
   // Runs work on the main thread after everything posted before it and waits for its result. False,
   // without waiting further, once the job is asked to end before work ran; work never runs after that.
   virtual bool Ask(std::function<bool()> work) = 0;
+};
+
+// A job's context that runs a check on the main thread before each work the job hands over: before
+// every posted work (which still runs) and before every question, which a true check leaves unanswered
+// (false). This is how a progress dialog's Cancel is seen at the job's next word, not only at its next
+// count: the check looks at the dialog and asks the job to end (RequestStop). Used on the worker.
+class CheckedContext final : public JobContext {
+public:
+  CheckedContext(JobContext& inner, std::function<bool()> cancelled)
+      : m_inner(inner), m_cancelled(std::move(cancelled)) {}
+  bool StopRequested() const override { return m_inner.StopRequested(); }
+  void Post(MainThreadWork work) override;
+  bool Ask(std::function<bool()> work) override;
+
+private:
+  JobContext& m_inner;
+  std::function<bool()> m_cancelled; // called on the main thread alone
 };
 
 using Job = std::function<void(JobContext& context)>;

@@ -1,5 +1,5 @@
-// Downloads 1 GiB from a loopback HTTPS server with FetchFile and with the curl command-line tool
-// followed by `sync FILE` (FetchFile flushes the package to the storage) in the same run, each in a
+// Downloads 1 GiB from a loopback HTTPS server with FetchFileUnplaced and with the curl command-line tool
+// followed by `sync FILE` (FetchFileUnplaced flushes the package to the storage) in the same run, each in a
 // process of its own, and prints the throughput ratio and the peak memory of each next to that of an
 // idle process (the same program with libcurl initialised, no transfer). Then
 // downloads the package once more over a previous one of the same size and times its placing, the
@@ -65,10 +65,11 @@ Run Measure(const std::vector<std::string>& arguments) {
 int ChildFetch(const std::string& url, const std::string& target) {
   if (!UpdateClientStart())
     return 3;
-  const FileFetch fetch = FetchFile(url, target);
+  FileFetch fetch = FetchFileUnplaced(url, target, nullptr, nullptr);
+  PlaceFetchedFile(fetch);
   UpdateClientStop();
   if (!fetch.ok()) {
-    std::fprintf(stderr, "FetchFile: %s\n", DescribeFileFetch(fetch).c_str());
+    std::fprintf(stderr, "fetch: %s\n", DescribeFileFetch(fetch).c_str());
     return 1;
   }
   return 0;
@@ -95,7 +96,7 @@ double PlacingMs(const std::string& url, const std::string& target, std::size_t 
   FileFetch fetch = FetchFileUnplaced(url, target, nullptr, nullptr);
   UpdateClientStop();
   if (!fetch.ok()) {
-    std::fprintf(stderr, "FetchFile: %s\n", DescribeFileFetch(fetch).c_str());
+    std::fprintf(stderr, "fetch: %s\n", DescribeFileFetch(fetch).c_str());
     return -1;
   }
   const auto start = std::chrono::steady_clock::now();
@@ -186,7 +187,8 @@ int main(int argc, char** argv) {
         Run result = client == 0 ? Measure({program, "--child-fetch", url, target})
                                  : Measure({"curl", "--silent", "--show-error", "--fail", "--cacert", ca,
                                             "--output", target, url});
-        // FetchFile brings the package onto the storage before it returns; curl's file is flushed after.
+        // FetchFileUnplaced brings the package onto the storage before it returns; curl's file is flushed
+        // after.
         if (client == 1 && result.ok) {
           const Run flush = Measure({"sync", target});
           result.ok = flush.ok;
@@ -196,7 +198,7 @@ int main(int argc, char** argv) {
         const auto size = fs::file_size(target, ignored);
         fs::remove(target, ignored);
         if (!result.ok || size != total) {
-          std::fprintf(stderr, "download_bench: %s failed\n", client == 0 ? "FetchFile" : "curl");
+          std::fprintf(stderr, "download_bench: %s failed\n", client == 0 ? "FetchFileUnplaced" : "curl");
           return 1;
         }
         if (best[client].seconds == 0 || result.seconds < best[client].seconds)
@@ -212,15 +214,15 @@ int main(int argc, char** argv) {
       fs::remove_all(work);
 
     std::printf("download of %ld MiB over loopback HTTPS, best of %d\n", mib, runs);
-    Report("FetchFile", best[0], static_cast<double>(mib));
+    Report("FetchFileUnplaced", best[0], static_cast<double>(mib));
     Report("curl", best[1], static_cast<double>(mib));
     std::printf("%-10s %8s    %8s        peak %7.1f MiB\n", "idle", "", "",
                 static_cast<double>(idle.peakKiB) / 1024.0);
     const double ratio = best[1].seconds / best[0].seconds;
     const double extra = static_cast<double>(best[0].peakKiB - idle.peakKiB) / 1024.0;
-    std::printf("throughput FetchFile/curl: %.2f (target >= 0.90) %s\n", ratio,
+    std::printf("throughput FetchFileUnplaced/curl: %.2f (target >= 0.90) %s\n", ratio,
                 ratio >= 0.9 ? "ok" : "BELOW");
-    std::printf("FetchFile peak above idle: %.1f MiB (target <= 10) %s\n", extra,
+    std::printf("FetchFileUnplaced peak above idle: %.1f MiB (target <= 10) %s\n", extra,
                 extra <= 10.0 ? "ok" : "ABOVE");
     std::printf("placing over the previous package: %.1f ms (target < 250) %s\n", placing,
                 placing < 250.0 ? "ok" : "ABOVE");

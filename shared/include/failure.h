@@ -11,10 +11,11 @@
 // own and are set as a Failure's code directly, with the reason for the user as detail.
 //
 // Two kinds of function report otherwise, each for a reason said where it is declared: the thin
-// wrappers of one system call return 0 or an errno value (platform.h states the rule, temporary_file.h
-// keeps it), and the transfers of the update client return result structs that carry more than a
-// failure (http_fetch.h). Older code not yet brought to this style: the uninstaller's checks that
-// return an empty string for success (uninstall.h), and pointer out-parameters in the update client.
+// wrappers of one system call return 0 or an errno value (platform.h states the rule; temporary_file.h,
+// a wrapper of the same kind around open, write, fsync and rename, keeps it), and the transfers of the
+// update client return result structs that carry more than a failure (http_fetch.h). Older code not yet
+// brought to this style: the uninstaller's checks that return an empty string for success (uninstall.h).
+// Results are returned or given by reference, never through a pointer out-parameter.
 #pragma once
 
 #include <string>

@@ -59,10 +59,10 @@ bool ReadInstallRecord(const std::string& path, InstallRecord& record, Failure& 
 // with the system's code when it cannot; whatever stood at path is then left as it was.
 bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Failure& failure);
 
-// Appends the entries' lines to the record open as fd (written by WriteInstallRecord, opened for
-// appending) in one write, and flushes them (fsync) so that they are on the storage before whatever the
-// caller does next. 0 or an errno.
-int AppendEntries(int fd, const InstallRecord& entries);
+// Appends the entries' lines to the record at path, open as fd (written by WriteInstallRecord, opened
+// for appending), in one write, and flushes them (fsync) so that they are on the storage before whatever
+// the caller does next. False with the system's code when it cannot.
+bool AppendEntries(int fd, const std::string& path, const InstallRecord& entries, Failure& failure);
 
 // Adds the entries of more to into; for a file in both, more's wins.
 void MergeInto(InstallRecord& into, const InstallRecord& more);

@@ -85,9 +85,6 @@ std::string QuarantineValue(std::time_t when, const std::string& agent);
 // macOS, user.com.apple.quarantine on Linux. ENOTSUP or EOPNOTSUPP where the file system keeps no
 // extended attributes.
 int MarkAsDownloaded(const std::string& path, const std::string& agent);
-// The value of the attribute MarkAsDownloaded writes on the file at path; empty when it has none or
-// cannot be read.
-std::string QuarantineAttribute(const std::string& path);
 
 // What a program printed on its standard output and how it ended.
 struct ProgramReport {

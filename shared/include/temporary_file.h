@@ -5,6 +5,9 @@
 // The temporary name is hidden and carries the process id: "." + target name + "." + pid + "-" +
 // serial + ".qxtmp" (a long target name is cut, at a character boundary). A temporary whose process has
 // ended was left by a kill; SweepDeadTemporaries removes those, and nothing else.
+//
+// Errors: a thin wrapper of the system calls, so the platform layer's rule holds (platform.h): 0 or the
+// errno value, which the caller turns into a Failure with Fail.
 #pragma once
 
 #include "unique_handles.h"

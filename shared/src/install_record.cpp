@@ -98,6 +98,7 @@ bool ParseLine(const std::string& line, InstallRecord& record) {
 }
 
 constexpr const char* kReading = "čtení záznamu instalace";
+constexpr const char* kWritingRecord = "zápis záznamu instalace";
 
 // A record that cannot be read, or is none: code is the system's or a RecordError with its detail.
 bool FailReading(Failure& failure, const std::string& path, std::error_code code,
@@ -213,24 +214,24 @@ bool WriteInstallRecord(const std::string& path, const InstallRecord& record, Fa
     code = temporary.finish();
   if (code == 0)
     code = temporary.commit(/*durable=*/true);
-  return code == 0 || Fail(code, "zápis záznamu instalace", path, failure);
+  return code == 0 || Fail(code, kWritingRecord, path, failure);
 }
 
-int AppendEntries(int fd, const InstallRecord& entries) {
+bool AppendEntries(int fd, const std::string& path, const InstallRecord& entries, Failure& failure) {
   const std::string text = EntryLines(entries);
   for (std::size_t written = 0; written < text.size();) {
     const ssize_t count = write(fd, text.data() + written, text.size() - written);
     if (count < 0 && errno == EINTR)
       continue;
     if (count < 0)
-      return errno;
+      return Fail(errno, kWritingRecord, path, failure);
     written += static_cast<std::size_t>(count);
   }
   while (fsync(fd) != 0) {
     if (errno != EINTR)
-      return errno;
+      return Fail(errno, kWritingRecord, path, failure);
   }
-  return 0;
+  return true;
 }
 
 void MergeInto(InstallRecord& into, const InstallRecord& more) {

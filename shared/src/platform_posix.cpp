@@ -200,11 +200,6 @@ int MarkAsDownloaded(const std::string& path, const std::string& agent) {
                               QuarantineValue(std::time(nullptr), agent));
 }
 
-std::string QuarantineAttribute(const std::string& path) {
-  const std::string name = Override("HOSTSIM_QUARANTINE_ATTRIBUTE");
-  return ExtendedAttribute(path, name.empty() ? QuarantineAttributeName() : name.c_str());
-}
-
 ProgramReport CheckPackageSignature(const std::string& path, std::chrono::milliseconds limit,
                                     const std::function<bool()>& stopRequested) {
   std::string program = Override("HOSTSIM_PKGUTIL");

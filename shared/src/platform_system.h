@@ -14,7 +14,8 @@ const char* SystemOpener();
 const char* QuarantineAttributeName();
 // setxattr with this system's signature: 0 or the errno.
 int SetExtendedAttribute(const std::string& path, const char* name, const std::string& value);
-// getxattr with this system's signature: the value, empty when there is none or it cannot be read.
+// getxattr with this system's signature: the value, empty when there is none or it cannot be read (the
+// tests read back what MarkAsDownloaded wrote through it).
 std::string ExtendedAttribute(const std::string& path, const char* name);
 // The program that checks an installer package's signature; empty when the system has none.
 const char* SystemPackageChecker();

@@ -2,11 +2,14 @@
 // switches, darwin_shim.cpp), and the file copy on top of it.
 #include "file_copy.h"
 #include "install_record.h"
+#include "loopback_https.h"
 #include "platform.h"
 #include "start_counter.h"
 #include "temp_folder.h"
 #include "temporary_file.h"
 #include "test_files.h"
+#include "update/http_fetch.h"
+#include "update/update_client.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +170,33 @@ TEST_F(DarwinPlatform, DurableWritesAskForTheFullFlushOfFileAndFolder) {
               1)
         << testing::PrintToString(recorded);
   }
+}
+
+// The downloaded package is flushed past the drive's cache under its temporary name, on the worker,
+// before the rename that places it: the package the user is told of is on the storage.
+TEST_F(DarwinPlatform, DownloadedPackageAsksTheFullFlushBeforeItIsPlaced) {
+  loopback::Server server(loopback::Certificate::Trusted);
+  server.Answer("/p.pkg", "xar!package", "application/octet-stream");
+  ASSERT_TRUE(server.Start());
+  const Switch ca("HOSTSIM_CA_FILE", loopback::TestCaFile());
+  ASSERT_TRUE(UpdateClientStart());
+  const std::string folder = m_folder / "Downloads";
+  std::filesystem::create_directories(folder);
+  const std::string target = folder + "/Orvandel-installer.pkg";
+  std::filesystem::remove(m_record);
+
+  FileFetch fetch = FetchFileUnplaced(server.Origin() + "/p.pkg", target, nullptr, nullptr);
+  ASSERT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
+  const std::vector<std::string> recorded = Recorded();
+  EXPECT_EQ(std::count_if(recorded.begin(), recorded.end(),
+                          [&](const std::string& line) {
+                            return line.rfind("F_FULLFSYNC " + folder + "/.Orvandel-installer.pkg.", 0) == 0;
+                          }),
+            1)
+      << testing::PrintToString(recorded);
+  PlaceFetchedFile(fetch);
+  EXPECT_EQ(ReadFile(target), "xar!package");
+  UpdateClientStop();
 }
 
 TEST_F(DarwinPlatform, QuarantineAttributeIsWrittenOrItsRefusalReported) {

@@ -1,4 +1,5 @@
 #include "addin_test_support.h"
+#include "host_support.h"
 #include "worker_bridge.h"
 
 #include <hostsim/control.h>
@@ -104,6 +105,49 @@ TEST_F(WorkerBridge, AskWaitsForTheMainThreadAndGivesUpWhenTheJobIsAskedToEnd) {
   EXPECT_EQ(answers, 11);
   EXPECT_FALSE(secondAnswer);
   EXPECT_EQ(seen, std::vector<std::string>{"end"});
+}
+
+// A job under its progress dialog's check (as the installation runs): a Cancel pressed while it works
+// is seen at its next posted word, which asks it to end, and a question after a Cancel goes unanswered,
+// whichever of the two reaches the main thread first.
+TEST_F(WorkerBridge, CancelIsSeenAtTheJobsNextWordAndAnswersNoQuestion) {
+  static CancellableProgress progress([] { workerbridge::RequestStop(kEvent); });
+  for (const bool postFirst : {true, false}) {
+    SCOPED_TRACE(postFirst ? "a word, then a question" : "a question alone");
+    seen.clear();
+    progress.Show(L"Práce", L"Probíhá…");
+    ASSERT_TRUE(progress.Shown());
+    std::string reason;
+    ASSERT_TRUE(hostsim::PressCancel(&reason)) << reason;
+    std::atomic<bool> stopSeen{false};
+    std::atomic<bool> answered{true};
+    ASSERT_TRUE(workerbridge::Start(
+        kEvent,
+        [&](workerbridge::JobContext& bridgeContext) {
+          workerbridge::CheckedContext context(bridgeContext, [] { return progress.Cancelled(); });
+          if (postFirst) {
+            context.Post(Note("word"));
+            const auto deadline = std::chrono::steady_clock::now() + 2s;
+            while (!context.StopRequested() && std::chrono::steady_clock::now() < deadline)
+              std::this_thread::sleep_for(1ms);
+            stopSeen = context.StopRequested();
+          }
+          answered = context.Ask([this] {
+            seen.push_back("answered");
+            return true;
+          });
+        },
+        Note("end")));
+    IdleUntil([] { return !workerbridge::Running(kEvent); });
+    if (postFirst) {
+      EXPECT_TRUE(stopSeen);
+      EXPECT_EQ(seen, (std::vector<std::string>{"word", "end"}));
+    } else {
+      EXPECT_EQ(seen, std::vector<std::string>{"end"});
+    }
+    EXPECT_FALSE(answered);
+    progress.Close();
+  }
 }
 
 TEST_F(WorkerBridge, StopJoinsEveryJobDropsWhatItPostedAndLeavesTheEvent) {

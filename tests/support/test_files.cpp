@@ -1,6 +1,7 @@
 #include "test_files.h"
 
 #include "platform.h"
+#include "platform_system.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -113,4 +115,9 @@ pid_t ReapedProcessId() {
   if (child < 0 || waitpid(child, nullptr, 0) != child)
     return -1;
   return child;
+}
+
+std::string QuarantineAttribute(const std::string& path) {
+  const char* name = std::getenv("HOSTSIM_QUARANTINE_ATTRIBUTE");
+  return ExtendedAttribute(path, name && *name ? name : QuarantineAttributeName());
 }

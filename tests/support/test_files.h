@@ -22,6 +22,10 @@ void SetModified(const std::string& path, std::time_t modified);
 // True when anything, a dangling link included, is at path.
 bool Exists(const std::string& path);
 
+// The value of the attribute MarkAsDownloaded writes on the file at path (HOSTSIM_QUARANTINE_ATTRIBUTE
+// or the system's quarantine attribute), read through the platform layer; empty when it has none.
+std::string QuarantineAttribute(const std::string& path);
+
 // The names of the entries of folder, sorted.
 std::vector<std::string> Entries(const std::string& folder);
 

@@ -13,6 +13,7 @@
 extern char** environ;
 
 using loopback::Certificate;
+using updatetest::FetchAndPlace;
 using updatetest::kInstallerAlone;
 using updatetest::SecondsSince;
 
@@ -129,7 +130,7 @@ TEST_F(FetchTest, OtherSchemesAreRefusedBeforeAnythingIsRead) {
     const TextFetch fetch = FetchText(url);
     EXPECT_EQ(fetch.code, CURLE_UNSUPPORTED_PROTOCOL);
     EXPECT_EQ(fetch.bytes, 0u);
-    const FileFetch file = FetchFile(url, folder() + "/out.pkg");
+    const FileFetch file = FetchAndPlace(url, folder() + "/out.pkg");
     EXPECT_EQ(file.outcome, FileFetchOutcome::TransferFailed);
     EXPECT_EQ(file.code, CURLE_UNSUPPORTED_PROTOCOL);
   }
@@ -151,7 +152,7 @@ TEST_F(FetchTest, BothSchemeOptionsRefuseOtherSchemes) {
     EXPECT_EQ(FetchText(Url("/answer")).text, "Zandrelmac|17|2.5|x");
     EXPECT_EQ(FetchText(plain.Origin() + "/answer").code, CURLE_UNSUPPORTED_PROTOCOL);
     EXPECT_EQ(FetchText(Url("/to-plain")).code, CURLE_UNSUPPORTED_PROTOCOL);
-    EXPECT_TRUE(FetchFile(Url("/package"), folder() + "/out.pkg").ok());
+    EXPECT_TRUE(FetchAndPlace(Url("/package"), folder() + "/out.pkg").ok());
   }
   EXPECT_EQ(plain.requests(), 0);
 }
@@ -205,7 +206,7 @@ TEST_F(FetchTest, StalledAndSilentServersAreReleasedWithinTheLimits) {
     EXPECT_LT(SecondsSince(start), 5.0);
 
     start = std::chrono::steady_clock::now();
-    const FileFetch file = FetchFile(test.url, folder() + "/out.pkg");
+    const FileFetch file = FetchAndPlace(test.url, folder() + "/out.pkg");
     EXPECT_EQ(file.code, CURLE_OPERATION_TIMEDOUT);
     EXPECT_LT(SecondsSince(start), 5.0);
   }
@@ -219,7 +220,7 @@ TEST_F(FetchTest, UntrustedCertificateIsRefused) {
   const TextFetch fetch = FetchText(untrusted.Origin() + "/answer");
   EXPECT_EQ(fetch.code, CURLE_PEER_FAILED_VERIFICATION);
   EXPECT_EQ(fetch.text, "");
-  EXPECT_EQ(FetchFile(untrusted.Origin() + "/answer", folder() + "/out.pkg").code,
+  EXPECT_EQ(FetchAndPlace(untrusted.Origin() + "/answer", folder() + "/out.pkg").code,
             CURLE_PEER_FAILED_VERIFICATION);
   EXPECT_EQ(untrusted.requests(), 0);
   EXPECT_TRUE(Entries(folder()).empty());
@@ -227,7 +228,7 @@ TEST_F(FetchTest, UntrustedCertificateIsRefused) {
 
 TEST_F(FetchTest, CompleteDownloadReplacesTheTarget) {
   WriteFile(Target(), "previous package");
-  const FileFetch fetch = FetchFile(Url("/package"), Target());
+  const FileFetch fetch = FetchAndPlace(Url("/package"), Target());
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
   EXPECT_EQ(ReadFile(Target()), Package());
   EXPECT_EQ(Entries(folder()), kInstallerAlone);
@@ -249,7 +250,7 @@ TEST_F(FetchTest, FailedDownloadKeepsThePreviousFile) {
   WriteFile(Target(), previous);
   for (const Case& expected : cases) {
     SCOPED_TRACE(expected.path);
-    const FileFetch fetch = FetchFile(Url(expected.path), Target());
+    const FileFetch fetch = FetchAndPlace(Url(expected.path), Target());
     EXPECT_EQ(fetch.outcome, expected.outcome);
     EXPECT_EQ(fetch.code, expected.code);
     EXPECT_EQ(ReadFile(Target()), previous);
@@ -311,7 +312,7 @@ TEST_F(FetchTest, AnswersWithoutAKnownEndOrOverTheLimitKeepThePreviousFile) {
     loopback::ScriptedTlsServer server(
         [&test](loopback::ScriptedConnection& connection) { connection.Send(test.answer); });
     ASSERT_TRUE(server.ok());
-    const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", Target());
+    const FileFetch fetch = FetchAndPlace(server.Origin() + "/p.pkg", Target());
     EXPECT_EQ(fetch.outcome, test.outcome) << DescribeFileFetch(fetch);
     EXPECT_LE(fetch.bytes, limits.fileMaxBytes);
     if (test.outcome != FileFetchOutcome::Undelimited) {
@@ -328,7 +329,7 @@ TEST_F(FetchTest, ChunkedAnswerIsComplete) {
     connection.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(body));
   });
   ASSERT_TRUE(server.ok());
-  const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", Target());
+  const FileFetch fetch = FetchAndPlace(server.Origin() + "/p.pkg", Target());
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
   EXPECT_EQ(ReadFile(Target()), body);
 }
@@ -370,7 +371,7 @@ TEST_F(FetchTest, DownloadBelowTheFloorOnAverageEndsWithinTheWindow) {
     loopback::ScriptedTlsServer server(Pulses(test.bytes, test.period));
     ASSERT_TRUE(server.ok());
     const auto start = std::chrono::steady_clock::now();
-    const FileFetch fetch = FetchFile(server.Origin() + "/p.pkg", folder() + "/out.pkg");
+    const FileFetch fetch = FetchAndPlace(server.Origin() + "/p.pkg", folder() + "/out.pkg");
     EXPECT_EQ(fetch.code, CURLE_OPERATION_TIMEDOUT);
     EXPECT_TRUE(fetch.tooSlow);
     EXPECT_EQ(DescribeFileFetch(fetch), "fewer than 1024 bytes/s over 3 s");
@@ -403,7 +404,7 @@ TEST_F(FetchTest, SilenceEndsATransferAtTheStallLimit) {
   EXPECT_NEAR(SecondsSince(start), 1.0 + 2.0, 1.0);
 
   start = std::chrono::steady_clock::now();
-  const FileFetch fetch = FetchFile(file.Origin() + "/p.pkg", folder() + "/out.pkg");
+  const FileFetch fetch = FetchAndPlace(file.Origin() + "/p.pkg", folder() + "/out.pkg");
   EXPECT_EQ(fetch.code, CURLE_OPERATION_TIMEDOUT);
   EXPECT_EQ(DescribeFileFetch(fetch), "no data for 2 s or more");
   EXPECT_NEAR(SecondsSince(start), 1.0 + 2.0, 1.0);
@@ -412,7 +413,7 @@ TEST_F(FetchTest, SilenceEndsATransferAtTheStallLimit) {
 TEST_F(FetchTest, RefusedFileKeepsThePreviousOne) {
   WriteFile(Target(), "previous package");
   std::string seen;
-  const FileFetch fetch = FetchFile(Url("/package"), Target(), [&seen](const std::string& path) {
+  const FileFetch fetch = FetchAndPlace(Url("/package"), Target(), [&seen](const std::string& path) {
     seen = ReadFile(path);
     return false;
   });
@@ -453,7 +454,7 @@ TEST_F(FetchTest, KilledDownloadLeavesNothingForTheNextOne) {
   EXPECT_EQ(partial.compare(0, 4, "xar!"), 0);
   ASSERT_EQ(Entries(folder()).size(), 2u);
 
-  const FileFetch fetch = FetchFile(Url("/package"), target);
+  const FileFetch fetch = FetchAndPlace(Url("/package"), target);
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
   EXPECT_EQ(ReadFile(target), Package());
   EXPECT_EQ(Entries(folder()), kInstallerAlone);
@@ -462,7 +463,7 @@ TEST_F(FetchTest, KilledDownloadLeavesNothingForTheNextOne) {
 }
 
 TEST_F(FetchTest, TargetThatCannotBeCreatedStartsNoTransfer) {
-  const FileFetch fetch = FetchFile(Url("/package"), folder() + "/no-such-folder/Orvandel-installer.pkg");
+  const FileFetch fetch = FetchAndPlace(Url("/package"), folder() + "/no-such-folder/Orvandel-installer.pkg");
   EXPECT_EQ(fetch.outcome, FileFetchOutcome::CannotCreate);
   EXPECT_EQ(fetch.systemError, ENOENT);
   EXPECT_EQ(m_server.requests(), 0);

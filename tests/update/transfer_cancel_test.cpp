@@ -9,6 +9,7 @@
 
 namespace {
 
+using updatetest::FetchAndPlace;
 using Clock = std::chrono::steady_clock;
 
 // Sets a stop flag after a delay, as the main thread does when the user presses Cancel or the host
@@ -88,7 +89,7 @@ TEST_F(TransferCancelTest, StopEndsTextAndFileTransfersWithinASecond) {
     }
     {
       DelayedStop stop(std::chrono::milliseconds(500));
-      const FileFetch file = FetchFile(url, target, nullptr, stop.Progress());
+      const FileFetch file = FetchAndPlace(url, target, nullptr, stop.Progress());
       EXPECT_LT(stop.SecondsSinceRequest(), 1.0);
       EXPECT_EQ(file.code, CURLE_ABORTED_BY_CALLBACK);
     }
@@ -103,14 +104,14 @@ TEST_F(TransferCancelTest, ProgressCountsTheBytesAgainstTheAnnouncedSize) {
   std::uint64_t lastExpected = 0;
   bool shrank = false;
   bool pastTheEnd = false;
-  const FileFetch fetch = FetchFile(Url("/package"), folder() + "/Orvandel-installer.pkg", nullptr,
-                                    [&](std::uint64_t received, std::uint64_t expected) {
-                                      shrank = shrank || received < lastReceived;
-                                      pastTheEnd = pastTheEnd || (expected > 0 && received > expected);
-                                      lastReceived = received;
-                                      lastExpected = expected;
-                                      return true;
-                                    });
+  const FileFetch fetch = FetchAndPlace(Url("/package"), folder() + "/Orvandel-installer.pkg", nullptr,
+                                        [&](std::uint64_t received, std::uint64_t expected) {
+                                          shrank = shrank || received < lastReceived;
+                                          pastTheEnd = pastTheEnd || (expected > 0 && received > expected);
+                                          lastReceived = received;
+                                          lastExpected = expected;
+                                          return true;
+                                        });
   EXPECT_TRUE(fetch.ok()) << DescribeFileFetch(fetch);
   EXPECT_FALSE(shrank);
   EXPECT_FALSE(pastTheEnd);

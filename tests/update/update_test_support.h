@@ -71,11 +71,20 @@ inline void DownloadLatestVersionTo(const std::string& serverBaseUrl, const std:
   ReportPackageDownload(download);
 }
 
-// What stop does to the update client: ends and joins the bridge's workers, takes the download's dialog
-// down.
+// A file fetched as the download fetches it: the transfer and its checks, then the rename the main
+// thread makes (PlaceFetchedFile).
+inline FileFetch FetchAndPlace(const std::string& url, const std::string& path,
+                               const FileAcceptance& accept = nullptr,
+                               const TransferProgress& progress = nullptr) {
+  FileFetch fetch = FetchFileUnplaced(url, path, accept, progress);
+  PlaceFetchedFile(fetch);
+  return fetch;
+}
+
+// What stop does to the update client: ends and joins the bridge's workers, takes the dialogs down.
 inline void StopUpdateWorkers() {
   workerbridge::StopWorkers(std::chrono::seconds(2));
-  CloseDownloadProgress();
+  CancellableProgress::CloseAll();
 }
 
 // Sets an environment variable for its lifetime and restores the previous state afterwards.

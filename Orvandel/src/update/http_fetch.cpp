@@ -136,12 +136,13 @@ private:
   Clock::time_point m_lastMove;
 };
 
-// progress behind the stall limit: a stalled transfer sets *stalled and ends.
-TransferProgress Watched(const TransferProgress& progress, bool* stalled) {
+// progress behind the stall limit: a stalled transfer sets stalled, which must outlive the transfer, and
+// ends.
+TransferProgress Watched(const TransferProgress& progress, bool& stalled) {
   auto watch = std::make_shared<StallWatch>(CurrentFetchLimits().stallSeconds);
-  return [progress, stalled, watch](std::uint64_t received, std::uint64_t expected) {
+  return [progress, &stalled, watch](std::uint64_t received, std::uint64_t expected) {
     if (!watch->Holds(received, StallWatch::Clock::now())) {
-      *stalled = true;
+      stalled = true;
       return false;
     }
     return !progress || progress(received, expected);
@@ -189,13 +190,21 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
+bool EqualsIgnoringCase(std::string_view text, std::string_view other) {
+  return text.size() == other.size() && StartsWithIgnoringCase(text, other);
+}
+
 // Whether the answer being received is sent in chunks, whose end libcurl checks, and the first transfer
 // coding the client never asked for (libcurl would decode it: a few kilobytes of gzip can make a
 // gigabyte). Reset by every status line, so that only the final answer of a redirect chain counts; an
 // unasked coding ends the transfer at its header, before any of the body is decoded.
 struct ResponseFraming {
   bool chunked = false;
-  std::string unaskedCoding;
+  // The unasked coding as the server named it, cut to the buffer: the header callback runs inside
+  // libcurl, where nothing may throw, so it allocates nothing.
+  char unaskedCoding[64] = {};
+  std::size_t unaskedCodingSize = 0;
+  std::string_view UnaskedCoding() const { return std::string_view(unaskedCoding, unaskedCodingSize); }
 };
 
 std::size_t RecordFraming(char* buffer, std::size_t size, std::size_t count, void* userData) noexcept {
@@ -205,25 +214,21 @@ std::size_t RecordFraming(char* buffer, std::size_t size, std::size_t count, voi
   if (StartsWithIgnoringCase(line, "HTTP/")) {
     framing->chunked = false;
   } else if (StartsWithIgnoringCase(line, kTransferEncoding)) {
-    try {
-      std::string value(line.substr(kTransferEncoding.size()));
-      for (char& character : value)
-        character = static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
-      static constexpr const char* kBetween = " \t\r\n,";
-      for (std::size_t at = value.find_first_not_of(kBetween); at != std::string::npos;
-           at = value.find_first_not_of(kBetween, at)) {
-        const std::size_t end = std::min(value.find_first_of(kBetween, at), value.size());
-        const std::string coding = value.substr(at, end - at);
-        if (coding == "chunked") {
-          framing->chunked = true;
-        } else if (coding != "identity") {
-          framing->unaskedCoding = coding;
-          return 0; // ends the transfer with CURLE_WRITE_ERROR
-        }
-        at = end;
+    const std::string_view value = line.substr(kTransferEncoding.size());
+    constexpr std::string_view kBetween = " \t\r\n,";
+    for (std::size_t at = value.find_first_not_of(kBetween); at != std::string_view::npos;
+         at = value.find_first_not_of(kBetween, at)) {
+      const std::size_t end = std::min(value.find_first_of(kBetween, at), value.size());
+      const std::string_view coding = value.substr(at, end - at);
+      if (EqualsIgnoringCase(coding, "chunked")) {
+        framing->chunked = true;
+      } else if (!EqualsIgnoringCase(coding, "identity")) {
+        framing->unaskedCodingSize = std::min(coding.size(), sizeof framing->unaskedCoding);
+        for (std::size_t i = 0; i < framing->unaskedCodingSize; ++i)
+          framing->unaskedCoding[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(coding[i])));
+        return 0; // ends the transfer with CURLE_WRITE_ERROR
       }
-    } catch (...) {
-      return 0;
+      at = end;
     }
   }
   return size * count;
@@ -359,7 +364,7 @@ TextFetch FetchText(const std::string& url, const TransferProgress& progress) {
     return result;
   }
   bool stalled = false;
-  const TransferProgress watched = Watched(progress, &stalled);
+  const TransferProgress watched = Watched(progress, stalled);
   result.code = curl_easy_setopt(handle.get(), CURLOPT_CUSTOMREQUEST, "GET");
   if (result.code == CURLE_OK)
     result.code = Configure(handle.get(), url, headers.get(), callBack, &buffer, /*textFetch=*/true, watched);
@@ -385,10 +390,8 @@ FileFetch FetchFileUnplaced(const std::string& url, const std::string& path, con
     result.outcome = FileFetchOutcome::NoHandle;
     return result;
   }
-  // Downloads left behind by killed processes go first; the live ones of other processes stay.
+  // CreateBeside sweeps first what killed processes left behind.
   const std::string folder = DirectoryOf(path);
-  if (!folder.empty())
-    SweepDeadTemporaries(folder);
   TemporaryFile temporary = TemporaryFile::CreateBeside(path, 0666);
   UniqueFile file(temporary.valid() ? ::fdopen(temporary.fd(), "wb") : nullptr);
   if (!file) {
@@ -413,7 +416,7 @@ FileFetch FetchFileUnplaced(const std::string& url, const std::string& path, con
         }
         return !progress || progress(received, expected);
       },
-      &stalled);
+      stalled);
   HeaderList headers = BuildHeaders();
   result.code = headers ? Configure(handle.get(), url, headers.get(), write_data, &sink,
                                     /*textFetch=*/false, watched)
@@ -433,7 +436,7 @@ FileFetch FetchFileUnplaced(const std::string& url, const std::string& path, con
   }
   handle.reset();
   result.bytes = sink.bytes;
-  result.coding = framing.unaskedCoding;
+  result.coding = std::string(framing.UnaskedCoding());
   const bool whole = !sink.tooLarge && result.code == CURLE_OK && result.status == 200 && sink.bytes > 0 &&
                      knownEnd && result.coding.empty();
   // A whole answer is brought onto the storage here, on the worker: renaming a file over another makes
@@ -477,13 +480,6 @@ void PlaceFetchedFile(FileFetch& fetch) {
     fetch.systemError = error;
   }
   fetch.unplaced.reset();
-}
-
-FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept,
-                    const TransferProgress& progress) {
-  FileFetch result = FetchFileUnplaced(url, path, accept, progress);
-  PlaceFetchedFile(result);
-  return result;
 }
 
 std::string DescribeTextFetch(const TextFetch& fetch) {

@@ -96,6 +96,9 @@ public:
 // how a transfer is cancelled.
 using TransferProgress = std::function<bool(std::uint64_t received, std::uint64_t expected)>;
 
+// The results of a transfer are structs rather than bool + Failure (failure.h): a caller needs more than
+// why it failed (the HTTP status, the bytes that arrived, the text or the unplaced file, which limit
+// ended it) to tell the user and the log what happened, and libcurl's code is no errno.
 struct TextFetch {
   CURLcode code = CURLE_OK; // CURLE_FAILED_INIT when no handle could be made
   long status = 0;          // HTTP status of the final answer; 0 when none arrived
@@ -140,15 +143,11 @@ struct FileFetch {
 // Looks at the complete, closed temporary file before it replaces the target; false refuses it.
 using FileAcceptance = std::function<bool(const std::string& temporaryPath)>;
 
-// GET of url into the file at path. The answer streams into a temporary file in the same folder that
-// replaces path only when the transfer is complete with HTTP 200, at least one byte, a known end and
-// the acceptance's consent; a complete file is flushed to the storage before the acceptance looks at it,
-// so that replacing the target is a rename alone; otherwise the temporary file is removed and whatever stood
-// at path is left as it was.
-FileFetch FetchFile(const std::string& url, const std::string& path, const FileAcceptance& accept = nullptr,
-                    const TransferProgress& progress = nullptr);
-// FetchFile in two steps, so that the caller can still decide against a complete, accepted file: a
-// Complete fetch holds the file in `unplaced` and leaves path as it was.
+// GET of url into a temporary file beside path, which a Complete fetch holds in `unplaced`, leaving path
+// as it was, so that the caller can still decide against a complete, accepted file. A fetch is Complete
+// with HTTP 200, at least one byte, a known end and the acceptance's consent; a complete file is flushed
+// to the storage before the acceptance looks at it, so that placing it is a rename alone. Any other
+// outcome removes the temporary file.
 FileFetch FetchFileUnplaced(const std::string& url, const std::string& path, const FileAcceptance& accept,
                             const TransferProgress& progress);
 // Renames an unplaced file over its target; a failed rename makes the fetch CannotFinish. Does nothing

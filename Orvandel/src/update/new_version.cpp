@@ -6,8 +6,6 @@
 #include "platform.h"
 #include "utilities.h"
 
-#include <cstdlib>
-
 using namespace adsk::core;
 using orvandel::ui;
 
@@ -66,9 +64,8 @@ void QuickCmdExecuteEventHandler::notify(const Ptr<CommandEventArgs>& /*eventArg
           LogRoutine("QuickCmdExecuteEventHandler", " a download is already running");
           return 0;
         }
-        const DialogResults answer =
-            ui->messageBox(NewVersionQuestion(serverVersion, localVersion), ws2s(kQuestionTitle),
-                           YesNoButtonType, QuestionIconType /* value 1 */);
+        const DialogResults answer = ShowMessageBox(NewVersionQuestion(serverVersion, localVersion),
+                                                    ws2s(kQuestionTitle), YesNoButtonType, QuestionIconType);
         if (answer == DialogYes)
           downloadLatestVersion();
         return 0;
@@ -109,6 +106,5 @@ void NewVersionUI() {
 }
 
 void downloadLatestVersion() {
-  const char* home = std::getenv("HOME");
-  StartDownload(ServerBaseUrl(), idServerVersion, home ? home : "", kPackageTeamId);
+  StartDownload(ServerBaseUrl(), idServerVersion, HomeFolder(), kPackageTeamId);
 }

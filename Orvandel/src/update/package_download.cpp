@@ -160,17 +160,17 @@ std::uint64_t FileSizeOf(const std::string& path) {
 // the download's worker: calls no host function. keepGoing is asked before each step and during the
 // signature check; once it says no, the file is refused as Stopped and the checker is killed.
 bool AcceptPackage(const std::string& path, const std::string& teamId, const std::function<bool()>& keepGoing,
-                   PackageCheck* check) {
-  auto refuseAsStopped = [check] {
-    check->verdict = PackageVerdict::Stopped;
-    check->reason = "stopped";
+                   PackageCheck& check) {
+  auto refuseAsStopped = [&check] {
+    check.verdict = PackageVerdict::Stopped;
+    check.reason = "stopped";
     return false;
   };
   if (!keepGoing())
     return refuseAsStopped();
   if (!IsFlatPackageStart(FirstBytes(path))) {
-    check->verdict = PackageVerdict::NotAPackage;
-    check->reason = "not an installer package";
+    check.verdict = PackageVerdict::NotAPackage;
+    check.reason = "not an installer package";
     return false;
   }
   if (!teamId.empty()) {
@@ -180,26 +180,25 @@ bool AcceptPackage(const std::string& path, const std::string& teamId, const std
     if (report.cancelled || !keepGoing())
       return refuseAsStopped();
     if (!report.started || report.timedOut) {
-      check->verdict = PackageVerdict::SignatureUnchecked;
-      check->reason = report.started
-                          ? "the signature check took longer than " + std::to_string(limitMs) + " ms"
-                          : "the signature checker cannot be started";
+      check.verdict = PackageVerdict::SignatureUnchecked;
+      check.reason = report.started
+                         ? "the signature check took longer than " + std::to_string(limitMs) + " ms"
+                         : "the signature checker cannot be started";
       return false;
     }
     const SignatureVerdict signature = ReadSignatureReport(report.output, report.exitStatus, teamId);
     if (!signature.accepted) {
-      check->verdict = PackageVerdict::SignatureRefused;
-      check->reason = "signature refused: " + signature.reason;
+      check.verdict = PackageVerdict::SignatureRefused;
+      check.reason = "signature refused: " + signature.reason;
       return false;
     }
   }
-  check->quarantineError = MarkAsDownloaded(path, kQuarantineAgent);
+  check.quarantineError = MarkAsDownloaded(path, kQuarantineAgent);
   return keepGoing() || refuseAsStopped();
 }
 
 void ShowMessage(const std::string& text, MessageBoxIconTypes icon) {
-  if (ui)
-    ui->messageBox(text, "", OKButtonType, icon);
+  ShowMessageBox(text, std::string(), OKButtonType, icon);
 }
 
 // reason in Czech for the message; logReason in English for the log, its server text already quoted
@@ -220,27 +219,11 @@ bool LogLinkFailure(const std::string& url, const TextFetch& answer) {
   return true;
 }
 
-// The download's progress dialog and what the main thread has seen of its Cancel; main thread only.
-Ptr<ProgressDialog> g_dialog;
-bool g_cancelled = false;
+// The download's progress dialog; Cancel asks the worker to end its step. Main thread only.
+CancellableProgress g_progress([] { workerbridge::RequestStop(kDownloadEvent); });
 // A progress report is posted and has not run yet; the worker posts no other meanwhile, so that a busy
 // main thread does not find a backlog.
 std::atomic<bool> g_progressPosted{false};
-
-void ShowProgress() {
-  g_dialog = ShowCancellableProgress(kProgressTitle, kProgressAsking);
-}
-
-// True once the user pressed the dialog's Cancel; the worker is then asked to end its step.
-bool CheckCancel() {
-  if (g_cancelled)
-    return true;
-  if (!g_dialog || !g_dialog->wasCancelled())
-    return false;
-  g_cancelled = true;
-  workerbridge::RequestStop(kDownloadEvent);
-  return true;
-}
 
 // A size as the progress dialog shows it: whole kilobytes below a megabyte, else megabytes with one
 // decimal after a comma, as Czech writes it.
@@ -252,15 +235,11 @@ std::wstring RoundedSizeText(std::uint64_t bytes) {
 }
 
 void UpdateProgress(std::uint64_t received, std::uint64_t expected) {
-  if (!g_dialog || CheckCancel())
-    return;
   std::wstring message = kProgressDownloading + RoundedSizeText(received);
   if (expected > 0)
     message += kProgressOf + RoundedSizeText(expected);
-  // The message before the value, so that a move of the bar shows the bytes it stands for.
-  g_dialog->message(ws2s(message));
-  if (expected > 0)
-    g_dialog->progressValue(static_cast<int>(std::min(received, expected) * 100 / expected));
+  g_progress.Update(message,
+                    expected > 0 ? static_cast<int>(std::min(received, expected) * 100 / expected) : -1);
 }
 
 // The progress callback of a transfer on the worker: ends it once the job is asked to end, and posts
@@ -279,7 +258,7 @@ TransferProgress ReportingProgress(workerbridge::JobContext& context, bool packa
         if (package)
           UpdateProgress(received, expected);
         else
-          CheckCancel();
+          g_progress.Cancelled();
       });
     }
     return true;
@@ -289,21 +268,19 @@ TransferProgress ReportingProgress(workerbridge::JobContext& context, bool packa
 // On the main thread once the worker has returned. The package is placed only here, so that a Cancel
 // pressed at any moment before the dialog goes keeps the previous package.
 void EndDownload(PackageDownload& download) {
-  if (CheckCancel()) {
+  if (g_progress.Cancelled()) {
     download = PackageDownload();
-    CloseDownloadProgress();
+    g_progress.Close();
     LogRoutine(kRoutine, " cancelled by the user");
     return;
   }
   PlacePackage(download);
   // The last report may predate the last bytes: the dialog names what arrived before it goes (the
   // message first, so that the move to 100 % shows it).
-  if (g_dialog && download.attempted) {
-    g_dialog->message(ws2s(kProgressDownloading + RoundedSizeText(download.file.bytes)));
-    if (download.file.ok())
-      g_dialog->progressValue(100);
-  }
-  CloseDownloadProgress();
+  if (download.attempted)
+    g_progress.Update(kProgressDownloading + RoundedSizeText(download.file.bytes),
+                      download.file.ok() ? 100 : -1);
+  g_progress.Close();
   ReportPackageDownload(download);
 }
 
@@ -313,9 +290,8 @@ bool StartDownload(const std::string& serverBaseUrl, const std::string& id, cons
                    const std::string& teamId) {
   if (!ui || DownloadRunning())
     return false;
-  g_cancelled = false;
   g_progressPosted = false;
-  ShowProgress();
+  g_progress.Show(kProgressTitle, kProgressAsking);
   // Written by the job, read by the end on the main thread after the bridge has joined the worker.
   auto download = std::make_shared<PackageDownload>();
   const bool started = workerbridge::Start(
@@ -326,7 +302,7 @@ bool StartDownload(const std::string& serverBaseUrl, const std::string& id, cons
       },
       [download] { EndDownload(*download); });
   if (!started) {
-    CloseDownloadProgress();
+    g_progress.Close();
     LogRoutine(kRoutine, " cannot start the download");
   }
   return started;
@@ -334,12 +310,6 @@ bool StartDownload(const std::string& serverBaseUrl, const std::string& id, cons
 
 bool DownloadRunning() {
   return workerbridge::Running(kDownloadEvent);
-}
-
-void CloseDownloadProgress() {
-  if (g_dialog && g_dialog->isShowing())
-    g_dialog->hide();
-  g_dialog = nullptr;
 }
 
 PackageDownload DownloadPackage(const std::string& serverBaseUrl, const std::string& id,
@@ -369,7 +339,7 @@ PackageDownload DownloadPackage(const std::string& serverBaseUrl, const std::str
         // The whole file has arrived: while it is checked, the progress shows it whole.
         const std::uint64_t size = FileSizeOf(path);
         return AcceptPackage(
-            path, teamId, [&] { return !packageProgress || packageProgress(size, size); }, &download.check);
+            path, teamId, [&] { return !packageProgress || packageProgress(size, size); }, download.check);
       },
       packageProgress);
   return download;

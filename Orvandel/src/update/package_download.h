@@ -14,13 +14,11 @@
 // done; Cancel, pressed at any moment before the dialog goes (the signature check included), ends the
 // worker's step, removes the partial file, keeps the previous package and reports nothing. A stop of the
 // bridge's workers before the end is reported drops the package unplaced. False, with nothing started,
-// while a download runs or when no worker can be had. Main thread only, as are the two below.
+// while a download runs or when no worker can be had. Main thread only, as is the one below.
 bool StartDownload(const std::string& serverBaseUrl, const std::string& id, const std::string& home,
                    const std::string& teamId);
 // True from StartDownload until its outcome has been reported.
 bool DownloadRunning();
-// For stop, once the bridge's workers have ended: takes the progress dialog down.
-void CloseDownloadProgress();
 
 // What the package check found, for the message and the log. Stopped: the worker was told to stop
 // during the check; nothing is placed and nothing reported.

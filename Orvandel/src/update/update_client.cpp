@@ -15,12 +15,12 @@ bool g_started = false;
 std::optional<ScopedFetchLimits> g_shortened;
 
 // The whole of word as a non-negative number.
-bool ReadNumber(const std::string& word, unsigned long long* value) {
+bool ReadNumber(const std::string& word, unsigned long long& value) {
   if (word.empty() || word[0] < '0' || word[0] > '9')
     return false;
   char* end = nullptr;
   errno = 0;
-  *value = std::strtoull(word.c_str(), &end, 10);
+  value = std::strtoull(word.c_str(), &end, 10);
   return errno == 0 && *end == '\0';
 }
 } // namespace
@@ -34,7 +34,7 @@ FetchLimits ParseFetchLimits(const std::string& text, FetchLimits limits) {
   for (std::string word; in >> word;) {
     const std::size_t equals = word.find('=');
     unsigned long long value = 0;
-    if (equals == std::string::npos || !ReadNumber(word.substr(equals + 1), &value))
+    if (equals == std::string::npos || !ReadNumber(word.substr(equals + 1), value))
       continue;
     const std::string name = word.substr(0, equals);
     const long small = static_cast<long>(std::min<unsigned long long>(value, 1000000000ULL));

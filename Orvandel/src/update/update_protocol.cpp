@@ -33,13 +33,13 @@ bool IsAsciiDigit(char character) {
 
 // The length of the valid UTF-8 character at text[at] and its code point; 0 when the byte there begins
 // none (a stray continuation byte, an overlong form, a surrogate, past U+10FFFF, or cut short).
-std::size_t Utf8Character(const std::string& text, std::size_t at, char32_t* codePoint) {
+std::size_t Utf8Character(const std::string& text, std::size_t at, char32_t& codePoint) {
   const auto lead = static_cast<unsigned char>(text[at]);
   std::size_t length = 0;
   char32_t value = 0;
   char32_t lowest = 0;
   if (lead < 0x80) {
-    *codePoint = lead;
+    codePoint = lead;
     return 1;
   } else if (lead >= 0xC2 && lead <= 0xDF) {
     length = 2, value = lead & 0x1F, lowest = 0x80;
@@ -60,7 +60,7 @@ std::size_t Utf8Character(const std::string& text, std::size_t at, char32_t* cod
   }
   if (value < lowest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
     return 0;
-  *codePoint = value;
+  codePoint = value;
   return length;
 }
 
@@ -250,7 +250,7 @@ std::string EscapeForLog(const std::string& text) {
   escaped.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     char32_t codePoint = 0;
-    const std::size_t length = Utf8Character(text, at, &codePoint);
+    const std::size_t length = Utf8Character(text, at, codePoint);
     if (length == 0 || codePoint < 0x20 || codePoint == 0x7F) {
       const auto byte = static_cast<unsigned char>(text[at]);
       if (byte == '\n') {
@@ -284,7 +284,7 @@ std::string QuoteForLog(const std::string& text) {
   std::size_t end = 0;
   for (;;) {
     char32_t codePoint = 0;
-    const std::size_t length = std::max<std::size_t>(Utf8Character(text, end, &codePoint), 1);
+    const std::size_t length = std::max<std::size_t>(Utf8Character(text, end, codePoint), 1);
     if (end + length > kLoggedPieceBytes)
       break;
     end += length;

@@ -9,14 +9,17 @@
 #include "utilities.h"
 #include "worker_bridge.h"
 
+#include <file.h>
+
 #include <cstdint>
-#include <fstream>
 #include <memory>
 
 namespace {
 
 constexpr const char* kRoutine = "CheckNewVersion";
 constexpr const char* kVersionCheckEvent = "OrvandelVersionCheck";
+// A version file is one short line; anything far larger is not one.
+constexpr std::size_t kMaxVersionFileBytes = 64 * 1024;
 
 // The installed version as a version number, without the carriage return a version file written with
 // CR LF leaves at its end; empty when it is no version number, and so cannot be compared.
@@ -30,16 +33,16 @@ std::string InstalledVersionNumber(const std::string& local) {
 } // namespace
 
 std::string ReadLocalVersion(const std::string& path) {
-  std::string result;
-  if (!FileExists(path))
-    return result;
-  std::ifstream file(path);
-  if (!file)
-    return result;
-  std::string line;
-  while (std::getline(file, line))
-    result = line.empty() ? std::string() : line.substr(1);
-  return result;
+  std::string content;
+  Failure ignored;
+  if (!ReadWholeFile(path, kMaxVersionFileBytes, content, ignored))
+    return std::string();
+  // The last line: a line end at the very end closes it and starts none.
+  if (!content.empty() && content.back() == '\n')
+    content.pop_back();
+  const std::size_t lineStart = content.rfind('\n');
+  const std::string line = lineStart == std::string::npos ? content : content.substr(lineStart + 1);
+  return line.empty() ? std::string() : line.substr(1);
 }
 
 std::string LocalVersionFile() {

@@ -31,7 +31,7 @@ VersionQuery QueryVersion(const std::string& versionFile, const std::string& ser
 bool FinishVersionCheck(const VersionQuery& query);
 
 // The version held by the version file at path: its last line less the line's first character,
-// nothing trimmed. Empty when the file is missing or unreadable; an empty last line gives empty.
+// nothing trimmed. Empty when the file is missing, unreadable or over 64 KiB; an empty last line gives empty.
 std::string ReadLocalVersion(const std::string& path);
 // "<add-in folder>/version.txt"; empty when the add-in folder is unknown.
 std::string LocalVersionFile();
