@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr const char* kReading = "cteni souboru";
-constexpr const char* kListing = "cteni slozky";
+constexpr const char* kReading = "čtení souboru";
+constexpr const char* kListing = "čtení složky";
 
 EntryType TypeOf(int result, const struct stat& info) {
   if (result != 0)
