@@ -5,8 +5,11 @@
 #include "host_support.h"
 #include "worker_bridge.h"
 
+#include <file.h>
 #include <install_record.h>
 #include <legacy_paths.h>
+#include <package_layout.h>
+#include <path.h>
 #include <platform.h>
 #include <product_constants.h>
 #include <tree_removal.h>
@@ -35,10 +38,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kRoutine = "CopyCzechFiles";
-// The CAM translation whose presence as a regular file tells a run without force that the Czech files
-// are in place, and its folder in the host's bundle.
-constexpr const char* kMarkerName = "czech_cz.xml";
-constexpr const char* kCamTranslationsInBundle = "Contents/Libraries/Applications/CAM360/Data/Translations/";
+// The package folders: the data package's folder and the bundle folder it is copied into.
+using packagelayout::kPackageFolders;
+constexpr const packagelayout::PackageFolder& kBase = kPackageFolders[packagelayout::kBaseFolder];
+constexpr const packagelayout::PackageFolder& kQm = kPackageFolders[packagelayout::kQmFolder];
+constexpr const packagelayout::PackageFolder& kCam = kPackageFolders[packagelayout::kCamFolder];
+constexpr const packagelayout::PackageFolder& kHelp = kPackageFolders[packagelayout::kHelpFolder];
 
 const wchar_t* const kSourceMissingMessage =
     L"Zdrojová data nebyla nalezena. Použijte znovu instalační soubor.";
@@ -64,12 +69,11 @@ struct Reporting {
   }
   // Message boxes of the run: empty title, OK, no icon unless given. Without a user interface there is no
   // one to tell.
-  void Show(const std::string& text, MessageBoxIconTypes icon = static_cast<MessageBoxIconTypes>(0)) const {
+  void Show(const std::string& text, MessageBoxIconTypes icon = NoIconIconType) const {
     context.Post([text, icon, before = hooks.beforeMessage] {
       if (before)
         before();
-      if (ui)
-        ui->messageBox(text, "", static_cast<MessageBoxButtonTypes>(0), icon);
+      ShowMessageBox(text, std::string(), OKButtonType, icon);
     });
   }
   // False with CopyError::stopped once the run was asked to end, before the file path names.
@@ -166,37 +170,30 @@ void ReportFailure(const Reporting& report, const std::string& paths, const std:
   }
 }
 
-// True when anything is at path, a dangling link included.
+// True when anything is at path, a dangling link included; a path the system cannot tell about counts.
 bool HasEntry(const std::string& path) {
-  struct stat status {};
-  return lstat(path.c_str(), &status) == 0 || (errno != ENOENT && errno != ENOTDIR);
-}
-
-// True when a regular file is at path; a link or a folder there is none.
-bool HasRegularFile(const std::string& path) {
-  struct stat status {};
-  return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  return LstatType(path) != EntryType::kMissing;
 }
 
 // Removes the marker (a file, a link as the link, an empty folder) by handle below the host's bundle, so
 // that no link inside the bundle is followed. An absent marker is no error.
 bool RemoveMarker(const std::string& hostBundle, Failure& failure) {
-  return removal::RemoveEntryBelow(hostBundle, std::string(kCamTranslationsInBundle) + kMarkerName, failure);
+  return removal::RemoveEntryBelow(hostBundle, JoinPath(kCam.target, kCam.markerLast), failure);
 }
 
 std::string HostBundle(const std::string& home) {
-  return home + "/Library/Application Support/Autodesk/webdeploy/production/Autodesk Fusion.app";
+  return home + packagelayout::kProductionInHome + "/" + packagelayout::kCurrentBundle;
 }
 
-std::string CamHelp(const std::string& home) {
-  return HostBundle(home) + "/Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help/";
+// A folder of the host bundle, with the separator at its end.
+std::string InBundle(const std::string& home, const char* relative) {
+  return HostBundle(home) + "/" + relative + "/";
 }
 
-// The package's folders, below its root.
-constexpr const char* kCamFolder = "/vornidca/";
-constexpr const char* kBaseFolder = "/vornidfu/";
-constexpr const char* kHelpFolder = "/vornidhe/";
-constexpr const char* kQmFolder = "/VornidQM/";
+// A folder of the data package, with the separator at its end.
+std::string InPackage(const std::string& packageRoot, const packagelayout::PackageFolder& folder) {
+  return packageRoot + "/" + folder.source + "/";
+}
 
 std::uint64_t CountFiles(const std::string& folder) {
   std::uint64_t count = 0;
@@ -240,25 +237,25 @@ void ShowSourceMissing(const Reporting& report, RunState& state) {
 // False with the failure that ended the run (CopyError::stopped for a run asked to end).
 bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& recorder,
                      const Reporting& report, RunState& state, Failure& failure) {
-  const std::string camSource = places.packageRoot + kCamFolder;
-  const std::string baseSource = places.packageRoot + kBaseFolder;
-  const std::string helpSource = places.packageRoot + kHelpFolder;
-  const std::string qmSource = places.packageRoot + kQmFolder;
+  const std::string camSource = InPackage(places.packageRoot, kCam);
+  const std::string baseSource = InPackage(places.packageRoot, kBase);
+  const std::string helpSource = InPackage(places.packageRoot, kHelp);
+  const std::string qmSource = InPackage(places.packageRoot, kQm);
   const std::string hostBundle = HostBundle(places.home);
-  const std::string camTranslations = hostBundle + "/" + kCamTranslationsInBundle;
-  const std::string stringTable = hostBundle + "/Contents/Libraries/Neutron/StringTable/";
-  const std::string camHelp = CamHelp(places.home);
-  const std::string qmFolder = hostBundle + "/Contents/Resources/AIRMAX/cs-CZ/";
-  const std::string marker = camTranslations + kMarkerName;
+  const std::string camTranslations = InBundle(places.home, kCam.target);
+  const std::string stringTable = InBundle(places.home, kBase.target);
+  const std::string camHelp = InBundle(places.home, kHelp.target);
+  const std::string qmFolder = InBundle(places.home, kQm.target);
+  const std::string marker = camTranslations + kCam.markerLast;
 
-  if (HasRegularFile(marker) && !force) {
+  if (LstatType(marker) == EntryType::kRegularFile && !force) {
     report.Log(" target files with translate exists.");
     return true;
   }
   // The marker tells later starts that the installation is complete. A forced run takes it away before
   // its first copy and places it at its end, so that a forced run ended early (an error, a force-quit
   // host) leaves a mix of package versions that the next start completes, not one it takes as done.
-  const bool packageHasMarker = HasEntry(camSource + kMarkerName);
+  const bool packageHasMarker = HasEntry(camSource + kCam.markerLast);
   // The package folders as the run finds them: the package's installer replacing the data package
   // during the run may leave a copy that lacks files without any copy failing.
   std::vector<std::pair<std::string, std::pair<dev_t, ino_t>>> packageFolders;
@@ -326,27 +323,30 @@ bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
     // The last word on Cancel is the main thread's: the dialog's button may have been pressed since the
     // run last heard from it.
     if (!report.context.Ask([] { return true; })) {
-      failure = Failure{"kopirovani", marker, filecopy::CopyError::stopped, std::string()};
+      failure = Failure{"kopírování", marker, filecopy::CopyError::stopped, std::string()};
       return false;
     }
-    return filecopy::CopyFileUpdating(camSource + kMarkerName, marker, failure, &recorder) &&
+    return filecopy::CopyFileUpdating(camSource + kCam.markerLast, marker, failure, &recorder) &&
            recorder.Flush(failure);
   };
-  if (!filecopy::CopyFolderUpdating(camSource, camTranslations, failure, kMarkerName, &recorder,
+  if (!filecopy::CopyFolderUpdating(camSource, camTranslations, failure, kCam.markerLast, &recorder,
                                     report.hooks.betweenFiles))
     return false;
   report.Log(" copy files for Fusion CAM.");
-  if (!FileExists(camHelp + "en-html.html"))
+  using packagelayout::kCzechHelpPage;
+  using packagelayout::kCzechHelpTree;
+  using packagelayout::kEnglishHelpPage;
+  if (!FileExists(camHelp + kEnglishHelpPage))
     return placeMarker();
-  if (!report.BetweenFiles(camHelp + "cz-html.html", failure) ||
-      !filecopy::CopyFileUpdating(camHelp + "en-html.html", camHelp + "cz-html.html", failure, &recorder))
+  if (!report.BetweenFiles(camHelp + kCzechHelpPage, failure) ||
+      !filecopy::CopyFileUpdating(camHelp + kEnglishHelpPage, camHelp + kCzechHelpPage, failure, &recorder))
     return false;
   report.Log(" copy en-html.html to cz-html.html.");
-  if (!copyFolder(camHelp + "en-html", camHelp + "cz-html"))
+  if (!copyFolder(camHelp + packagelayout::kEnglishHelpTree, camHelp + kCzechHelpTree))
     return false;
   report.Log(" copy dir en-html to cz-html");
   // The entries of images land directly in cz-html.
-  if (!copyFolder(camHelp + "images", camHelp + "cz-html"))
+  if (!copyFolder(camHelp + packagelayout::kHelpImages, camHelp + kCzechHelpTree))
     return false;
   report.Log(" copy picture of help do dir cz-html");
   if (DirectoryExists(helpSource)) {
@@ -370,11 +370,6 @@ InstallPlaces SystemInstallPlaces() {
   const std::string addinFolder = GetAddinLocation(executableDirectory);
   return InstallPlaces{SystemPath(product::kPackageRoot), HomeFolder(), executableDirectory,
                        addinFolder.empty() ? std::string() : addinFolder + "/" + installrecord::kFileName};
-}
-
-void InstallCzechFiles(bool force, const InstallPlaces& places) {
-  workerbridge::RunHere(
-      [&](workerbridge::JobContext& context) { InstallCzechFiles(force, places, context, InstallHooks()); });
 }
 
 void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::JobContext& context,
@@ -435,12 +430,12 @@ bool RemoveFromOldDestination(const char* productionFolder, const std::string& c
 
 std::uint64_t FilesToCopy(const InstallPlaces& places) {
   std::uint64_t count = 0;
-  for (const char* folder : {kBaseFolder, kQmFolder, kCamFolder, kHelpFolder})
-    count += CountFiles(places.packageRoot + folder);
-  const std::string camHelp = CamHelp(places.home);
-  std::error_code error;
-  count += fs::is_regular_file(camHelp + "en-html.html", error) ? 1 : 0;
-  return count + CountFiles(camHelp + "en-html") + CountFiles(camHelp + "images");
+  for (const packagelayout::PackageFolder& folder : kPackageFolders)
+    count += CountFiles(InPackage(places.packageRoot, folder));
+  const std::string camHelp = InBundle(places.home, kHelp.target);
+  count += StatType(camHelp + packagelayout::kEnglishHelpPage) == EntryType::kRegularFile ? 1 : 0;
+  return count + CountFiles(camHelp + packagelayout::kEnglishHelpTree) +
+         CountFiles(camHelp + packagelayout::kHelpImages);
 }
 
 bool FindProductionFolder(const std::string& executableDirectory, std::string& productionFolder,

@@ -45,8 +45,6 @@ struct InstallHooks {
 // record that cannot be written ends the run as a file-system error does.
 void InstallCzechFiles(bool force, const InstallPlaces& places, workerbridge::JobContext& context,
                        const InstallHooks& hooks);
-// The same on the calling thread, the host's main thread (workerbridge::RunHere).
-void InstallCzechFiles(bool force, const InstallPlaces& places);
 
 // How many files a run with these places copies at most: the regular files below the package's
 // folders and the host's help pages that are copied to Czech ones. Unreadable folders count nothing.

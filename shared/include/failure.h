@@ -13,9 +13,10 @@
 // Two kinds of function report otherwise, each for a reason said where it is declared: the thin
 // wrappers of one system call return 0 or an errno value (platform.h states the rule; temporary_file.h,
 // a wrapper of the same kind around open, write, fsync and rename, keeps it), and the transfers of the
-// update client return result structs that carry more than a failure (http_fetch.h). Older code not yet
-// brought to this style: the uninstaller's checks that return an empty string for success (uninstall.h).
-// Results are returned or given by reference, never through a pointer out-parameter.
+// update client return result structs that carry more than a failure (http_fetch.h). The uninstaller's
+// checks of where it was started return bool with a refusal text for the user, no Failure: a refusal is
+// no system error (uninstall.h). Results are returned or given by reference, never through a pointer
+// out-parameter.
 #pragma once
 
 #include <string>

@@ -45,9 +45,6 @@ bool OpenFolderBelow(int start, const std::string& startPath, const std::string&
 bool OpenFolderAt(int parent, const std::string& name, const std::string& path, UniqueFd& folder,
                   Failure& failure);
 
-// file.h's listing, by the name its older callers use.
-using ::ListFolder;
-
 // What is at start + "/" + relative (relative not empty); info is the entry's own lstat when it exists.
 // A missing start holds nothing (kAbsent).
 bool ExamineBelow(const std::string& start, const std::string& relative, EntryKind& kind, struct stat& info,

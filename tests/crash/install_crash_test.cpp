@@ -157,7 +157,7 @@ void ExpectRecorded(const Added& added, const InstallPlaces& places) {
 // complete what the crash left undone.
 void Install(const InstallPlaces& places, bool force = false) {
   AttachFreshHost();
-  InstallCzechFiles(force, places);
+  RunInstallation(force, places);
 }
 
 // The run finished the installation, or found it finished (a kill after the last copy).

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "host_support.h"
+#include "installer.h"
+#include "worker_bridge.h"
 
 #include <hostsim/control.h>
 #include <install_record.h>
@@ -34,6 +36,13 @@ inline void AttachFreshHost() {
   hostsim::ResetHost();
   orvandel::app = adsk::core::Application::get();
   orvandel::ui = orvandel::app->userInterface();
+}
+// One installation run through the add-in's entry, on this thread (the host's main thread), with
+// hooks as a caller gives them.
+inline void RunInstallation(bool force, const InstallPlaces& places,
+                            const InstallHooks& hooks = InstallHooks()) {
+  workerbridge::RunHere(
+      [&](workerbridge::JobContext& context) { InstallCzechFiles(force, places, context, hooks); });
 }
 // Drops the add-in's handles, then the host's state.
 inline void DetachHost() {

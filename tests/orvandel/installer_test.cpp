@@ -128,7 +128,7 @@ protected:
   // A further run, reported into a fresh transcript.
   void InstallAgain(bool force) {
     hostsim::ClearTranscript();
-    InstallCzechFiles(force, places);
+    RunInstallation(force, places);
   }
 
   // A path in the host bundle, or in an older build's bundle.
@@ -191,7 +191,7 @@ protected:
 
 TEST_F(Installation, FullRunCopiesEverySourceSwitchesTheLanguageAndLogsEachStage) {
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
 
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
   ExpectLogLevels();
@@ -212,7 +212,7 @@ TEST_F(Installation, FullRunCopiesEverySourceSwitchesTheLanguageAndLogsEachStage
 TEST_F(Installation, MarkerFileStopsOnlyRunsWithoutForce) {
   WriteFile(marker, "installed earlier", 1000);
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
   EXPECT_EQ(hostsim::LogMessages(), FullRunUpTo(1, {Line(") target files with translate exists.")}));
   EXPECT_TRUE(MessageBoxes().empty());
   EXPECT_TRUE(LanguageChanges().empty());
@@ -230,7 +230,7 @@ TEST_F(Installation, MarkerFileStopsOnlyRunsWithoutForce) {
 // force go on and fail at the marker with the usual report; a forced run removes it when it is empty.
 TEST_F(Installation, FolderAtTheMarkerPathIsNoInstalledPackage) {
   fs::create_directories(marker);
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
   const std::vector<std::string> log = hostsim::LogMessages();
   ASSERT_EQ(log.size(), kFullRun.size());
   EXPECT_EQ(std::vector<std::string>(log.begin(), log.end() - 1), FullRunUpTo(kFullRun.size() - 1));
@@ -285,7 +285,7 @@ TEST_F(Installation, MissingPackageFoldersAreShownOnceAndTheNextStartCompletesTh
     SCOPED_TRACE(c.name);
     Remake(c.englishHelp, c.base, c.qm, c.cam, c.helpPages);
 
-    InstallCzechFiles(false, places);
+    RunInstallation(false, places);
 
     EXPECT_EQ(LogAndMessageBoxes(), c.events);
     EXPECT_EQ(LanguageChanges(), c.languageSwitched ? std::vector<long long>{2} : std::vector<long long>{});
@@ -338,8 +338,7 @@ TEST_F(Installation, PackageFoldersVanishingDuringTheRunAreShownOnceAndCompleted
         c.change(places.packageRoot);
       return true;
     };
-    workerbridge::RunHere(
-        [&](workerbridge::JobContext& context) { InstallCzechFiles(false, places, context, hooks); });
+    RunInstallation(false, places, hooks);
 
     EXPECT_EQ(MessageBoxes(), std::vector<std::string>{kSourceMissing});
     EXPECT_FALSE(Exists(marker));
@@ -355,7 +354,7 @@ TEST_F(Installation, PackageFoldersVanishingDuringTheRunAreShownOnceAndCompleted
 TEST_F(Installation, HostOutsideAProductionFolderSkipsOnlyTheLegacyCleanup) {
   places.executableDirectory = tree / "Applications/Host/Contents/MacOS";
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
 
   std::vector<std::string> expected = kFullRun;
   expected[2] = Line(") no production folder in " + places.executableDirectory + ", old files not deleted.");
@@ -366,7 +365,7 @@ TEST_F(Installation, HostOutsideAProductionFolderSkipsOnlyTheLegacyCleanup) {
 TEST_F(Installation, UnknownHomeEndsTheRunWithALogLine) {
   places.home.clear();
 
-  InstallCzechFiles(true, places);
+  RunInstallation(true, places);
 
   EXPECT_EQ(hostsim::LogMessages(),
             FullRunUpTo(1, {Line(") home folder unknown (no HOME, no user entry), nothing installed.")}));
@@ -403,7 +402,7 @@ TEST_F(Installation, LegacyCleanupSparesTheRunningBuildPlainFilesAndCleanBuilds)
   fs::create_directory_symlink(tree / "linked-bundle", production + "b6/Autodesk Fusion 360.app");
   const std::string outside = Listing(tree / "linked-build") + Listing(tree / "linked-bundle");
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
 
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
   for (const std::string& file : legacyFiles) {
@@ -426,7 +425,7 @@ TEST_F(Installation, FailedCopyIsLoggedAndShownOnceAndNothingLaterHappens) {
   fs::remove_all(In("Contents/Libraries/Applications/CAM360/Data"));
   const std::string camFolder = In(kTranslations);
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
 
   EXPECT_EQ(hostsim::LogMessages(), FullRunUpTo(6, {MissingLine(camFolder)}));
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{MissingBox(camFolder)});
@@ -441,7 +440,7 @@ TEST_F(Installation, RunEndedByAnErrorIsCompletedByTheNextStartWithoutForce) {
   WriteFile(places.packageRoot + "/vornidca/czech_cz_messages.xml", "czech messages");
   fs::remove_all(help + "en-html"); // copy 5 fails
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
   EXPECT_EQ(ReadFile(In(kTranslations + "czech_cz_messages.xml")), "czech messages");
   EXPECT_FALSE(fs::exists(marker));
   // What the run placed before the error is recorded.
@@ -468,7 +467,7 @@ TEST_F(Installation, MarkerThatCannotBeCopiedIsShownAsMissingDataAndNotPlaced) {
   fs::remove(packageMarker);
   fs::create_symlink(tree / "nowhere.xml", packageMarker);
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
 
   EXPECT_EQ(hostsim::LogMessages().back(),
             Line(") part of the data package is missing: " + packageMarker +
@@ -480,7 +479,7 @@ TEST_F(Installation, MarkerThatCannotBeCopiedIsShownAsMissingDataAndNotPlaced) {
 // A forced run takes the marker away before it copies anything, so that a forced run that ends early
 // (an error here; a force-quit host alike) is completed by the next start instead of taken as done.
 TEST_F(Installation, ForcedRunEndedEarlyIsCompletedByTheNextStart) {
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
   ASSERT_EQ(ReadFile(marker), "czech cam");
 
   // A newer package, and a host whose English help pages are gone: the forced run ends at copy 5.
@@ -523,8 +522,7 @@ TEST_F(Installation, RunStoppedBetweenFilesIsCompletedByTheNextStart) {
     int asked = 0;
     InstallHooks hooks;
     hooks.betweenFiles = [&] { return asked++ < c.filesBeforeStop; };
-    workerbridge::RunHere(
-        [&](workerbridge::JobContext& context) { InstallCzechFiles(false, places, context, hooks); });
+    RunInstallation(false, places, hooks);
     EXPECT_EQ(LogAndMessageBoxes(), FullRunUpTo(c.linesBefore, {lastLine}));
     EXPECT_FALSE(Exists(marker));
     EXPECT_EQ(Record().files.count(kStringTable + "cs-CZ/strings.xml"), c.filesBeforeStop > 0 ? 1u : 0u);
@@ -615,7 +613,7 @@ TEST_F(Installation, EveryReasonShownToTheUserIsCzech) {
     hostsim::ClearFailures();
     c.arrange();
 
-    InstallCzechFiles(false, places);
+    RunInstallation(false, places);
     setrlimit(RLIMIT_NOFILE, &savedFiles);
 
     const std::string logged = hostsim::LogMessages().back();
@@ -638,7 +636,7 @@ TEST_F(InstallationOnProductionDisk, InstallsAndCleansTheOtherBuilds) {
   const std::string legacy = InLegacy("b1", kStringTable + "cs-CZ");
   WriteFile(legacy + "/strings.xml", "old");
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
 
   EXPECT_EQ(hostsim::LogMessages(), kFullRun);
   EXPECT_FALSE(Exists(legacy));
@@ -657,7 +655,7 @@ TEST_F(Installation, RecordHoldsWhatTheRunsPlacedInTheBundleAsItWasPlaced) {
       kHelp + "cz-html/picture.png",
   };
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
 
   installrecord::InstallRecord record = Record();
   std::vector<std::string> recordedFiles;
@@ -692,7 +690,7 @@ TEST_F(Installation, RecordHoldsWhatTheRunsPlacedInTheBundleAsItWasPlaced) {
 TEST_F(Installation, UnreadableRecordIsReplacedAndUnwritableOneEndsTheRun) {
   WriteFile(places.installRecord, "not a record\n");
 
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
 
   std::vector<std::string> logged = hostsim::LogMessages();
   const auto replaced = std::find_if(logged.begin(), logged.end(), [](const std::string& line) {
@@ -717,7 +715,7 @@ TEST_F(Installation, UnreadableRecordIsReplacedAndUnwritableOneEndsTheRun) {
 // The record is appended to as files land: a line that a kill cut short is no entry, and the next run
 // writes the record whole before it appends.
 TEST_F(Installation, RecordLineCutShortIsNoEntryAndIsGoneAfterTheNextRun) {
-  InstallCzechFiles(false, places);
+  RunInstallation(false, places);
   const installrecord::InstallRecord whole = Record();
   std::ofstream(places.installRecord, std::ios::app) << "F\t12\t1000\t0\tContents/cut";
   EXPECT_EQ(Record().files, whole.files);

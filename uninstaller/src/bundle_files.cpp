@@ -1,7 +1,10 @@
 #include "bundle_files.h"
 
+#include "file.h"
 #include "install_record.h"
 #include "messages.h"
+#include "package_layout.h"
+#include "path.h"
 #include "platform.h"
 #include "tree_removal.h"
 #include "utilities.h"
@@ -11,11 +14,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <set>
-
-namespace fs = std::filesystem;
 
 namespace uninstaller {
 
@@ -27,7 +28,7 @@ struct Bundle {
   std::string name;
 
   Step StepFor(Step::Kind kind, const std::string& relative) const {
-    return Step{kind, &production, name + "/" + relative, {}};
+    return Step{kind, &production, JoinPath(name, relative), {}};
   }
 };
 
@@ -52,9 +53,12 @@ bool ExamineFile(const Bundle& bundle, const Step& step, Plan& plan, struct stat
   return true;
 }
 
-// Plans the file at relative when it still is the file the installer placed there.
-bool PlanFile(const Bundle& bundle, const std::string& relative, const installrecord::RecordedFile& recorded,
-              Plan& plan, std::set<std::string>& removed, Failure& failure) {
+// Plans the bundle's file at relative when it is a regular file reached through no link and
+// matches(info, same) finds it the installer's (info its lstat); one that differs is kept with the reason
+// differs. False with failure set when the file cannot be examined or matches fails.
+template <typename Matches>
+bool PlanMatchingFile(const Bundle& bundle, const std::string& relative, const char* differs, Plan& plan,
+                      std::set<std::string>& removed, Failure& failure, const Matches& matches) {
   const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
   struct stat info {};
   bool regular = false;
@@ -62,15 +66,29 @@ bool PlanFile(const Bundle& bundle, const std::string& relative, const installre
     return false;
   if (!regular)
     return true;
-  const timespec modified = ModificationTime(info);
-  if (static_cast<std::uint64_t>(info.st_size) != recorded.size || modified.tv_sec != recorded.mtimeSeconds ||
-      modified.tv_nsec != recorded.mtimeNanoseconds) {
-    plan.kept.push_back(Kept{step.Path(), "od instalace jej Fusion 360 nebo někdo jiný změnil"});
+  bool same = false;
+  if (!matches(info, same))
+    return false;
+  if (!same) {
+    plan.kept.push_back(Kept{step.Path(), differs});
     return true;
   }
   plan.steps.push_back(step);
   removed.insert(step.Path());
   return true;
+}
+
+// Plans the file at relative when it still is the file the installer placed there.
+bool PlanFile(const Bundle& bundle, const std::string& relative, const installrecord::RecordedFile& recorded,
+              Plan& plan, std::set<std::string>& removed, Failure& failure) {
+  return PlanMatchingFile(bundle, relative, "od instalace jej Fusion 360 nebo někdo jiný změnil", plan,
+                          removed, failure, [&](const struct stat& info, bool& same) {
+                            const timespec modified = ModificationTime(info);
+                            same = static_cast<std::uint64_t>(info.st_size) == recorded.size &&
+                                   modified.tv_sec == recorded.mtimeSeconds &&
+                                   modified.tv_nsec == recorded.mtimeNanoseconds;
+                            return true;
+                          });
 }
 
 // Plans the folder at relative when it holds nothing but what the plan removes.
@@ -88,10 +106,10 @@ bool PlanFolder(const Bundle& bundle, const std::string& relative, Plan& plan, s
   std::vector<std::string> names;
   if (!removal::OpenFolderBelow(bundle.production.fd.get(), bundle.production.path, step.relative, folder,
                                 failure) ||
-      !removal::ListFolder(folder.get(), step.Path(), names, failure))
+      !ListFolder(folder.get(), step.Path(), names, failure))
     return false;
   for (const std::string& name : names) {
-    if (removed.count(step.Path() + "/" + name) == 0) {
+    if (removed.count(JoinPath(step.Path(), name)) == 0) {
       plan.kept.push_back(Kept{step.Path(), "obsahuje soubory, které balíček nenainstaloval"});
       return true;
     }
@@ -107,26 +125,6 @@ std::string RecordProblemText(const Failure& problem) {
     return problem.detail;
   return "záznam nelze přečíst: " + UninstallReason(problem.code);
 }
-
-constexpr const char* kHelp = "Contents/Libraries/Applications/CAM360/NeuCAM/UI/NeuCAMUI/Resources/Help";
-
-// A source folder of the data package, the bundle folder the installer copies it into, and the
-// package's known Czech place there: what stands for the package's files when the source is gone.
-struct PackageSource {
-  const char* source;
-  const char* target;
-  bool targetIsOurs; // the installer made the target folder itself
-  const char* knownTree;
-  const char* knownEntry;
-};
-constexpr PackageSource kSources[] = {
-    {"vornidfu", "Contents/Libraries/Neutron/StringTable", false,
-     "Contents/Libraries/Neutron/StringTable/cs-CZ", nullptr},
-    {"VornidQM", "Contents/Resources/AIRMAX/cs-CZ", true, "Contents/Resources/AIRMAX/cs-CZ", nullptr},
-    {"vornidca", "Contents/Libraries/Applications/CAM360/Data/Translations", false, nullptr,
-     "Contents/Libraries/Applications/CAM360/Data/Translations/czech_cz.xml"},
-    {"vornidhe", kHelp, false, nullptr, nullptr},
-};
 
 // Reads up to size bytes, fewer only at the end of the file; -1 on an error.
 ssize_t ReadFull(int fd, char* buffer, std::size_t size) {
@@ -155,25 +153,25 @@ bool SameBytes(const Bundle& bundle, const std::string& relative, const std::str
   // Non-blocking: whatever was swapped in since it was examined, a pipe must not hold the run.
   const UniqueFd ours(
       openat(folder.get(), NameOf(step.relative).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const int oursError = ours.valid() ? 0 : errno;
   const UniqueFd theirs(open(packageFile.c_str(), O_RDONLY | O_CLOEXEC));
-  const auto fail = [&](const std::string& path) {
-    failure = Failure{"čtení souboru", path, std::error_code(errno, std::generic_category()), std::string()};
-    return false;
-  };
+  // The bundle's path is built before any call whose errno is reported.
+  const std::string mineName = step.Path();
+  const auto fail = [&](const std::string& path) { return Fail(errno, "čtení souboru", path, failure); };
   if (!ours.valid())
-    return fail(step.Path());
+    return Fail(oursError, "čtení souboru", mineName, failure);
   if (!theirs.valid())
     return fail(packageFile);
   struct stat mineInfo {
   }, packageInfo{};
   if (fstat(ours.get(), &mineInfo) != 0 || fstat(theirs.get(), &packageInfo) != 0)
-    return fail(step.Path());
+    return fail(mineName);
   same = S_ISREG(mineInfo.st_mode) && mineInfo.st_size == packageInfo.st_size;
   std::vector<char> mine(65536), package(65536);
   while (same) {
     const ssize_t mineCount = ReadFull(ours.get(), mine.data(), mine.size());
     if (mineCount < 0)
-      return fail(step.Path());
+      return fail(mineName);
     const ssize_t packageCount = ReadFull(theirs.get(), package.data(), package.size());
     if (packageCount < 0)
       return fail(packageFile);
@@ -188,24 +186,11 @@ bool SameBytes(const Bundle& bundle, const std::string& relative, const std::str
 // Plans the bundle's file at relative when it is the package's file packageFile.
 bool PlanPackageFile(const Bundle& bundle, const std::string& relative, const std::string& packageFile,
                      Plan& plan, std::set<std::string>& removed, Failure& failure) {
-  const Step step = bundle.StepFor(Step::Kind::kEntry, relative);
-  struct stat info {};
-  bool regular = false;
-  if (!ExamineFile(bundle, step, plan, info, regular, failure))
-    return false;
-  if (!regular)
-    return true;
-  bool same = false;
-  if (!SameBytes(bundle, relative, packageFile, same, failure))
-    return false;
-  if (!same) {
-    plan.kept.push_back(
-        Kept{step.Path(), "liší se od souboru datového balíčku, nelze poznat, zda je z balíčku"});
-    return true;
-  }
-  plan.steps.push_back(step);
-  removed.insert(step.Path());
-  return true;
+  return PlanMatchingFile(bundle, relative,
+                          "liší se od souboru datového balíčku, nelze poznat, zda je z balíčku", plan,
+                          removed, failure, [&](const struct stat&, bool& same) {
+                            return SameBytes(bundle, relative, packageFile, same, failure);
+                          });
 }
 
 // Plans a known Czech place: a tree as a whole, or a single entry that is a regular file.
@@ -232,56 +217,74 @@ bool PlanKnownPlace(const Bundle& bundle, const std::string& relative, bool tree
   return true;
 }
 
-// True when relative is a known tree's place or lies in one: planned there as a whole.
-bool InKnownTree(const std::string& relative, const std::vector<std::string>& trees) {
-  return std::any_of(trees.begin(), trees.end(), [&](const std::string& tree) {
-    return relative == tree || relative.rfind(tree + "/", 0) == 0;
-  });
+// The package's known Czech places: planned as a whole tree or a single entry, never file by file.
+struct KnownPlaces {
+  std::vector<std::string> trees;
+  std::vector<std::string> entries;
+
+  // True when relative is a known entry, a known tree's place, or lies in a known tree.
+  bool Hold(const std::string& relative) const {
+    return std::find(entries.begin(), entries.end(), relative) != entries.end() ||
+           std::any_of(trees.begin(), trees.end(), [&](const std::string& tree) {
+             return relative == tree || relative.rfind(tree + "/", 0) == 0;
+           });
+  }
+};
+
+// Plans each file below the package folder source that the bundle holds byte for byte below target,
+// and collects the folders there into folders. An entry is taken as what it points to; a link to a
+// folder is not descended. What the known places hold is left to them.
+bool PlanPackageTree(const Bundle& bundle, const std::string& source, const std::string& target,
+                     const KnownPlaces& known, std::vector<std::string>& folders, Plan& plan,
+                     std::set<std::string>& removed, Failure& failure) {
+  std::vector<std::string> names;
+  if (!ListFolder(source, names, failure))
+    return false;
+  for (const std::string& name : names) {
+    const std::string path = JoinPath(source, name);
+    const std::string relative = JoinPath(target, name);
+    if (known.Hold(relative))
+      continue;
+    const EntryType type = StatType(path);
+    if (type == EntryType::kFolder) {
+      folders.push_back(relative);
+      if (LstatType(path) == EntryType::kFolder &&
+          !PlanPackageTree(bundle, path, relative, known, folders, plan, removed, failure))
+        return false;
+    } else if (type == EntryType::kRegularFile &&
+               !PlanPackageFile(bundle, relative, path, plan, removed, failure)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 } // namespace
 
 bool DiscoverBundleFiles(const StartFolder& production, const std::string& bundleName,
                          const std::string& packageRoot, Plan& plan, Failure& failure) {
+  using packagelayout::kCamHelp;
   const Bundle bundle{production, bundleName};
   std::set<std::string> removed;
-  std::vector<std::string> trees = {std::string(kHelp) + "/cz-html"};
-  std::vector<std::string> entries = {std::string(kHelp) + "/cz-html.html"};
-  for (const PackageSource& source : kSources) {
-    const std::string sourceFolder = packageRoot + "/" + source.source;
-    if (!DirectoryExists(sourceFolder)) {
+  KnownPlaces known{{JoinPath(kCamHelp, packagelayout::kCzechHelpTree)},
+                    {JoinPath(kCamHelp, packagelayout::kCzechHelpPage)}};
+  for (const packagelayout::PackageFolder& source : packagelayout::kPackageFolders) {
+    if (!DirectoryExists(JoinPath(packageRoot, source.source))) {
       if (source.knownTree)
-        trees.emplace_back(source.knownTree);
+        known.trees.emplace_back(source.knownTree);
       if (source.knownEntry)
-        entries.emplace_back(source.knownEntry);
+        known.entries.emplace_back(source.knownEntry);
     }
   }
-  for (const PackageSource& source : kSources) {
-    const std::string sourceFolder = packageRoot + "/" + source.source;
+  for (const packagelayout::PackageFolder& source : packagelayout::kPackageFolders) {
+    const std::string sourceFolder = JoinPath(packageRoot, source.source);
     if (!DirectoryExists(sourceFolder))
       continue;
     std::vector<std::string> folders;
     if (source.targetIsOurs)
       folders.emplace_back(source.target);
-    std::error_code code;
-    fs::recursive_directory_iterator entry(sourceFolder, code);
-    for (const fs::recursive_directory_iterator end; !code && entry != end; entry.increment(code)) {
-      const std::string relative =
-          std::string(source.target) + "/" + entry->path().lexically_relative(sourceFolder).generic_string();
-      if (InKnownTree(relative, trees) ||
-          std::find(entries.begin(), entries.end(), relative) != entries.end())
-        continue;
-      std::error_code typeCode;
-      if (entry->is_directory(typeCode))
-        folders.push_back(relative);
-      else if (entry->is_regular_file(typeCode) &&
-               !PlanPackageFile(bundle, relative, entry->path().string(), plan, removed, failure))
-        return false;
-    }
-    if (code) {
-      failure = Failure{"čtení složky", sourceFolder, code, std::string()};
+    if (!PlanPackageTree(bundle, sourceFolder, source.target, known, folders, plan, removed, failure))
       return false;
-    }
     // Sub-folders before their folder: a prefix sorts first.
     std::sort(folders.rbegin(), folders.rend());
     for (const std::string& folder : folders) {
@@ -289,11 +292,11 @@ bool DiscoverBundleFiles(const StartFolder& production, const std::string& bundl
         return false;
     }
   }
-  for (const std::string& tree : trees) {
+  for (const std::string& tree : known.trees) {
     if (!PlanKnownPlace(bundle, tree, true, plan, removed, failure))
       return false;
   }
-  for (const std::string& single : entries) {
+  for (const std::string& single : known.entries) {
     if (!PlanKnownPlace(bundle, single, false, plan, removed, failure))
       return false;
   }

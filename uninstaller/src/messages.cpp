@@ -1,9 +1,8 @@
 #include "messages.h"
 
+#include "file.h"
+#include "path.h"
 #include "product_constants.h"
-
-#include <cerrno>
-#include <sys/stat.h>
 
 namespace uninstaller {
 
@@ -66,13 +65,17 @@ void WriteFailure(std::ostream& err, const Failure& failure, bool removing) {
 void WriteNotes(std::ostream& out, const std::string& packageRoot, const std::string& downloads) {
   out << "Poznámka: jazyk aplikace Fusion 360 odinstalátor změnit nemůže. Je-li nastavena čeština, "
          "přepněte jej zpět ve Fusion 360: Preferences > General > Language.\n";
-  struct stat info {};
-  if (lstat(packageRoot.c_str(), &info) == 0)
+  // A note only for what is there: where the system cannot tell (no right to look), none.
+  const auto there = [](const std::string& path) {
+    const EntryType type = LstatType(path);
+    return type != EntryType::kMissing && type != EntryType::kUnknown;
+  };
+  if (there(packageRoot))
     out << "Poznámka: datový balíček " << product::kPackageRoot
         << " zůstává; jeho odstranění vyžaduje práva správce. V Terminálu jej odstraní příkaz:\n"
            "  sudo rm -rf "
         << ShellWord(product::kPackageRoot) << "\n";
-  if (!downloads.empty() && lstat((downloads + "/" + kDownloadedPackage).c_str(), &info) == 0)
+  if (!downloads.empty() && there(JoinPath(downloads, kDownloadedPackage)))
     out << "Poznámka: stažený instalační balíček ~/Downloads/" << kDownloadedPackage
         << " zůstává; je to váš soubor. Nepotřebujete-li jej, v Terminálu jej odstraní příkaz:\n  rm "
         << ShellWord(std::string("~/Downloads/") + kDownloadedPackage) << "\n";

@@ -1,50 +1,29 @@
 #include "uninstall.h"
 
+#include "file.h"
 #include "messages.h"
+#include "path.h"
 #include "product_constants.h"
 #include "removal.h"
 #include "resolved_path.h"
-#include "utilities.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <system_error>
 
 namespace uninstaller {
 
 namespace {
 
-OwnFolder Refuse(std::string reason) {
-  return OwnFolder{std::string(), std::string(), std::move(reason)};
-}
-
-// True when folder holds no entry but the one named name.
+// True when folder (links followed) can be listed and holds no entry but the one named name.
 bool HoldsOnly(const std::string& folder, const std::string& name) {
-  std::error_code code;
-  std::filesystem::directory_iterator entry(folder, code);
-  for (const std::filesystem::directory_iterator end; !code && entry != end; entry.increment(code)) {
-    if (entry->path().filename() != name)
-      return false;
-  }
-  return !code;
-}
-
-bool IsLink(const std::string& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
-bool IsRealFolder(const std::string& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  std::vector<std::string> names;
+  Failure unused;
+  return ListFolder(folder, names, unused) &&
+         std::all_of(names.begin(), names.end(), [&](const std::string& entry) { return entry == name; });
 }
 
 } // namespace
@@ -52,20 +31,24 @@ bool IsRegularFile(const std::string& path) {
 const char* const kAddinFolderInHome =
     "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns/Orvandel";
 
-OwnFolder LocateOwnFolder(const std::string& executablePath) {
+bool LocateOwnFolder(const std::string& executablePath, OwnFolder& own, std::string& refusal) {
+  const auto refuse = [&refusal](std::string reason) {
+    refusal = std::move(reason);
+    return false;
+  };
   if (executablePath.empty())
-    return Refuse("cestu ke spuštěnému programu nelze zjistit");
-  if (IsLink(executablePath))
-    return Refuse("program byl spuštěn přes symbolický odkaz " + ShellWord(executablePath));
+    return refuse("cestu ke spuštěnému programu nelze zjistit");
+  if (LstatType(executablePath) == EntryType::kLink)
+    return refuse("program byl spuštěn přes symbolický odkaz " + ShellWord(executablePath));
   const std::string startedFolder = FolderOf(executablePath);
-  if (IsLink(startedFolder))
-    return Refuse("složka " + ShellWord(startedFolder) + " je symbolický odkaz");
+  if (LstatType(startedFolder) == EntryType::kLink)
+    return refuse("složka " + ShellWord(startedFolder) + " je symbolický odkaz");
 
   const std::string resolved = ResolvedPath(executablePath);
   if (resolved.empty()) {
     // Taken before the message is built: its allocations may change errno.
     const int reason = errno;
-    return Refuse("cestu " + ShellWord(executablePath) +
+    return refuse("cestu " + ShellWord(executablePath) +
                   " nelze ověřit: " + CzechReason(std::error_code(reason, std::generic_category())));
   }
   const std::string folder = FolderOf(resolved);
@@ -76,27 +59,30 @@ OwnFolder LocateOwnFolder(const std::string& executablePath) {
   // The own folder renamed aside by a run that ended before it removed the program.
   const bool aside = NameOf(folder) == kOwnFolderAside && HoldsOnly(folder, program);
   if (NameOf(folder) != addinName && !aside)
-    return Refuse("složka " + ShellWord(folder) + " se nejmenuje " + addinName);
+    return refuse("složka " + ShellWord(folder) + " se nejmenuje " + addinName);
   if (NameOf(parent) != "AddIns" || NameOf(FolderOf(parent)) != "API")
-    return Refuse("složka " + ShellWord(folder) + " neleží přímo ve složce …/API/AddIns");
-  if (!IsRealFolder(folder))
-    return Refuse("složka " + ShellWord(folder) + " není skutečná složka");
-  if (!aside && !IsRegularFile(folder + "/" + addinName + ".so") &&
-      !IsRegularFile(folder + "/" + addinName + ".dylib") && !HoldsOnly(folder, program))
-    return Refuse("ve složce " + ShellWord(folder) + " chybí knihovna doplňku " + addinName);
-  return OwnFolder{folder, program, std::string()};
+    return refuse("složka " + ShellWord(folder) + " neleží přímo ve složce …/API/AddIns");
+  if (LstatType(folder) != EntryType::kFolder)
+    return refuse("složka " + ShellWord(folder) + " není skutečná složka");
+  const auto hasLibrary = [&](const char* suffix) {
+    return StatType(JoinPath(folder, addinName + suffix)) == EntryType::kRegularFile;
+  };
+  if (!aside && !hasLibrary(".so") && !hasLibrary(".dylib") && !HoldsOnly(folder, program))
+    return refuse("ve složce " + ShellWord(folder) + " chybí knihovna doplňku " + addinName);
+  own = OwnFolder{folder, program};
+  return true;
 }
 
-std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home) {
+bool CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home, std::string& refusal) {
   const std::string expected = home + kAddinFolderInHome;
   if (ResolvedPath(expected) == ownFolder ||
       (NameOf(ownFolder) == kOwnFolderAside && ResolvedPath(FolderOf(expected)) == FolderOf(ownFolder)))
-    return std::string();
-  return "odinstalátor leží ve složce " + ShellWord(ownFolder) + ", ale podle proměnné HOME (" +
-         ShellWord(home) + ") má ležet ve složce " + ShellWord(expected);
+    return true;
+  refusal = "odinstalátor leží ve složce " + ShellWord(ownFolder) + ", ale podle proměnné HOME (" +
+            ShellWord(home) + ") má ležet ve složce " + ShellWord(expected);
+  return false;
 }
 
-const char* const kProductionInHome = "/Library/Application Support/Autodesk/webdeploy/production";
 const char* const kAddinsInHome = "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns";
 
 namespace {
@@ -161,24 +147,27 @@ bool OpenBelowHome(const std::string& home, const std::string& relative, uid_t e
   return true;
 }
 
-std::string CheckOwnFolderAt(const StartFolder& addins, const std::string& ownName,
-                             const std::string& ownFolder, uid_t effectiveUser, std::string& notRoots) {
+bool CheckOwnFolderAt(const StartFolder& addins, const std::string& ownName, const std::string& ownFolder,
+                      uid_t effectiveUser, std::string& notRoots, std::string& refusal) {
   struct stat reached {
   }, started{};
   if (!addins.fd.valid() || fstatat(addins.fd.get(), ownName.c_str(), &reached, AT_SYMLINK_NOFOLLOW) != 0 ||
       stat(ownFolder.c_str(), &started) != 0 || !S_ISDIR(reached.st_mode) ||
-      reached.st_dev != started.st_dev || reached.st_ino != started.st_ino)
-    return "odinstalátor leží ve složce \"" + ownFolder + "\", ale ta není složkou \"" +
-           addins.Below(ownName) + "\" domovské složky (cesta k ní vede přes odkaz, nebo se mezitím změnila)";
+      reached.st_dev != started.st_dev || reached.st_ino != started.st_ino) {
+    refusal = "odinstalátor leží ve složce \"" + ownFolder + "\", ale ta není složkou \"" +
+              addins.Below(ownName) +
+              "\" domovské složky (cesta k ní vede přes odkaz, nebo se mezitím změnila)";
+    return false;
+  }
   if (effectiveUser != 0)
-    return std::string();
+    return true;
   struct stat guide {};
   if (reached.st_uid != 0)
     notRoots = addins.Below(ownName);
   else if (fstatat(addins.fd.get(), product::kGuideAddinName, &guide, AT_SYMLINK_NOFOLLOW) == 0 &&
            guide.st_uid != 0)
     notRoots = addins.Below(product::kGuideAddinName);
-  return std::string();
+  return true;
 }
 
 } // namespace uninstaller

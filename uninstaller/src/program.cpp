@@ -1,10 +1,10 @@
 #include "uninstall.h"
 
+#include "file.h"
 #include "messages.h"
-#include "product_constants.h"
-#include "utilities.h"
+#include "package_layout.h"
+#include "path.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace uninstaller {
@@ -23,7 +23,7 @@ void WriteHelp(std::ostream& out) {
   out << "Použití: uninstaller [--dry-run] [--help]\n"
          "\n"
          "Odstraní soubory české lokalizace ze všech sestavení aplikace Fusion 360 ve složce\n"
-      << ShellWord("~/Library/Application Support/Autodesk/webdeploy/production")
+      << ShellWord(std::string("~") + packagelayout::kProductionInHome)
       << "\n"
          "(z aktuální aplikace jen soubory, které balíček nainstaloval a které se od té doby\n"
          "nezměnily), doplněk průvodce Miravelo a nakonec složku doplňku Orvandel, ve které\n"
@@ -44,12 +44,6 @@ void WriteHelp(std::ostream& out) {
          "     HOME, nebo běží jako root (sudo) a složka patří jinému uživateli; nic nebylo odstraněno\n"
          "  4  proměnná HOME chybí, neobsahuje absolutní cestu nebo neoznačuje existující složku; nic\n"
          "     nebylo odstraněno\n";
-}
-
-// True when home names an existing folder (links followed).
-bool IsFolder(const char* home) {
-  struct stat info {};
-  return stat(home, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 } // namespace
@@ -78,23 +72,23 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
         << "Nic nebylo odstraněno. " << kFromOwnAccount;
     return kExitNoHome;
   }
-  if (!IsFolder(home)) {
+  if (StatType(home) != EntryType::kFolder) {
     err << "Chyba: složka " << ShellWord(home) << " z proměnné HOME neexistuje.\nNic nebylo odstraněno. "
         << kFromOwnAccount;
     return kExitNoHome;
   }
 
-  const OwnFolder own = LocateOwnFolder(executablePath);
-  if (!own.refusal.empty()) {
-    err << "Odinstalátor nebyl spuštěn ze složky doplňku Orvandel: " << own.refusal
+  OwnFolder own;
+  std::string refusal;
+  if (!LocateOwnFolder(executablePath, own, refusal)) {
+    err << "Odinstalátor nebyl spuštěn ze složky doplňku Orvandel: " << refusal
         << ".\nNic nebylo odstraněno. Spusťte jej přímo z této složky (ne přes odkaz ani z kopie):\n  "
         << ShellWord(kProgram) << "\n";
     return kExitWrongPlace;
   }
 
-  const std::string notInHome = CheckOwnFolderInHome(own.path, home);
-  if (!notInHome.empty()) {
-    err << "Odinstalace odmítnuta: " << notInHome
+  if (!CheckOwnFolderInHome(own.path, home, refusal)) {
+    err << "Odinstalace odmítnuta: " << refusal
         << ".\nNic nebylo odstraněno. Spusťte jej bez sudo, pod účtem uživatele, který balíček "
            "nainstaloval:\n  "
         << ShellWord(kProgram) << "\n";
@@ -110,16 +104,17 @@ int RunUninstaller(const std::vector<std::string>& arguments, const char* home,
   places.packageRoot = packageRoot;
   places.downloads = std::string(home) + "/Downloads";
   std::string notRoots, problem;
-  if (OpenBelowHome(home, kProductionInHome, user, places.production, notRoots, problem) &&
-      OpenBelowHome(home, kAddinsInHome, user, places.addins, notRoots, problem))
-    problem = CheckOwnFolderAt(places.addins, places.ownName, own.path, user, notRoots);
+  const bool reached =
+      OpenBelowHome(home, packagelayout::kProductionInHome, user, places.production, notRoots, problem) &&
+      OpenBelowHome(home, kAddinsInHome, user, places.addins, notRoots, problem) &&
+      CheckOwnFolderAt(places.addins, places.ownName, own.path, user, notRoots, problem);
   if (!notRoots.empty()) {
     err << "Odinstalace odmítnuta: odinstalátor běží jako root (sudo), ale složka " << ShellWord(notRoots)
         << " patří jinému uživateli.\nNic nebylo odstraněno. Spusťte jej pod svým účtem, bez sudo:\n  "
         << ShellWord(kProgram) << "\n";
     return kExitWrongPlace;
   }
-  if (!problem.empty()) {
+  if (!reached) {
     err << "Odinstalace odmítnuta: " << problem << ".\nNic nebylo odstraněno.\n";
     return kExitWrongPlace;
   }

@@ -1,6 +1,8 @@
 #include "removal.h"
 
+#include "file.h"
 #include "legacy_paths.h"
+#include "path.h"
 #include "tree_removal.h"
 #include "utilities.h"
 
@@ -26,12 +28,12 @@ bool RemoveAddinFolder(const Step& step, Failure& failure) {
   if (!removal::OpenFolderAt(parent, step.relative, step.Path(), folder, failure))
     return failure.code == std::errc::no_such_file_or_directory; // gone since it was planned
   std::vector<std::string> names;
-  if (!removal::ListFolder(folder.get(), step.Path(), names, failure))
+  if (!ListFolder(folder.get(), step.Path(), names, failure))
     return false;
   const bool own = step.kind == Step::Kind::kOwnFolder && !step.last.empty();
   const auto remove = [&](const std::string& name) {
-    return removal::RemoveTreeAt(folder.get(), name, step.Path() + "/" + name, removal::AtLink::kRemoveLink,
-                                 failure);
+    return removal::RemoveTreeAt(folder.get(), name, JoinPath(step.Path(), name),
+                                 removal::AtLink::kRemoveLink, failure);
   };
   for (const std::string& name : names) {
     if (std::find(step.last.begin(), step.last.end(), name) == step.last.end() && !remove(name))
@@ -45,15 +47,14 @@ bool RemoveAddinFolder(const Step& step, Failure& failure) {
     return removal::RemoveEntryAt(parent, step.relative, step.Path(), failure);
 
   // The folder now holds the program alone: rename it aside, then remove the program and the folder.
-  const std::string aside = FolderOf(step.Path()) + "/" + kOwnFolderAside;
+  const std::string aside = JoinPath(FolderOf(step.Path()), kOwnFolderAside);
   if (step.relative != kOwnFolderAside) {
     // What an earlier run left there is the remains of this folder.
     if (!removal::RemoveTreeAt(parent, kOwnFolderAside, aside, removal::AtLink::kRemoveLink, failure))
       return false;
     if (renameat(parent, step.relative.c_str(), parent, kOwnFolderAside) != 0) {
-      failure = Failure{"přejmenování", step.Path(), std::error_code(errno, std::generic_category()),
-                        std::string()};
-      return false;
+      const int error = errno;
+      return Fail(error, "přejmenování", step.Path(), failure);
     }
   }
   return remove(step.last.back()) && removal::RemoveEntryAt(parent, kOwnFolderAside, aside, failure);
@@ -129,7 +130,7 @@ void PlanAddinFolder(const StartFolder& addins, const std::string& name,
   Failure unused;
   std::vector<std::string> names;
   if (!removal::OpenFolderAt(addins.fd.get(), name, path, folder, unused) ||
-      !removal::ListFolder(folder.get(), path, names, unused)) {
+      !ListFolder(folder.get(), path, names, unused)) {
     plan.kept.push_back(Kept{path, "složku nelze ověřit"});
     return;
   }
@@ -151,7 +152,7 @@ void PlanAddinFolder(const StartFolder& addins, const std::string& name,
 bool PlanInstallLeftovers(const StartFolder& addins, const std::vector<std::string>& names, Plan& plan,
                           Failure& failure) {
   std::vector<std::string> entries;
-  if (!removal::ListFolder(addins.fd.get(), addins.path, entries, failure))
+  if (!ListFolder(addins.fd.get(), addins.path, entries, failure))
     return false;
   std::sort(entries.begin(), entries.end());
   for (const std::string& entry : entries) {

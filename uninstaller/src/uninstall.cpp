@@ -3,9 +3,8 @@
 #include "bundle_files.h"
 #include "install_record.h"
 #include "messages.h"
+#include "package_layout.h"
 #include "product_constants.h"
-#include "removal.h"
-#include "utilities.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,25 +23,23 @@ constexpr const char* kClosingPieces[] = {
     "\n",
 };
 
-constexpr const char* kCurrentBundle = "Autodesk Fusion.app";
-
 // Every step of the run, in the order they are carried out: the legacy paths, the package's files in the
 // current bundle, what stopped installations left, the guide add-in's folder, the own folder.
 bool MakePlan(const Places& places, bool withOwnFolder, Plan& plan, Failure& failure) {
   for (const StartFolder* start : {&places.production, &places.addins}) {
-    if (start->error != 0 && start->error != ENOENT) {
-      failure = Failure{"otevření složky", start->path,
-                        std::error_code(start->error, std::generic_category()), std::string()};
-      return false;
-    }
+    if (start->error != 0 && start->error != ENOENT)
+      return Fail(start->error, "otevření složky", start->path, failure);
   }
   if (!PlanLegacyPaths(places.production, plan, failure))
     return false;
   // Without a record (none kept by an older version, or removed by the user) the data package and the
   // known Czech places tell the package's files apart from the host's.
+  // Only a record that is not there (ENOENT) is none: a plain file in the own folder's place (ENOTDIR,
+  // which LstatType counts as missing too) is reported when the record is read.
   const std::string record = places.addins.Below(places.ownName + "/" + installrecord::kFileName);
   struct stat info {};
   const bool withoutRecord = lstat(record.c_str(), &info) != 0 && errno == ENOENT;
+  using packagelayout::kCurrentBundle;
   if (places.production.fd.valid() &&
       (withoutRecord
            ? !DiscoverBundleFiles(places.production, kCurrentBundle, places.packageRoot, plan, failure)

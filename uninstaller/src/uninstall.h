@@ -34,26 +34,26 @@ std::string ClosingMessage();
 
 // The folder the program may remove as its own, found from the executable's path as it was started.
 struct OwnFolder {
-  std::string path;    // link-resolved folder of the executable; set only when accepted
+  std::string path;    // link-resolved folder of the executable
   std::string program; // the executable's file name in path
-  std::string refusal; // why the folder is not the language add-in's folder; empty when accepted
 };
 
-// Accepts the folder only when the executable was started by a path whose file and folder are no links,
-// and the resolved folder is named "Orvandel", lies directly in ".../API/AddIns", is a real folder and
-// holds the add-in's library (Orvandel.so or Orvandel.dylib), or holds nothing but the program: what an
-// earlier run leaves when removing the program itself failed. A relative path counts from the working
-// folder.
-OwnFolder LocateOwnFolder(const std::string& executablePath);
+// The checks of where the program was started answer true to go on, or false with refusal set: why,
+// for the user, a sentence without its full stop. A refusal is no system error, so it is no Failure.
 
-// Empty when ownFolder (link-resolved) is exactly home + kAddinFolderInHome with the links of that path
-// resolved; otherwise the reason for the user why the folder is not taken as the add-in of this home.
-std::string CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home);
+// Accepts the folder, into own, only when the executable was started by a path whose file and folder
+// are no links, and the resolved folder is named "Orvandel", lies directly in ".../API/AddIns", is a
+// real folder and holds the add-in's library (Orvandel.so or Orvandel.dylib, a link to a regular file
+// counting as one), or holds nothing but the program: what an earlier run leaves when removing the
+// program itself failed. A relative path counts from the working folder.
+bool LocateOwnFolder(const std::string& executablePath, OwnFolder& own, std::string& refusal);
 
-// "/Library/Application Support/Autodesk/webdeploy/production" and
-// "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns": the production folder and the
-// add-ins' folder below a home folder.
-extern const char* const kProductionInHome;
+// True when ownFolder (link-resolved) is exactly home + kAddinFolderInHome with the links of that path
+// resolved; otherwise refusal says why the folder is not taken as the add-in of this home.
+bool CheckOwnFolderInHome(const std::string& ownFolder, const std::string& home, std::string& refusal);
+
+// "/Library/Application Support/Autodesk/Autodesk Fusion 360/API/AddIns": the add-ins' folder below a
+// home folder (the production folder below it is packagelayout::kProductionInHome).
 extern const char* const kAddinsInHome;
 
 // Opens home as given, then each folder of relative (below home, '/'-separated) without following a
@@ -65,15 +65,15 @@ extern const char* const kAddinsInHome;
 bool OpenBelowHome(const std::string& home, const std::string& relative, uid_t effectiveUser,
                    StartFolder& folder, std::string& notRoots, std::string& problem);
 
-// Empty when the entry ownName of addins is the folder ownFolder (the same folder, no link); otherwise
-// why not, for the user. Run by root, that folder and the guide add-in's folder beside it, if any, must
-// be root's: notRoots names the first that is not.
-std::string CheckOwnFolderAt(const StartFolder& addins, const std::string& ownName,
-                             const std::string& ownFolder, uid_t effectiveUser, std::string& notRoots);
+// True when the entry ownName of addins is the folder ownFolder (the same folder, no link); otherwise
+// refusal says why not. Run by root, that folder and the guide add-in's folder beside it, if any, must
+// be root's: notRoots names the first that is not (the answer is still true).
+bool CheckOwnFolderAt(const StartFolder& addins, const std::string& ownName, const std::string& ownFolder,
+                      uid_t effectiveUser, std::string& notRoots, std::string& refusal);
 
 // Where a run works: two folders kept open from planning to the last removal, and paths it only reads.
 struct Places {
-  StartFolder production;  // HOME + kProductionInHome; absent when missing
+  StartFolder production;  // HOME + packagelayout::kProductionInHome; absent when missing
   StartFolder addins;      // the folder that holds the own folder
   std::string ownName;     // the own folder's name in addins (accepted by LocateOwnFolder)
   std::string program;     // the program's file name in the own folder
