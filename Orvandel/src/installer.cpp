@@ -12,6 +12,7 @@
 #include <path.h>
 #include <platform.h>
 #include <product_constants.h>
+#include <temporary_file.h>
 #include <tree_removal.h>
 #include <unique_handles.h>
 #include <utilities.h>
@@ -249,6 +250,9 @@ bool RunInstallation(bool force, const InstallPlaces& places, BundleRecorder& re
   const std::string marker = camTranslations + kCam.markerLast;
 
   if (LstatType(marker) == EntryType::kRegularFile && !force) {
+    // A run killed after its marker, while it rewrote the record, left the record's temporary: no later
+    // write of the record comes to sweep it.
+    SweepDeadTemporaries(FolderOf(places.installRecord));
     report.Log(" target files with translate exists.");
     return true;
   }
