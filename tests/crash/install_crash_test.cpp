@@ -184,6 +184,14 @@ protected:
     return home;
   }
 
+  // Two versions of the package, the newer written later, so newer than every file of the older one.
+  static void MakeOlderAndNewerPackages(const std::string& older, const std::string& newer) {
+    MakePackage(older, 1);
+    MarkVersion(older, 1);
+    MakePackage(newer, 2);
+    MarkVersion(newer, 2);
+  }
+
   TempFolder tree{"crash-test-"};
 };
 
@@ -255,10 +263,7 @@ TEST_F(InstallCrash, KilledForcedRunsOverAnOlderPackageAreCompletedByTheNextStar
   constexpr int kForcedTrials = 10;
   const std::string older = tree / "older/Library/Vornid";
   const std::string newer = tree / "newer/Library/Vornid";
-  MakePackage(older, 1);
-  MarkVersion(older, 1);
-  MakePackage(newer, 2); // written later, so newer than every file of the older package
-  MarkVersion(newer, 2);
+  MakeOlderAndNewerPackages(older, newer);
 
   const std::string cleanHome = NewHome("clean", older);
   const auto cleanOlder = Snapshot(cleanHome);
@@ -377,10 +382,7 @@ TEST_F(InstallCrash, UninstallerRunRightAfterAKillLeavesOnlyTheHostsFiles) {
   constexpr int kTrialsEach = 12;
   const std::string older = tree / "older/Library/Vornid";
   const std::string newer = tree / "newer/Library/Vornid";
-  MakePackage(older, 1);
-  MarkVersion(older, 1);
-  MakePackage(newer, 2); // written later, so newer than every file of the older package
-  MarkVersion(newer, 2);
+  MakeOlderAndNewerPackages(older, newer);
   const std::string hostBundle = kProduction + "Autodesk Fusion.app";
   const TreeSnapshot hostOnly = Snapshot(NewHome("fresh") + hostBundle);
 
